@@ -1,0 +1,47 @@
+# Adds each listed directory that has a CMakeLists.txt, so areas can land independently.
+function(clipnote_add_subdirectories)
+  foreach(dir IN LISTS ARGN)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
+
+# A static library made of every .cpp directly in the calling directory.
+#   clipnote_glob_library(<target> [DEPS <libs>...])
+function(clipnote_glob_library target)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(ARG_DEPS)
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  endif()
+endfunction()
+
+# A GoogleTest executable made of every .cpp directly in the calling directory,
+# registered with CTest.
+#   clipnote_glob_tests(<target> [DEPS <libs>...])
+function(clipnote_glob_tests target)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(${target} ${sources})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${target} PRIVATE
+    CLIPNOTE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    CLIPNOTE_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# A libFuzzer target from one source file.
+#   clipnote_fuzz_target(<target> <source> [DEPS <libs>...])
+function(clipnote_fuzz_target target source)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  add_executable(${target} ${source})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS})
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+endfunction()

@@ -1,0 +1,7 @@
+#pragma once
+
+// Each command of clipnote-decode lives in its own file. argv[0] is the command name
+// ("video", "audio", "bench"); the result is the process exit code.
+int RunVideoCommand(int argc, char** argv);
+int RunAudioCommand(int argc, char** argv);
+int RunBenchCommand(int argc, char** argv);
