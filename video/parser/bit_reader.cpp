@@ -1,0 +1,170 @@
+#include "video/parser/bit_reader.h"
+
+#include <cstring>
+
+namespace {
+
+VideoDecoder& d = videoDecoder;
+
+// Window used when the caller gives no usable buffer: an empty source that reads as zeros.
+constexpr int32_t kFallbackWindow = 4;
+uint8_t fallbackBuffer[2 * kFallbackWindow];
+
+// Fills `count` bytes at `dest` from the memory source starting at clip offset `offset`;
+// whatever lies past the end of the clip reads as zero.
+void CopyFromClip(uint8_t* dest, int64_t offset, int32_t count) {
+  int64_t available = d.sourceLength - offset;
+  if (available < 0) available = 0;
+  const int32_t taken = available < count ? static_cast<int32_t>(available) : count;
+  if (taken > 0) std::memcpy(dest, d.source + offset, static_cast<size_t>(taken));
+  std::memset(dest + taken, 0, static_cast<size_t>(count - taken));
+}
+
+// Fills `count` bytes at `dest` from the file source; bytes a short read leaves out read as
+// zero rather than as stale buffer contents.
+void ReadFromFile(uint8_t* dest, int32_t count) {
+  int32_t got = 0;
+  if (d.fileSource.read != nullptr) {
+    while (got < count) {
+      const int32_t n = d.fileSource.read(d.fileSource.handle, dest + got, count - got);
+      if (n <= 0 || n > count - got) break;
+      got += n;
+    }
+  }
+  std::memset(dest + got, 0, static_cast<size_t>(count - got));
+}
+
+void SetPosition(int32_t bitPos) {
+  d.bitPos = bitPos;
+  d.bitInByte = bitPos & 7;
+  d.bytePos = bitPos >> 3;
+}
+
+}  // namespace
+
+void SetBitSource(int32_t sourceMode, int32_t windowSize, const void* source, int64_t sourceLength,
+                  uint8_t* bitBuffer) {
+  d.sourceMode = sourceMode;
+  d.source = nullptr;
+  d.fileSource = BitFileSource{nullptr, nullptr};
+  d.sourceLength = 0;
+  if (sourceMode == kMemorySource) {
+    d.source = static_cast<const uint8_t*>(source);
+    d.sourceLength = (d.source != nullptr && sourceLength > 0) ? sourceLength : 0;
+  } else if (source != nullptr) {
+    d.fileSource = *static_cast<const BitFileSource*>(source);
+  }
+  if (bitBuffer == nullptr || windowSize < kFallbackWindow) {
+    // Nothing safe to read into: behave as an empty memory source.
+    d.sourceMode = kMemorySource;
+    d.source = nullptr;
+    d.sourceLength = 0;
+    bitBuffer = fallbackBuffer;
+    windowSize = kFallbackWindow;
+  }
+  d.bitBuffer = bitBuffer;
+  d.windowSize = windowSize;
+  d.windowStart = bitBuffer;
+  SetPosition(0);
+  LoadFirstWindow();
+  d.refillAt = windowSize - 3;
+  d.windowSlot[0] = bitBuffer;
+  d.windowSlot[1] = bitBuffer + windowSize;
+  // The first window lives in slot 0 when it had to be copied into the bit buffer.
+  d.currentSlot = 0;
+}
+
+void LoadFirstWindow() {
+  if (d.sourceMode == kMemorySource) {
+    d.streamOffset = d.windowSize;
+    if (d.sourceLength >= d.windowSize) {
+      d.windowStart = d.source;
+    } else {
+      // The clip is shorter than a window: read it from a zero-padded copy.
+      CopyFromClip(d.bitBuffer, 0, d.windowSize);
+      d.windowStart = d.bitBuffer;
+    }
+  } else {
+    ReadFromFile(d.bitBuffer, d.windowSize);
+    d.windowStart = d.bitBuffer;
+  }
+}
+
+void AdvanceWindow() {
+  const int32_t other = 1 - d.currentSlot;
+  const int32_t unread = d.windowSize - d.bytePos;
+  if (d.sourceMode == kMemorySource) {
+    // Clip offset of the new window's first byte.
+    const int64_t start = d.streamOffset - unread;
+    d.streamOffset += d.bytePos;
+    if (d.streamOffset <= d.sourceLength) {
+      d.windowSlot[other] = d.source + start;  // the whole window lies inside the clip
+    } else {
+      // The window would run past the clip: read its tail from a zero-padded copy in the bit
+      // buffer. The unread bytes are copied out of the old window first (they may live in the
+      // other half of the bit buffer), then the clip is read from where they end.
+      uint8_t* slot = d.bitBuffer + other * d.windowSize;
+      std::memmove(slot, d.windowStart + d.bytePos, static_cast<size_t>(unread));
+      CopyFromClip(slot + unread, start + unread, d.bytePos);
+      d.windowSlot[other] = slot;
+    }
+  } else {
+    uint8_t* slot = d.bitBuffer + other * d.windowSize;
+    std::memcpy(slot, d.windowStart + d.bytePos, static_cast<size_t>(unread));
+    ReadFromFile(slot + unread, d.bytePos);
+    d.windowSlot[other] = slot;
+  }
+  d.currentSlot = other;
+  d.windowStart = d.windowSlot[other];
+  d.bytePos = 0;
+  d.bitPos = d.bitInByte;
+}
+
+uint8_t ReadBit() {
+  const uint8_t bit = (d.windowStart[d.bytePos] & (0x80 >> d.bitInByte)) != 0;
+  SetPosition(d.bitPos + 1);
+  if (d.bytePos == d.refillAt) AdvanceWindow();
+  return bit;
+}
+
+uint8_t ReadBits(int32_t n) {
+  const uint32_t mask = (1u << n) - 1;
+  const int32_t s = 8 - n - d.bitInByte;
+  if (s >= 0) {
+    const uint8_t value = static_cast<uint8_t>((d.windowStart[d.bytePos] >> s) & mask);
+    SetPosition(d.bitPos + n);
+    if (d.bytePos == d.refillAt) AdvanceWindow();
+    return value;
+  }
+  // The bits span two bytes: k of them come from the next one.
+  const int32_t k = -s;
+  const uint32_t high = (d.windowStart[d.bytePos] & (mask >> k)) << k;
+  if (d.bytePos + 1 == d.refillAt) {
+    d.bytePos += 1;
+    AdvanceWindow();
+    SetPosition(k);
+  } else {
+    SetPosition(d.bitPos + n);
+  }
+  const uint32_t low = (d.windowStart[d.bytePos] & (mask << (8 - k))) >> (8 - k);
+  return static_cast<uint8_t>(high | low);
+}
+
+int32_t PeekBits(int32_t offset, int32_t n) {
+  const int32_t p = d.bitPos + offset;
+  const int32_t b = p & 7;
+  const int32_t i = p >> 3;
+  const int32_t s = 8 - n - b;
+  const uint32_t mask = (1u << n) - 1;
+  if (s >= 0) return static_cast<int32_t>((d.windowStart[i] >> s) & mask);
+  const int32_t k = -s;
+  const uint32_t high = (d.windowStart[i] & (mask >> k)) << k;
+  const uint32_t low = static_cast<uint32_t>(d.windowStart[i + 1]) >> (8 - k);
+  return static_cast<int32_t>(high | low);
+}
+
+void AlignToByte() {
+  if (d.bitInByte > 0) ReadBits(8 - d.bitInByte);
+}
+
+void RewindWindow() { SetPosition(0); }

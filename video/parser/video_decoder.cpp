@@ -1,0 +1,3 @@
+#include "video/parser/video_decoder.h"
+
+VideoDecoder videoDecoder;

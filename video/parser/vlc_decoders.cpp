@@ -1,0 +1,124 @@
+#include <cstddef>
+
+#include "video/parser/bit_reader.h"
+#include "video/parser/vlc_tables.h"
+
+namespace {
+
+const VlcTables& t = videoDecoder.vlc;
+
+// One step of a stepwise search: read `bits` more bits, then try the listed indices.
+struct SearchStep {
+  int32_t bits;
+  int32_t count;
+  int8_t indices[9];
+};
+
+constexpr SearchStep kMcbpcIntraSteps[] = {
+    {1, 1, {0}}, {2, 3, {1, 2, 3}}, {1, 1, {4}}, {2, 3, {5, 6, 7}}, {3, 1, {8}},
+};
+
+constexpr SearchStep kMcbpcInterSteps[] = {
+    {1, 1, {0}},          {2, 2, {4, 8}},  {1, 2, {1, 2}},
+    {1, 1, {12}},         {1, 2, {3, 16}}, {1, 5, {5, 6, 9, 10, 15}},
+    {1, 3, {11, 13, 14}}, {1, 5, {7, 17, 18, 19, 20}},
+};
+
+constexpr SearchStep kCbpySteps[] = {
+    {2, 1, {15}},
+    {2, 9, {0, 3, 5, 7, 10, 11, 12, 13, 14}},
+    {1, 4, {1, 2, 4, 8}},
+    {1, 2, {6, 9}},
+};
+
+// The accumulator is eight bits wide; the 9-bit codes start with 0, so the bit that falls off
+// the top at their last step is always 0.
+template <typename Code, std::size_t N>
+int32_t StepwiseSearch(const SearchStep (&steps)[N], const Code* codes) {
+  uint8_t acc = 0;
+  for (std::size_t s = 0; s < N; ++s) {
+    acc = static_cast<uint8_t>(acc | ReadBits(steps[s].bits));
+    for (int32_t i = 0; i < steps[s].count; ++i) {
+      const int32_t index = steps[s].indices[i];
+      if (acc == codes[index]) return index;
+    }
+    if (s + 1 < N) acc = static_cast<uint8_t>(acc << steps[s + 1].bits);
+  }
+  return -1;
+}
+
+// MVD code length L by the number of leading zeros (0 where more bits decide), and the base and
+// offset of each length.
+constexpr int8_t kMvdLengthByZeros[11] = {1, 3, 4, 5, 0, 0, 11, 11, 12, 12, 13};
+constexpr int8_t kMvdBase[14] = {0, 1, 0, 3, 3, 3, 0, 7, 11, 0, 23, 35, 15, 7};
+constexpr int8_t kMvdOffset[14] = {0, 0, 0, 1, 2, 3, 0, 4, 5, 0, 8, 11, 25, 31};
+
+}  // namespace
+
+int32_t DecodeMcbpcIntra() { return StepwiseSearch(kMcbpcIntraSteps, t.mcbpcIntraCodes); }
+
+int32_t DecodeMcbpcInter() { return StepwiseSearch(kMcbpcInterSteps, t.mcbpcInterCodes); }
+
+int32_t DecodeCbpy() { return StepwiseSearch(kCbpySteps, t.cbpyCodes); }
+
+int32_t DecodeMvd() {
+  int32_t zeros = 0;
+  while (ReadBit() == 0) {
+    if (++zeros == 11) return -1;
+  }
+  // The code so far: `zeros` zeros and a 1; `code` holds its bits after the first one.
+  int32_t read = zeros + 1;
+  int32_t code = zeros == 0 ? 0 : 1;
+  int32_t length = kMvdLengthByZeros[zeros];
+  if (zeros == 4) {
+    const uint8_t b = ReadBit();
+    code = (code << 1) | b;
+    ++read;
+    length = 8 - b;
+  } else if (zeros == 5) {
+    const uint8_t b = ReadBit();
+    code = (code << 1) | b;
+    ++read;
+    if (b == 1) {
+      length = 8;
+    } else {
+      const uint8_t c = ReadBit();
+      const uint8_t e = ReadBit();
+      code = (code << 2) | (c << 1) | e;
+      read += 2;
+      length = e == 1 ? 10 : (c == 0 ? 11 : 10);
+    }
+  }
+  for (; read < length; ++read) code = (code << 1) | ReadBit();
+  const int32_t v = code;  // the code without its first bit
+  const int32_t half = (kMvdBase[length] - v) / 2;
+  return (v & 1) ? 32 - kMvdOffset[length] - half : 32 + kMvdOffset[length] + half;
+}
+
+int32_t DecodeTcoef(int8_t* level, uint8_t* run, int32_t* last) {
+  int32_t index = 0;
+  int32_t step = 2048;
+  int32_t symbol = -1;
+  for (int32_t depth = 1; depth <= 13; ++depth) {
+    if (ReadBit()) index += step;
+    const int32_t entry = t.tcoefTree[index];
+    // The length test tells a complete code from a shorter prefix that shares its entry.
+    if (entry != -1 && t.tcoefLength[entry] == depth + 1) {
+      symbol = entry;
+      break;
+    }
+    step >>= 1;
+  }
+  if (symbol < 0) return 1;
+  if (symbol == kTcoefEscape) {
+    *last = ReadBit();
+    *run = ReadBits(6);
+    *level = static_cast<int8_t>(ReadBits(8));
+    return 0;
+  }
+  *last = t.tcoefLast[symbol];
+  *run = t.tcoefRun[symbol];
+  const int8_t magnitude = static_cast<int8_t>(t.tcoefLevel[symbol]);
+  *level = ReadBit() ? static_cast<int8_t>(-magnitude) : magnitude;
+  return 0;
+}
