@@ -1,0 +1,102 @@
+#include "audio/pitch_postfilter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr float kTiny = std::numeric_limits<float>::min();  // smallest normal single
+constexpr int kMaxLag = 142;
+constexpr int kSearchRadius = 3;
+
+double Dot(const float* x, const float* y) {
+  double sum = 0.0;
+  for (int n = 0; n < kSubframeSamples; ++n) sum += static_cast<double>(x[n]) * y[n];
+  return sum;
+}
+
+// Best lag of a search: the first of the strictly largest positive correlations, 0 if none.
+struct LagSearch {
+  int lag = 0;
+  float best = 0.0f;
+};
+
+}  // namespace
+
+PitchPostfilterSet PitchPostfilterParams(const float excitation[kExcitationSamples],
+                                         int openLoopLag, int subframe, Rate rate) {
+  const int s = std::clamp(subframe, 0, kSubframesPerFrame - 1);
+  // Lags from valid frames are 18..141; the lower bound only keeps a damaged lag's search
+  // from looking at the subframe itself or past the frame.
+  const int centre = std::clamp(openLoopLag, kSearchRadius + 1, kMaxLag);
+  const int start = kHistorySamples + kSubframeSamples * s;
+  const float* current = excitation + start;
+
+  LagSearch backward;
+  LagSearch forward;
+  for (int i = centre - kSearchRadius; i <= centre + kSearchRadius; ++i) {
+    const float r = static_cast<float>(Dot(current, excitation + start - i));
+    if (r > backward.best) {
+      backward.best = r;
+      backward.lag = i;
+    }
+  }
+  for (int i = centre - kSearchRadius; i <= centre + kSearchRadius; ++i) {
+    if (kSubframeSamples * (s + 1) + i > kFrameSamples) break;  // must end within the frame
+    const float r = static_cast<float>(Dot(current, excitation + start + i));
+    if (r > forward.best) {
+      forward.best = r;
+      forward.lag = i;
+    }
+  }
+  if (backward.lag == 0 && forward.lag == 0) return {};
+
+  const float e0 = static_cast<float>(Dot(current, current));
+  float cb = 0.0f, eb = 0.0f, cf = 0.0f, ef = 0.0f;
+  if (backward.lag != 0) {
+    const float* lagged = current - backward.lag;
+    cb = static_cast<float>(Dot(current, lagged));
+    eb = static_cast<float>(Dot(lagged, lagged));
+  }
+  if (forward.lag != 0) {
+    const float* lagged = current + forward.lag;
+    cf = static_cast<float>(Dot(current, lagged));
+    ef = static_cast<float>(Dot(lagged, lagged));
+  }
+
+  bool useForward = forward.lag != 0;
+  if (forward.lag != 0 && backward.lag != 0) {
+    useForward = static_cast<double>(cf) * cf * eb >= static_cast<double>(cb) * cb * ef;
+  }
+  const int lag = useForward ? forward.lag : -backward.lag;
+  const float cx = useForward ? cf : cb;
+  const float ex = useForward ? ef : eb;
+
+  PitchPostfilterSet set;
+  set.lag = lag;
+  // A normalised correlation of at most one half is too weak to be worth filtering.
+  if (0.25 * ex * e0 >= static_cast<double>(cx) * cx) return set;
+
+  const float k = rate == Rate::Rate63 ? 0.1875f : 0.25f;
+  const float g = cx >= ex ? k : (cx / ex) * k;
+  const float d = e0 + g * (g * ex + 2.0f * cx);
+  const float scale = std::fabs(d) < kTiny ? 0.0f : std::sqrt(e0 / d);
+  set.gain = g * scale;
+  set.scale = scale;
+  return set;
+}
+
+void ApplyPitchPostfilter(float samples[kFrameSamples],
+                          const float excitation[kExcitationSamples],
+                          const PitchPostfilterSet& set, int subframe) {
+  const int s = std::clamp(subframe, 0, kSubframesPerFrame - 1);
+  const int start = kHistorySamples + kSubframeSamples * s;
+  const int lagged = start + set.lag;
+  const bool lagInside = lagged >= 0 && lagged + kSubframeSamples <= kExcitationSamples;
+  float* out = samples + kSubframeSamples * s;
+  for (int n = 0; n < kSubframeSamples; ++n) {
+    const float own = set.scale * excitation[start + n];
+    out[n] = lagInside ? set.gain * excitation[lagged + n] + own : own;
+  }
+}
