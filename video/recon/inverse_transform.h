@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+
+// Separable integer 8 x 8 inverse DCT. The six weights are 2048 x sqrt(2) x
+// cos(k pi / 16) truncated toward zero, in the order W1, W2, W3, W5, W6, W7
+// (2840, 2675, 2408, 1609, 1108, 565). Arithmetic is 32-bit two's complement
+// that wraps, with arithmetic shifts; row outputs keep the low 16 bits. Rows or
+// columns whose AC terms are all zero take a multiplication-free short-cut.
+
+// Index of each weight in a six-weight array.
+enum IdctWeightIndex { kW1, kW2, kW3, kW5, kW6, kW7 };
+
+// Derives the six weights into `weights`.
+void ComputeIdctWeightsInto(int32_t weights[6]);
+
+// One row of 8 coefficients, in place.
+void IdctRowWith(const int32_t weights[6], int16_t* row);
+// One column, in place: the 8 elements lie 8 int16 apart, starting at `top`.
+void IdctColumnWith(const int32_t weights[6], int16_t* top);
+
+// Full 2-D transform of a raster-order block, then clamped to 0..255 bytes.
+void IdctToPixelsWith(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]);
+// Full 2-D transform in place, then each value clamped to -256..255.
+void IdctToResidualWith(const int32_t weights[6], int16_t coefficients[64]);
+
+// The same operations with the decoder's idctWeights.
+void ComputeIdctWeights();
+void IdctRow(int16_t* row);
+void IdctColumn(int16_t* top);
+void IdctToPixels(uint8_t samples[64], int16_t coefficients[64]);
+void IdctToResidual(int16_t coefficients[64]);

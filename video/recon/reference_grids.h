@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+// The previous picture upsampled once per picture, so that every motion-
+// compensated prediction becomes a plain strided copy:
+//  - the luma grid (2W x 2H) holds each sample, its horizontal and vertical
+//    half-sample means and the centre mean (H.263 bilinear rounding);
+//  - each chroma grid (4 x plane width by 4 x plane height, i.e. 2W x 2H) gives
+//    every chroma sample a 4 x 4 cell: offset 0 is the sample, offsets 1..3 the
+//    half-sample mean, so the luma vector read in quarter chroma samples lands
+//    where H.263's halved chroma vector would.
+// Past the last column and row the neighbours are the edge samples themselves.
+
+// Fills a (2 x width) x (2 x height) luma grid from a width x height plane.
+void BuildLumaGrid(const uint8_t* plane, int width, int height, uint8_t* grid);
+// Fills a (4 x width) x (4 x height) chroma grid from a width x height plane.
+void BuildChromaGrid(const uint8_t* plane, int width, int height, uint8_t* grid);
+
+// Copies the 8 x 8 block G[row + step*y][col + step*x] out of a gridWidth x
+// gridHeight grid. Coordinates outside the grid are clamped to its edge, so any
+// vector, however invalid, reads inside the grid and continues the edge
+// replication.
+void FetchFromGrid(uint8_t destination[64], const uint8_t* grid, int gridWidth, int gridHeight,
+                   int row, int col, int step);
+
+// samples[i] = clamp(samples[i] + residual[i], 0, 255) for i < count.
+void AddResidual(uint8_t* samples, const int16_t* residual, int count);
+
+// Operations on the decoder's own previous picture and interpolated reference.
+void BuildLumaReference();
+void BuildChromaReference(int component);  // 0 = U, 1 = V
+// Luma block number b (raster order over 8 x 8 blocks), vector in half samples.
+void FetchLumaPrediction(uint8_t destination[64], int block, int vectorX, int vectorY);
+// Chroma block of macroblock n, with the luma vector unchanged.
+void FetchChromaPrediction(uint8_t destination[64], int macroblock, int component, int vectorX,
+                           int vectorY);
