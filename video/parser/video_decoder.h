@@ -122,6 +122,7 @@ struct VideoDecoder {
   uint8_t gobIndex;
   uint16_t mbIndex;
   int32_t mbError;
+  int32_t failedMbIndex;  // macroblock whose syntax failed (set with mbError), else -1
   uint8_t quant;
   int32_t idctWeights[6];
 };
