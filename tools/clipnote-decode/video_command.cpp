@@ -1,8 +1,162 @@
+// clipnote-decode video IN.263 OUT.y4m|OUT.yuv [--verbose]
+//
+// Decodes an H.263 clip exactly as the player does and writes every decoded
+// picture, as YUV4MPEG2 4:2:0 (.y4m) or raw planar frames (.yuv). Exit codes:
+// 0 clip decoded to its end; 1 decoding stopped part-way (what decoded is
+// written, and the message says where it stopped); 2 usage or file errors.
+
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "tools/clipnote-decode/commands.h"
+#include "video/recon/decoder_buffers.h"
+#include "video/recon/picture_decoder.h"
 
-int RunVideoCommand(int, char**) {
-  std::fprintf(stderr, "clipnote-decode: the video command is not built yet\n");
-  return 2;
+namespace {
+
+constexpr int kExitStopped = 1;
+constexpr int kExitError = 2;
+
+bool EndsWith(const std::string& s, const char* suffix) {
+  const size_t n = std::strlen(suffix);
+  return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+
+// Reads the whole file; on failure prints why and returns false.
+bool ReadClip(const char* path, std::vector<uint8_t>& clip) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) {
+    std::fprintf(stderr, "clipnote-decode: cannot open %s: %s\n", path, std::strerror(errno));
+    return false;
+  }
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) clip.insert(clip.end(), chunk, chunk + n);
+  const bool failed = std::ferror(f) != 0;
+  const int readErrno = errno;
+  std::fclose(f);
+  if (failed) {
+    std::fprintf(stderr, "clipnote-decode: cannot read %s: %s\n", path, std::strerror(readErrno));
+    return false;
+  }
+  if (clip.empty()) {
+    std::fprintf(stderr, "clipnote-decode: %s is empty\n", path);
+    return false;
+  }
+  return true;
+}
+
+// True when nothing but zero bytes (padding) is left from `offset` on.
+bool OnlyPaddingFrom(const std::vector<uint8_t>& clip, int64_t offset) {
+  for (size_t i = offset < 0 ? 0 : static_cast<size_t>(offset); i < clip.size(); ++i) {
+    if (clip[i] != 0) return false;
+  }
+  return true;
+}
+
+void PrintUsage() {
+  std::fprintf(stderr, "usage: clipnote-decode video IN.263 OUT.y4m|OUT.yuv [--verbose]\n");
+}
+
+}  // namespace
+
+int RunVideoCommand(int argc, char** argv) {
+  bool verbose = false;
+  std::vector<const char*> paths;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--verbose") == 0) {
+      verbose = true;
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      std::fprintf(stderr, "clipnote-decode: unknown option %s\n", argv[i]);
+      PrintUsage();
+      return kExitError;
+    } else {
+      paths.push_back(argv[i]);
+    }
+  }
+  if (paths.size() != 2) {
+    PrintUsage();
+    return kExitError;
+  }
+  const char* inPath = paths[0];
+  const std::string outPath = paths[1];
+  const bool y4m = EndsWith(outPath, ".y4m");
+  if (!y4m && !EndsWith(outPath, ".yuv")) {
+    std::fprintf(stderr, "clipnote-decode: %s: the output must end in .y4m or .yuv\n",
+                 outPath.c_str());
+    return kExitError;
+  }
+
+  std::vector<uint8_t> clip;
+  if (!ReadClip(inPath, clip)) return kExitError;
+
+  VideoDecoderBuffers buffers;
+  StartVideoClip(buffers, clip.data(), clip.size());
+  const int32_t probe = ProbePictureFormat();
+  if (probe != 0) {
+    std::fprintf(stderr,
+                 "clipnote-decode: %s: not a baseline H.263 QCIF or CIF clip "
+                 "(first picture header: code %d)\n",
+                 inPath, probe);
+    return kExitError;
+  }
+  const int width = videoDecoder.width;
+  const int height = videoDecoder.height;
+  const size_t pictureBytes = static_cast<size_t>(width) * height * 3 / 2;
+
+  std::FILE* out = std::fopen(outPath.c_str(), "wb");
+  if (out == nullptr) {
+    std::fprintf(stderr, "clipnote-decode: cannot create %s: %s\n", outPath.c_str(),
+                 std::strerror(errno));
+    return kExitError;
+  }
+  if (y4m) std::fprintf(out, "YUV4MPEG2 W%d H%d F30000:1001 Ip A12:11 C420jpeg\n", width, height);
+
+  int pictures = 0;
+  int exitCode = 0;
+  for (;;) {
+    const int64_t headerOffset = VideoReaderOffset();
+    const int32_t result = DecodePicture();
+    if (result == 0 && videoDecoder.endOfSequence != 0) break;
+    if (result != 0) {
+      // Running out of data (only padding left) is the normal end of a clip.
+      if (result == 1 && OnlyPaddingFrom(clip, headerOffset)) break;
+      std::fprintf(stderr,
+                   "clipnote-decode: %s: stopped at picture %d: picture header code %d at "
+                   "byte %lld; %d pictures written\n",
+                   inPath, pictures, result, static_cast<long long>(headerOffset), pictures);
+      exitCode = kExitStopped;
+      break;
+    }
+    if (y4m) std::fputs("FRAME\n", out);
+    std::fwrite(videoDecoder.currentPicture, 1, pictureBytes, out);
+    const bool failed = videoDecoder.mbError != 0;
+    if (verbose) {
+      std::printf("picture %d tr %u %s result %d%s\n", pictures,
+                  static_cast<unsigned>(videoDecoder.temporalReference),
+                  videoDecoder.pictureCodingType == 0 ? "INTRA" : "INTER", result,
+                  failed ? " (macroblock error)" : "");
+    }
+    ++pictures;
+    if (failed) {
+      // The decoder decodes no further macroblock after a syntax error.
+      std::fprintf(stderr,
+                   "clipnote-decode: %s: stopped in picture %d at macroblock %d (macroblock "
+                   "syntax error); %d pictures written, the last one incomplete\n",
+                   inPath, pictures - 1, videoDecoder.failedMbIndex, pictures);
+      exitCode = kExitStopped;
+      break;
+    }
+  }
+  const bool writeFailed = std::ferror(out) != 0;
+  if (std::fclose(out) != 0 || writeFailed) {
+    std::fprintf(stderr, "clipnote-decode: cannot write %s\n", outPath.c_str());
+    return kExitError;
+  }
+  if (verbose) std::printf("%d pictures, %dx%d\n", pictures, width, height);
+  return exitCode;
 }
