@@ -1,0 +1,204 @@
+"""Runs Windows programs under Wine on a private virtual X display, for tests.
+
+    with WineSession() as wine:
+        player = wine.start(exe)
+        windows = wine.wait_for_windows("Tarvany Clipnote Player")
+        wine.screenshot("shot.png")
+        wine.run(helper_exe, "Tarvany Clipnote Player")
+        code = wine.wait_for_exit(player)
+
+Each session has its own Xvfb server and, unless told otherwise, a fresh Wine
+prefix in a temporary folder, initialised once with `wineboot -i`. With
+`capture_sound=<file>` everything played through ALSA's default device (which is
+what Wine plays to) is written to that file as raw PCM instead (see
+alsa_capture.py).
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+PLAYER_TITLE = "Tarvany Clipnote Player"
+SKIP = 77  # CTest's SKIP_RETURN_CODE for the tests built on this harness
+
+
+class HarnessError(Exception):
+    pass
+
+
+def missing_tools(*tools):
+    return [tool for tool in tools if shutil.which(tool) is None]
+
+
+def require_tools(*tools):
+    """Exits the test as skipped when a tool is missing, except in CI, where a test
+    that cannot run is a failure."""
+    missing = missing_tools(*tools)
+    if not missing:
+        return
+    message = f"missing tools: {' '.join(missing)} (scripts/setup installs them)"
+    if os.environ.get("CI"):
+        print(f"FAIL: {message}; CI must run this test", file=sys.stderr)
+        sys.exit(1)
+    print(f"SKIP: {message}", file=sys.stderr)
+    sys.exit(SKIP)
+
+
+def find_win32_output(build_dir, name):
+    """A program built by the Windows tree: the usual places first, then anywhere."""
+    build_dir = Path(build_dir)
+    for candidate in (build_dir / name, build_dir / "platform" / "win32" / name,
+                      build_dir / "app" / name, build_dir / "tests" / "wine" / name):
+        if candidate.is_file():
+            return candidate
+    found = sorted(build_dir.rglob(name))
+    if not found:
+        raise HarnessError(f"{name} not found under {build_dir}: build the Windows tree first")
+    return found[0]
+
+
+class VirtualDisplay:
+    """An Xvfb server on a display number it picks itself."""
+
+    def __init__(self, size="1024x768x24"):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", size, "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as ready:
+            number = ready.readline().strip()  # written once the server accepts clients
+        if not number:
+            self.process.kill()
+            raise HarnessError("Xvfb did not start")
+        self.name = f":{number}"
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+
+class WineSession:
+    def __init__(self, prefix=None, capture_sound=None, screen="1024x768x24"):
+        self._given_prefix = prefix
+        self._capture_sound = capture_sound
+        self._screen = screen
+        self._temp = None
+        self.display = None
+        self.env = None
+        self._started = []
+
+    def __enter__(self):
+        require_tools("wine", "wineboot", "wineserver", "Xvfb", "xdotool")
+        self._temp = tempfile.mkdtemp(prefix="clipnote-wine-")
+        prefix = Path(self._given_prefix) if self._given_prefix else Path(self._temp) / "prefix"
+        self.display = VirtualDisplay(self._screen)
+        env = dict(os.environ)
+        env.update({
+            "WINEPREFIX": str(prefix),
+            "WINEDEBUG": "-all",
+            # No Mono or Gecko installer prompts: the player needs neither.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "DISPLAY": self.display.name,
+        })
+        fresh = not (prefix / "system.reg").exists()
+        if fresh:
+            env["WINEARCH"] = "win32"  # the player is a 32-bit program; a 32-bit prefix boots faster
+        if self._capture_sound:
+            from alsa_capture import capture_environment
+            env.update(capture_environment(self._capture_sound, Path(self._temp)))
+        self.env = env
+        if fresh:
+            self._wine_command(["wineboot", "-i"], timeout=300)
+        return self
+
+    def __exit__(self, *exc):
+        for process in self._started:
+            if process.poll() is None:
+                process.kill()
+        if self.env:
+            subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        if self.display:
+            self.display.stop()
+        if self._temp:
+            shutil.rmtree(self._temp, ignore_errors=True)
+        return False
+
+    def _wine_command(self, command, timeout):
+        result = subprocess.run(command, env=self.env, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, timeout=timeout, text=True)
+        if result.returncode != 0:
+            raise HarnessError(f"{' '.join(command)} failed ({result.returncode}): {result.stdout}")
+
+    def start(self, exe, *args):
+        """Starts a Windows program and returns its process (its exit code is the program's)."""
+        exe = Path(exe).resolve()
+        process = subprocess.Popen(["wine", str(exe), *args], env=self.env, cwd=exe.parent,
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self._started.append(process)
+        return process
+
+    def run(self, exe, *args, timeout=120):
+        """Runs a Windows program to its end and returns its exit code and output."""
+        process = self.start(exe, *args)
+        try:
+            output, _ = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            raise HarnessError(f"{Path(exe).name} {' '.join(args)} still running after {timeout} s; "
+                               f"windows titled {PLAYER_TITLE!r}: {len(self.windows())}")
+        return process.returncode, output.decode(errors="replace")
+
+    def wait_for_exit(self, process, timeout=60):
+        try:
+            return process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise HarnessError(f"process {process.args} still running after {timeout} s")
+
+    def windows(self, title=PLAYER_TITLE):
+        """Ids of the X windows on screen whose name is exactly `title`."""
+        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"],
+                                env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                text=True, timeout=30)
+        return result.stdout.split()
+
+    def wait_for_windows(self, title=PLAYER_TITLE, count=1, timeout=60, process=None):
+        """Polls until exactly `count` such windows are on screen; fails early if
+        `process` ends meanwhile."""
+        deadline = time.monotonic() + timeout
+        while True:
+            found = self.windows(title)
+            if len(found) == count:
+                return found
+            if process is not None and process.poll() is not None:
+                output = process.stdout.read().decode(errors="replace") if process.stdout else ""
+                raise HarnessError(f"program ended with code {process.returncode} while waiting "
+                                   f"for {count} window(s) titled {title!r}: {output}")
+            if time.monotonic() > deadline:
+                raise HarnessError(f"{len(found)} window(s) titled {title!r} after {timeout} s, "
+                                   f"expected {count}")
+            time.sleep(0.25)
+
+    def window_geometry(self, window):
+        """(x, y, width, height) of an X window, in screen pixels."""
+        result = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], env=self.env,
+                                stdout=subprocess.PIPE, text=True, check=True, timeout=30)
+        values = dict(line.split("=", 1) for line in result.stdout.split())
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def screenshot(self, path, crop=None):
+        """Saves the whole screen (or the (x, y, width, height) `crop` of it) with
+        ImageMagick's import."""
+        command = ["import", "-window", "root"]
+        if crop:
+            x, y, w, h = crop
+            command += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
+        subprocess.run(command + [str(path)], env=self.env, check=True, timeout=60)
