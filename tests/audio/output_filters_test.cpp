@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "audio/decoder_state.h"
+#include "audio/formant_postfilter.h"
+#include "audio/gain_scaling.h"
+#include "audio/synthesis_filter.h"
+
+namespace {
+
+class OutputFilters : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetDecoderStates(); }
+  LpcSet lpc{};
+  float x[kSubframeSamples] = {};
+};
+
+TEST_F(OutputFilters, SynthesisIsAllPoleAndCarriesItsMemory) {
+  lpc[0] = 0.5f;
+  x[0] = 1.0f;
+  Synthesize(x, lpc);
+  for (int n = 0; n < kSubframeSamples; ++n) EXPECT_FLOAT_EQ(x[n], std::pow(0.5f, n));
+  float next[kSubframeSamples] = {};
+  Synthesize(next, lpc);
+  EXPECT_FLOAT_EQ(next[0], std::pow(0.5f, 60));
+}
+
+TEST_F(OutputFilters, FormantPostfilterWeightsZerosAndPoles) {
+  // a[0] = 0.5 alone: (1 - 0.325 z^-1) / (1 - 0.375 z^-1); an impulse has no tilt (r1 = 0).
+  lpc[0] = 0.5f;
+  x[0] = 1.0f;
+  EXPECT_FLOAT_EQ(FormantPostfilter(x, lpc), 1.0f);
+  EXPECT_FLOAT_EQ(x[0], 1.0f);
+  EXPECT_NEAR(x[1], 0.05f, 1e-6f);
+  EXPECT_NEAR(x[2], 0.01875f, 1e-6f);
+  EXPECT_EQ(decoderState.tiltState, 0.0f);
+}
+
+TEST_F(OutputFilters, FormantPostfilterTiltFollowsTheSmoothedFirstCorrelation) {
+  for (float& v : x) v = 1.0f;  // r1 / r0 = 59 / 60
+  EXPECT_FLOAT_EQ(FormantPostfilter(x, lpc), 60.0f);
+  const float tilt = 0.25f * 59.0f / 60.0f;
+  EXPECT_FLOAT_EQ(decoderState.tiltState, tilt);
+  EXPECT_FLOAT_EQ(x[0], 1.0f);
+  for (int n = 1; n < kSubframeSamples; ++n) EXPECT_FLOAT_EQ(x[n], 1.0f - 0.25f * tilt);
+
+  float silent[kSubframeSamples] = {};
+  FormantPostfilter(silent, lpc);
+  EXPECT_FLOAT_EQ(decoderState.tiltState, 0.75f * tilt);
+  EXPECT_FLOAT_EQ(silent[0], -0.25f * 0.75f * tilt);  // tail of the previous subframe
+}
+
+TEST_F(OutputFilters, GainScalingSmoothsTowardTheEnergyRatio) {
+  for (float& v : x) v = 1.0f;
+  ScaleGain(x, 240.0f);  // sqrt(240 / 60) = 2: the gain moves from 1 toward 2
+  for (int n = 0; n < kSubframeSamples; ++n) {
+    const float gain = 2.0f - std::pow(0.9375f, n + 1);
+    EXPECT_NEAR(x[n], gain * 1.0625f, 1e-5f) << n;
+  }
+  float silent[kSubframeSamples] = {};
+  const float before = decoderState.scaleGain;
+  ScaleGain(silent, 0.0f);  // silence drives the gain toward 1
+  EXPECT_NEAR(decoderState.scaleGain, 1.0f + (before - 1.0f) * std::pow(0.9375f, 60), 1e-5f);
+  for (float v : silent) EXPECT_EQ(v, 0.0f);
+}
+
+}  // namespace
