@@ -1,0 +1,142 @@
+#include "app/playback_control.h"
+
+#include <cstdio>
+#include <initializer_list>
+
+#include "app/audio_track.h"
+#include "app/display_box.h"
+#include "app/fatal_report.h"
+#include "app/video_presentation.h"
+
+namespace clipnote {
+
+namespace {
+
+bool IsSet(Platform& os, Handle event) { return os.WaitForSingleObject(event, 0) == kWaitObject0; }
+
+// While the window thread waits it keeps serving the calls of the playback
+// threads, which would otherwise wait for it forever.
+uint32_t WaitServingWindow(MessagePlayer& player, std::initializer_list<Handle> events,
+                           uint32_t milliseconds) {
+  return player.os.MsgWaitForMultipleObjects(static_cast<uint32_t>(events.size()), events.begin(),
+                                             true, milliseconds);
+}
+
+constexpr uint32_t kRecutInterval = 50;
+
+}  // namespace
+
+void ResetPlaybackEvents(MessagePlayer& player) {
+  Platform& os = player.os;
+  os.ResetEvent(player.events.stopEvent);
+  os.ResetEvent(player.events.startEvent);
+  os.ResetEvent(player.events.videoDoneEvent);
+  os.ResetEvent(player.events.audioDoneEvent);
+}
+
+void CheckForInformationOnce(MessagePlayer& player) {
+  if (player.informationChecked.exchange(true)) return;
+  if (player.audioAbsent == 1 && player.videoAbsent == 1) {
+    player.os.MessageBoxA(nullptr, kNoInformationText, kNoInformationCaption,
+                          kMbIconWarning | kMbSetForeground);
+    player.os.PostMessageA(player.window, kWmClose, 0, 0);
+  }
+}
+
+bool CreatePlayerThread(MessagePlayer& player, ThreadProc procedure, ThreadRecord& record) {
+  record.handle = player.os.CreateThread(procedure, &player, &record.id);
+  return record.handle != nullptr;
+}
+
+void Start(MessagePlayer& player) {
+  Platform& os = player.os;
+  const PlaybackEvents& events = player.events;
+  // Whether the message is empty is known only once the audio clip has been
+  // examined; until then the audio playback thread makes the check.
+  if (IsSet(os, events.audioPreparedEvent)) CheckForInformationOnce(player);
+  if (player.closing) return;
+
+  ResetPlaybackEvents(player);
+  bool started = true;
+  if (player.videoAbsent == 0) {
+    if (CreatePlayerThread(player, VideoThread, player.videoThread)) {
+      os.SetThreadPriority(player.videoThread.handle, kThreadPriorityAboveNormal);
+    } else {
+      started = false;
+    }
+  }
+  if (player.videoAbsent == 1 || !started) {
+    os.SetEvent(events.videoDoneEvent);
+    os.SetEvent(events.startEvent);
+  }
+  if (!CreatePlayerThread(player, AudioPlayThread, player.audioThread)) {
+    started = false;
+    player.audioThread.handle = nullptr;
+    os.SetEvent(events.audioDoneEvent);
+  }
+  player.playing = 1;
+
+  if (!started) {
+    // Whatever did start is stopped again at once; nothing waits forever.
+    ShowErrorReport(os, player.window, kThreadErrorText, kThreadErrorCaption);
+    PostPlaybackEnded(player);
+  }
+}
+
+void Stop(MessagePlayer& player) {
+  Platform& os = player.os;
+  const PlaybackEvents& events = player.events;
+  os.SetEvent(events.prepAbortEvent);
+  // stopEvent goes up before the cut, so a sound call that returns because of
+  // the cut always finds it set and posts no end of playback.
+  os.SetEvent(events.stopEvent);
+  os.PlaySoundA(nullptr, nullptr, 0);
+
+  uint32_t result;
+  if (player.audioReady) {
+    // Until the audio playback thread is done, cut again now and then: a sound
+    // that it started just after the first cut must not play to its end.
+    while ((result = WaitServingWindow(player, {events.videoDoneEvent, events.audioDoneEvent},
+                                       kRecutInterval)) == kWaitTimeout) {
+      os.PlaySoundA(nullptr, nullptr, 0);
+    }
+  } else {
+    result = WaitServingWindow(player, {events.audioPreparedEvent}, kInfinite);
+  }
+  if (result != kWaitObject0) {
+    char message[64];
+    std::snprintf(message, sizeof message, "Wait error: %u\n",
+                  static_cast<unsigned>(os.GetLastError()));
+    os.MessageBoxA(player.window, message, kWaitErrorCaption, kMbIconError | kMbSetForeground);
+    os.ExitProcess(0);
+  }
+  player.playing = 0;
+  os.SetWindowTextA(player.playButton, "Play");
+  os.EnableWindow(player.playButton, true);
+  if (player.videoAbsent == 0) os.EnableWindow(player.sizeButton, true);
+}
+
+void EndPlaybackThreads(MessagePlayer& player) {
+  Platform& os = player.os;
+  const PlaybackEvents& events = player.events;
+  os.SetEvent(events.prepAbortEvent);
+  os.SetEvent(events.stopEvent);
+  os.PlaySoundA(nullptr, nullptr, 0);
+  for (const ThreadRecord* thread : {&player.prepThread, &player.videoThread, &player.audioThread}) {
+    if (thread->handle != nullptr) {
+      Handle handle = thread->handle;
+      os.MsgWaitForMultipleObjects(1, &handle, true, kInfinite);
+    }
+  }
+}
+
+uint32_t VideoThread(void* parameter) {
+  MessagePlayer& player = *static_cast<MessagePlayer*>(parameter);
+  Platform& os = player.os;
+  if (!player.audioReady) os.WaitForSingleObject(player.events.audioPreparedEvent, kInfinite);
+  PresentVideo(player);
+  os.SetEvent(player.events.videoDoneEvent);
+  return kVideoThreadExitCode;
+}
+
+}  // namespace clipnote

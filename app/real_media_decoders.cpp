@@ -1,0 +1,80 @@
+#include <new>
+
+#include "app/media_decoders.h"
+#include "app/message_player.h"
+#include "audio/audio_decoder.h"
+#include "video/recon/colour_conversion.h"
+#include "video/recon/picture_decoder.h"
+
+namespace clipnote {
+
+namespace {
+
+class ProcessVideoDecoder final : public VideoDecoding {
+ public:
+  void InitVideoDecoder(MessagePlayer& player) override {
+    ::InitVideoDecoder(player.currentPicture, player.previousPicture,
+                       player.interpolatedReference, player.bitBuffer, player.bitBufferSize / 2,
+                       kMemorySource, player.videoClip, player.videoClipSize);
+  }
+  int ProbePictureFormat() override { return ::ProbePictureFormat(); }
+  int DecodePicture() override { return ::DecodePicture(); }
+  uint8_t TemporalReference() override {
+    return static_cast<uint8_t>(videoDecoder.temporalReference & 0xFF);
+  }
+  bool EndOfSequence() override { return videoDecoder.endOfSequence != 0; }
+  void ConvertToBgr24(const uint8_t* picture, uint8_t* image, int rows, int columns) override {
+    ::ConvertToBgr24(picture, image, rows, columns);
+  }
+  void DoubleBgr24(const uint8_t* image, uint8_t* doubled, int columns, int rows) override {
+    ::DoubleBgr24(image, doubled, columns, rows);
+  }
+};
+
+// The speech decoder's buffer hooks take no context: they reach the platform
+// of the decoding run in progress (there is only ever one).
+Platform* speechPlatform = nullptr;
+
+void* AllocateSpeechBuffer(uint32_t bytes) { return speechPlatform->GlobalAlloc(kGmemFixed, bytes); }
+void ReleaseSpeechBuffer(void* block) { speechPlatform->GlobalFree(block); }
+
+class ProcessSpeechDecoder final : public SpeechDecoding {
+ public:
+  SpeechDecodeResult DecodeSpeech(Platform& os, const uint8_t* coded, uint32_t codedBytes,
+                                  uint8_t* pcm, uint32_t pcmAreaBytes,
+                                  SpeechAbortPoll abortPoll) override {
+    SpeechDecodeResult result;
+    speechPlatform = &os;
+    AudioDecoder* decoder = new (std::nothrow) AudioDecoder;
+    if (decoder == nullptr || !decoder->Create({AllocateSpeechBuffer, ReleaseSpeechBuffer})) {
+      delete decoder;
+      result.failed = true;
+      return result;
+    }
+    decoder->Reset(Rate::Rate53);
+    uint32_t inputOffset = 0;
+    const VoiceDecodeResult decoded =
+        DecodeVoiceClip(*decoder, codedBytes, coded, pcm, pcmAreaBytes, inputOffset,
+                        AbortPoll{abortPoll.requested, abortPoll.context});
+    // Released on an abort too: nothing is left behind by a closed window.
+    decoder->Release();
+    delete decoder;
+    result.pcmBytes = decoded.pcmBytes;
+    result.aborted = decoded.aborted;
+    return result;
+  }
+};
+
+}  // namespace
+
+VideoDecoding& RealVideoDecoding() {
+  static ProcessVideoDecoder decoder;
+  return decoder;
+}
+
+SpeechDecoding& RealSpeechDecoding() {
+  static ProcessSpeechDecoder decoder;
+  return decoder;
+}
+
+}  // namespace clipnote
