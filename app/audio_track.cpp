@@ -63,7 +63,9 @@ void PrepareAudio(MessagePlayer& player) {
     }
     if (decoded.failed) throw StartupFailure{kNotEnoughMemoryText};
     if (decoded.aborted) return;
+#ifndef CLIPNOTE_SPEECH_DRIVER_PENDING
     WriteWavHeader(image, decoded.pcmBytes);
+#endif
     player.audioReady = true;
   } catch (const StartupFailure& failure) {
     ReportFatal(os, failure.text);

@@ -1,6 +1,7 @@
 #include "app/fatal_report.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace clipnote {
 
@@ -28,6 +29,7 @@ void ShowErrorReport(Platform& os, Hwnd owner, const char* text, const char* cap
 void ReportFatal(Platform& os, const char* text) {
   ShowErrorReport(os, nullptr, text, kFatalCaption);
   os.ExitProcess(0);
+  std::abort();  // not reached: ExitProcess does not return
 }
 
 }  // namespace clipnote

@@ -1,6 +1,7 @@
 #include "app/playback_control.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
 
 #include "app/audio_track.h"
@@ -109,6 +110,7 @@ void Stop(MessagePlayer& player) {
                   static_cast<unsigned>(os.GetLastError()));
     os.MessageBoxA(player.window, message, kWaitErrorCaption, kMbIconError | kMbSetForeground);
     os.ExitProcess(0);
+    std::abort();  // not reached: ExitProcess does not return
   }
   player.playing = 0;
   os.SetWindowTextA(player.playButton, "Play");
