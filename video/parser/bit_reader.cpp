@@ -85,6 +85,7 @@ void LoadFirstWindow() {
       d.windowStart = d.bitBuffer;
     }
   } else {
+    d.streamOffset = d.windowSize;
     ReadFromFile(d.bitBuffer, d.windowSize);
     d.windowStart = d.bitBuffer;
   }
@@ -112,6 +113,7 @@ void AdvanceWindow() {
     uint8_t* slot = d.bitBuffer + other * d.windowSize;
     std::memcpy(slot, d.windowStart + d.bytePos, static_cast<size_t>(unread));
     ReadFromFile(slot + unread, d.bytePos);
+    d.streamOffset += d.bytePos;
     d.windowSlot[other] = slot;
   }
   d.currentSlot = other;
@@ -168,3 +170,5 @@ void AlignToByte() {
 }
 
 void RewindWindow() { SetPosition(0); }
+
+int64_t BitsConsumed() { return (d.streamOffset - d.windowSize) * 8 + d.bitPos; }

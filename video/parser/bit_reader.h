@@ -23,3 +23,6 @@ void AlignToByte();
 void LoadFirstWindow();
 void AdvanceWindow();  // used by the reader itself when bytePos reaches refillAt
 void RewindWindow();   // reading restarts at the first bit of the current window
+
+// Bits consumed from the start of the source (positions past its end count on).
+int64_t BitsConsumed();

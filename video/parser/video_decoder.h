@@ -68,7 +68,7 @@ struct VideoDecoder {
   int32_t sourceMode;            // kMemorySource or a file source
   const uint8_t* source;         // memory source: first byte of the clip
   BitFileSource fileSource;      // file source: handle and read primitive
-  int64_t streamOffset;          // memory source: clip offset of the first byte past the window
+  int64_t streamOffset;          // source offset of the first byte past the current window
   int64_t sourceLength;          // memory source: bytes in the clip; nothing past it is read
   uint8_t* bitBuffer;            // caller's buffer of 2 x windowSize bytes
 
