@@ -1,0 +1,74 @@
+#pragma once
+
+// The sound service: one sound at a time, as PlaySoundA plays them.
+//
+// A new sound supersedes the one playing; a stop ends any sound at once, also
+// a synchronous one that another thread is waiting on, whose call then
+// returns. Playback is written in short steps and the stop is looked at
+// between them, so "at once" means within one step (about 10 ms).
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/gtk/wave_image.h"
+
+namespace clipnote::gtk {
+
+// One open output stream.
+class PcmStream {
+ public:
+  virtual ~PcmStream() = default;
+  // Takes up to `frames` frames, waiting at most about waitMs for room.
+  // Returns the frames taken (0 when there was no room yet), negative when
+  // the stream failed.
+  virtual long Write(const uint8_t* data, size_t frames, int waitMs) = 0;
+  // Starts playing out what was written (the first call) and tells, after
+  // waiting at most about waitMs, whether it has all been played.
+  virtual bool Drained(int waitMs) = 0;
+  // Stops at once, dropping what has not been played.
+  virtual void Drop() = 0;
+};
+
+// Where sound goes: opens a stream for a sound's format, or null when there is
+// no usable output.
+class PcmDevice {
+ public:
+  virtual ~PcmDevice() = default;
+  virtual std::unique_ptr<PcmStream> Open(const WaveSound& format) = 0;
+};
+
+class SoundPlayer {
+ public:
+  explicit SoundPlayer(PcmDevice& device) : device_(device) {}
+  ~SoundPlayer();
+  SoundPlayer(const SoundPlayer&) = delete;
+  SoundPlayer& operator=(const SoundPlayer&) = delete;
+
+  // Plays sound after stopping whatever plays. Synchronous: returns when it
+  // has played out (true) or was stopped, and false at once when it has no
+  // frames or no output could be opened. Asynchronous: returns at once.
+  bool Play(const WaveSound& sound, bool async);
+  // Stops any sound and returns once it has stopped.
+  void Stop();
+
+ private:
+  // Waits for the device after superseding whatever plays; false when a
+  // later call has taken over meanwhile. Takes the device on true.
+  bool Acquire(uint64_t& ticket);
+  bool PlayOut(const WaveSound& sound, uint64_t ticket);
+  bool Superseded(uint64_t ticket) const { return generation_.load() != ticket; }
+
+  PcmDevice& device_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  std::atomic<uint64_t> generation_{0};
+  bool busy_ = false;
+  std::mutex asyncMutex_;
+  std::thread asyncThread_;
+};
+
+}  // namespace clipnote::gtk
