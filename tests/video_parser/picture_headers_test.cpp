@@ -86,6 +86,7 @@ TEST(GobHeader, WithAndWithoutStuffingAndFalseStarts) {
       {"0000 0000 0000 0000 1 00101 11 10110", 0, kParseOk, 1, 22, 29},
       {"1 0000 0000 0000 0000 1 00101 11 10110", 1, kParseOk, 1, 22, 29},  // unaligned
       {"10110 000 0000 0000 0000 0000 1 00001 01 00111", 5, kParseOk, 1, 7, 32},  // stuffing
+      {"1011011 0 0000 0000 0000 0000 1 00001 01 00111", 7, kParseOk, 1, 7, 30},
       {"0000 0000 0000 0000 1 11111 00 00000", 0, kParseOk, 1, 1, 29},  // GN unchecked; GQUANT 0
       {"0000 0000 1000 0000 0000 0000", 0, kParseOk, 0, 17, 0},         // no header
       {"0000 0000 0000 0000 0000 0000 1", 0, kParseOk, 0, 17, 0},       // third byte zero
