@@ -192,7 +192,7 @@ TEST_F(Macroblock, MotionVectorPrediction) {
   Store(1, 1, -10, 31);   // above right of (0, 2)
   Store(9, 3, 8, 8);      // left of (10, 3)
   Store(10, 2, 12, -4);   // above (10, 3); nothing right of it
-  Store(0, 2, 99, 99);    // not an above-right candidate of (10, 3)
+  Store(11, 2, 99, 99);   // past the last QCIF column: not a candidate of (10, 3)
   Store(6, 0, -7, 3);     // left of (7, 0)
   const PredictionCase cases[] = {
       {1, 4, 2, 6, -6},    // GOB with a header: left alone
