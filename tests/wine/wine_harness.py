@@ -116,6 +116,10 @@ class WineSession:
         self.env = env
         if fresh:
             self._wine_command(["wineboot", "-i"], timeout=300)
+        if self._capture_sound:
+            # Play through ALSA (where the capture device is), not PulseAudio.
+            self._wine_command(["wine", "reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Audio",
+                                "/d", "alsa", "/f"], timeout=120)
         return self
 
     def __exit__(self, *exc):
