@@ -1,6 +1,7 @@
 #include "app/audio_track.h"
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "app/display_box.h"
@@ -19,6 +20,31 @@ uint32_t ReadLittleEndian32(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
          static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
+
+#ifdef CLIPNOTE_SPEECH_DRIVER_PENDING
+// Stand-in until the speech library's header writer is in the build.
+void WriteWavHeader(uint8_t* image, uint32_t dataBytes) {
+  auto put32 = [&](int at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) image[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  auto put16 = [&](int at, uint32_t v) {
+    image[at] = static_cast<uint8_t>(v);
+    image[at + 1] = static_cast<uint8_t>(v >> 8);
+  };
+  std::memcpy(image, "RIFF", 4);
+  put32(4, dataBytes + 36);
+  std::memcpy(image + 8, "WAVEfmt ", 8);
+  put32(16, 16);
+  put16(20, 1);
+  put16(22, 1);
+  put32(24, 8000);
+  put32(28, 16000);
+  put16(32, 2);
+  put16(34, 16);
+  std::memcpy(image + 36, "data", 4);
+  put32(40, dataBytes);
+}
+#endif
 
 bool AbortRequested(void* context) {
   auto& player = *static_cast<MessagePlayer*>(context);
@@ -63,9 +89,7 @@ void PrepareAudio(MessagePlayer& player) {
     }
     if (decoded.failed) throw StartupFailure{kNotEnoughMemoryText};
     if (decoded.aborted) return;
-#ifndef CLIPNOTE_SPEECH_DRIVER_PENDING
     WriteWavHeader(image, decoded.pcmBytes);
-#endif
     player.audioReady = true;
   } catch (const StartupFailure& failure) {
     ReportFatal(os, failure.text);
@@ -89,10 +113,11 @@ uint32_t AudioPlayThread(void* parameter) {
     os.PlaySoundA(nullptr, nullptr, 0);
     const Handle both[] = {events.audioPreparedEvent, events.startEvent};
     os.WaitForMultipleObjects(2, both, true, kInfinite);
-    CheckForInformationOnce(player);
   } else {
     os.WaitForSingleObject(events.startEvent, kInfinite);
   }
+  // The audio clip has been examined by now; Start may not have known yet.
+  CheckForInformationOnce(player);
   // A stop that came before the speech started keeps it from starting.
   if (!IsSet(os, events.stopEvent)) PlayAudio(player);
   os.SetEvent(events.audioDoneEvent);

@@ -104,12 +104,39 @@ bool FakePlatform::EveryoneBlocked() {
   return true;
 }
 
+void FakePlatform::RunAction(Lock& lock, std::function<void()> action) {
+  advancing_ = true;
+  lock.unlock();
+  try {
+    action();
+  } catch (...) {
+    lock.lock();
+    advancing_ = false;
+    throw;
+  }
+  lock.lock();
+  advancing_ = false;
+  changed_.notify_all();
+}
+
 bool FakePlatform::Advance(Lock& lock) {
   std::optional<int32_t> step;
   for (auto& [id, participant] : participants_) {
     if (!participant->deadline) continue;
     const int32_t left = Since(*participant->deadline, now_);
     if (!step || left < *step) step = left;
+  }
+  // A timed action due no later than the nearest deadline runs first.
+  auto timed = timedActions_.end();
+  for (auto it = timedActions_.begin(); it != timedActions_.end(); ++it) {
+    if (timed == timedActions_.end() || Since(it->first, timed->first) < 0) timed = it;
+  }
+  if (timed != timedActions_.end() && (!step || Since(timed->first, now_) <= *step)) {
+    if (Since(timed->first, now_) > 0) now_ = timed->first;
+    std::function<void()> action = std::move(timed->second);
+    timedActions_.erase(timed);
+    RunAction(lock, std::move(action));
+    return true;
   }
   if (step) {
     now_ += static_cast<uint32_t>(std::max(*step, 0));
@@ -119,18 +146,7 @@ bool FakePlatform::Advance(Lock& lock) {
   if (!idleActions_.empty()) {
     std::function<void()> action = std::move(idleActions_.front());
     idleActions_.pop_front();
-    advancing_ = true;
-    lock.unlock();
-    try {
-      action();
-    } catch (...) {
-      lock.lock();
-      advancing_ = false;
-      throw;
-    }
-    lock.lock();
-    advancing_ = false;
-    changed_.notify_all();
+    RunAction(lock, std::move(action));
     return true;
   }
   deadlocked_ = true;
@@ -169,6 +185,12 @@ bool FakePlatform::Block(Lock& lock, const std::function<bool()>& ready,
 void FakePlatform::WhenIdle(std::function<void()> action) {
   Lock lock(mutex_);
   idleActions_.push_back(std::move(action));
+  changed_.notify_all();
+}
+
+void FakePlatform::At(uint32_t time, std::function<void()> action) {
+  Lock lock(mutex_);
+  timedActions_.emplace_back(time, std::move(action));
   changed_.notify_all();
 }
 

@@ -118,6 +118,9 @@ class FakePlatform final : public Platform {
 
   // Queues an action for the next time the whole system is idle.
   void WhenIdle(std::function<void()> action);
+  // Runs an action when the virtual clock reaches the time, at a moment when
+  // every thread is blocked (before the threads waiting for that time go on).
+  void At(uint32_t time, std::function<void()> action);
   // Runs an action on the drawing thread right after the n-th DrawDibDraw
   // (counted from 1).
   void AfterDraw(int n, std::function<void()> action);
@@ -256,6 +259,7 @@ class FakePlatform final : public Platform {
   bool Block(Lock& lock, const std::function<bool()>& ready, std::optional<uint32_t> deadline);
   bool EveryoneBlocked();
   bool Advance(Lock& lock);
+  void RunAction(Lock& lock, std::function<void()> action);
   void CheckAlive();
   void Record(const char* name);
   uint32_t WaitFor(uint32_t count, const Handle* objects, bool waitAll, uint32_t milliseconds,
@@ -279,6 +283,7 @@ class FakePlatform final : public Platform {
   std::map<std::thread::id, std::unique_ptr<Participant>> participants_;
   std::vector<std::thread> threads_;
   std::deque<std::function<void()>> idleActions_;
+  std::vector<std::pair<uint32_t, std::function<void()>>> timedActions_;
   std::map<int, std::function<void()>> drawActions_;
 
   std::map<std::pair<std::string, std::string>, std::unique_ptr<Resource>> resources_;
