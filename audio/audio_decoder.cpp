@@ -1,0 +1,99 @@
+#include "audio/audio_decoder.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/decoder_state.h"
+#include "audio/frame_decoder.h"
+
+namespace {
+
+void* HeapAllocate(uint32_t bytes) { return std::malloc(bytes); }
+void HeapRelease(void* block) { std::free(block); }
+
+int16_t ToPcmSample(float v) {
+  if (v < -32767.5f) return -32768;
+  if (v > 32766.5f) return 32767;
+  if (v != v) return 0;  // a NaN has no sample value; converting it would be undefined
+  // Round half away from zero; in double so that v + 0.5 is exact.
+  const double d = v;
+  return static_cast<int16_t>(d >= 0 ? static_cast<int32_t>(d + 0.5)
+                                     : static_cast<int32_t>(d - 0.5));
+}
+
+}  // namespace
+
+AudioBufferHooks DefaultAudioBufferHooks() { return AudioBufferHooks{HeapAllocate, HeapRelease}; }
+
+bool AudioDecoder::Create(const AudioBufferHooks& bufferHooks) {
+  hooks = bufferHooks;
+  samples = nullptr;
+  frame = nullptr;
+  rate = Rate::Rate63;
+  if (hooks.allocate == nullptr || hooks.release == nullptr) return false;
+  samples = static_cast<float*>(hooks.allocate(kSampleBytes));
+  frame = static_cast<uint8_t*>(hooks.allocate(kFrameBytes));
+  if (samples == nullptr || frame == nullptr) {
+    Release();
+    return false;
+  }
+  return true;
+}
+
+void AudioDecoder::Reset(Rate initialRate) {
+  rate = initialRate;
+  std::memset(samples, 0, kSampleBytes);
+  std::memset(frame, 0, rate != Rate::Rate63 ? 20 : kFrameBytes);
+  ResetDecoderStates();
+}
+
+bool AudioDecoder::TakeFrame(const uint8_t* coded, uint32_t codedByteCount, uint32_t& offset) {
+  if (offset >= codedByteCount) return false;
+  const uint32_t length = static_cast<uint32_t>(CodedFrameLength(coded[offset]));
+  const uint32_t available = codedByteCount - offset;
+  const bool whole = length <= available;
+  std::memcpy(frame, coded + offset, whole ? length : available);
+  offset = whole ? offset + length : codedByteCount;
+  return whole;
+}
+
+int AudioDecoder::DecodeFrame(bool lost) {
+  DecodeSpeechFrame(frame, lost, rate, samples);
+  return 1;
+}
+
+void AudioDecoder::StorePcm(uint8_t* out, uint32_t& count) const {
+  uint8_t* at = out + count;
+  for (int n = 0; n < 240; ++n) {
+    const uint16_t sample = static_cast<uint16_t>(ToPcmSample(samples[n]));
+    at[2 * n] = static_cast<uint8_t>(sample);
+    at[2 * n + 1] = static_cast<uint8_t>(sample >> 8);
+  }
+  count += kPcmBytesPerFrame;
+}
+
+void AudioDecoder::Release() {
+  if (samples != nullptr) hooks.release(samples);
+  if (frame != nullptr) hooks.release(frame);
+  samples = nullptr;
+  frame = nullptr;
+}
+
+VoiceDecodeResult DecodeVoiceClip(AudioDecoder& decoder, uint32_t codedByteCount,
+                                  const uint8_t* coded, uint8_t* pcm, uint32_t pcmAreaBytes,
+                                  uint32_t& inputOffset, const AbortPoll& abortPoll) {
+  VoiceDecodeResult result;
+  while (inputOffset < codedByteCount) {
+    if (abortPoll.Requested()) {
+      result.aborted = true;
+      return result;
+    }
+    // Only whole frames are written; a clip that decodes to more than the area holds
+    // ends at the area's last whole frame.
+    if (pcmAreaBytes - result.pcmBytes < AudioDecoder::kPcmBytesPerFrame) break;
+    const bool whole = decoder.TakeFrame(coded, codedByteCount, inputOffset);
+    if (decoder.DecodeFrame(!whole) == 0) return result;
+    decoder.StorePcm(pcm, result.pcmBytes);
+  }
+  return result;
+}
