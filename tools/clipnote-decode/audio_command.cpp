@@ -1,8 +1,118 @@
-#include <cstdio>
+// clipnote-decode audio IN OUT.wav [--voice]
+//
+// Decodes a G.723.1 clip into exactly the WAV image the player builds: a 44-byte header and
+// the decoded samples. IN is a raw frame stream (what `ffmpeg -f g723_1` writes) or, with
+// --voice, the player's VOICE clip (a 4-byte PCM-capacity prefix, then the frames). For a
+// VOICE clip the output area is limited to the prefix plus one frame, as in the player.
 
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "audio/audio_decoder.h"
+#include "audio/voice_clip.h"
+#include "audio/wav_image.h"
 #include "tools/clipnote-decode/commands.h"
 
-int RunAudioCommand(int, char**) {
-  std::fprintf(stderr, "clipnote-decode: the audio command is not built yet\n");
-  return 2;
+namespace {
+
+void PrintAudioUsage() {
+  std::fprintf(stderr, "usage: clipnote-decode audio IN.723 OUT.wav [--voice]\n");
+}
+
+bool ReadWholeFile(const char* path, std::vector<uint8_t>& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+}  // namespace
+
+int RunAudioCommand(int argc, char** argv) {
+  const char* inputPath = nullptr;
+  const char* outputPath = nullptr;
+  bool voice = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--voice") == 0) {
+      voice = true;
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      std::fprintf(stderr, "clipnote-decode audio: unknown option %s\n", argv[i]);
+      PrintAudioUsage();
+      return 2;
+    } else if (inputPath == nullptr) {
+      inputPath = argv[i];
+    } else if (outputPath == nullptr) {
+      outputPath = argv[i];
+    } else {
+      PrintAudioUsage();
+      return 2;
+    }
+  }
+  if (inputPath == nullptr || outputPath == nullptr) {
+    PrintAudioUsage();
+    return 2;
+  }
+
+  std::vector<uint8_t> input;
+  if (!ReadWholeFile(inputPath, input)) {
+    std::fprintf(stderr, "clipnote-decode audio: cannot read %s: %s\n", inputPath,
+                 std::strerror(errno));
+    return 1;
+  }
+
+  VoiceClip clip;
+  if (voice) {
+    const VoiceClipError error = ParseVoiceClip(input.data(), input.size(), clip);
+    if (error != VoiceClipError::None) {
+      std::fprintf(stderr, "clipnote-decode audio: %s: %s\n", inputPath, VoiceClipErrorText(error));
+      return 1;
+    }
+  } else {
+    // A raw stream gets room for the most PCM its bytes could give: one frame per byte.
+    constexpr uint64_t kBytesPerFrame = 480;
+    const uint64_t capacity = static_cast<uint64_t>(input.size()) * kBytesPerFrame;
+    if (capacity > std::numeric_limits<uint32_t>::max() - kWavImageOverhead) {
+      std::fprintf(stderr, "clipnote-decode audio: %s: the stream is too large\n", inputPath);
+      return 1;
+    }
+    clip.pcmCapacity = static_cast<uint32_t>(capacity);
+    clip.coded = input.data();
+    clip.codedByteCount = static_cast<uint32_t>(input.size());
+  }
+
+  std::vector<uint8_t> image(static_cast<size_t>(clip.pcmCapacity) + kWavImageOverhead, 0);
+  AudioDecoder decoder;
+  if (!decoder.Create()) {
+    std::fprintf(stderr, "clipnote-decode audio: not enough memory for the decoder\n");
+    return 1;
+  }
+  decoder.Reset(Rate::Rate53);  // as the player does
+  uint32_t inputOffset = 0;
+  const VoiceDecodeResult result =
+      DecodeVoiceClip(decoder, clip.codedByteCount, clip.coded, image.data() + kWavHeaderBytes,
+                      clip.pcmCapacity + 480, inputOffset);
+  decoder.Release();
+  WriteWavHeader(image.data(), result.pcmBytes);
+  if (inputOffset < clip.codedByteCount) {
+    std::fprintf(stderr,
+                 "clipnote-decode audio: warning: the clip decodes to more than its %u reserved "
+                 "bytes; stopped after %u of %u coded bytes\n",
+                 clip.pcmCapacity, inputOffset, clip.codedByteCount);
+  }
+
+  std::ofstream out(outputPath, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(image.data()), kWavHeaderBytes + result.pcmBytes);
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "clipnote-decode audio: cannot write %s\n", outputPath);
+    return 1;
+  }
+  return 0;
 }

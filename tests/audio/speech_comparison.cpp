@@ -1,0 +1,116 @@
+#include "audio/speech_comparison.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "audio/audio_decoder.h"
+
+namespace speech_comparison {
+
+namespace {
+
+constexpr int kSegmentSamples = 160;          // 20 ms at 8000 Hz
+constexpr double kSilentSegmentPower = 100.0;  // mean square below this: about -70 dBFS
+
+}  // namespace
+
+bool HaveTool(const std::string& name) {
+  return Run("command -v " + name + " > /dev/null 2>&1");
+}
+
+bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ScratchDirectory() {
+  const std::string directory = std::string(CLIPNOTE_BINARY_DIR) + "/tests/audio/scratch";
+  std::filesystem::create_directories(directory);
+  return directory;
+}
+
+std::vector<uint8_t> MakeSpeechStream(const std::string& directory, const std::string& name,
+                                      const std::string& voice, const std::string& text) {
+  const std::string wav = directory + "/" + name + ".wav";
+  const std::string coded = directory + "/" + name + ".723";
+  if (!Run("espeak-ng -v " + voice + " -w '" + wav + "' '" + text + "'")) return {};
+  if (!Run("ffmpeg -hide_banner -loglevel error -y -i '" + wav +
+           "' -ar 8000 -ac 1 -c:a g723_1 -b:a 6300 -f g723_1 '" + coded + "'")) {
+    return {};
+  }
+  return ReadFile(coded);
+}
+
+std::vector<int16_t> DecodeWithFfmpeg(const std::string& directory, const std::string& name,
+                                      const std::vector<uint8_t>& stream) {
+  const std::string coded = directory + "/" + name + ".in.723";
+  const std::string pcm = directory + "/" + name + ".ffmpeg.raw";
+  WriteFile(coded, stream);
+  if (!Run("ffmpeg -hide_banner -loglevel error -y -f g723_1 -i '" + coded + "' -f s16le '" +
+           pcm + "'")) {
+    return {};
+  }
+  const std::vector<uint8_t> bytes = ReadFile(pcm);
+  std::vector<int16_t> samples(bytes.size() / 2);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  }
+  return samples;
+}
+
+std::vector<int16_t> DecodeWithClipnote(const std::vector<uint8_t>& stream) {
+  const uint32_t area = static_cast<uint32_t>(stream.size()) * 480;
+  std::vector<uint8_t> pcm(area);
+  AudioDecoder decoder;
+  if (!decoder.Create()) return {};
+  decoder.Reset(Rate::Rate53);
+  uint32_t offset = 0;
+  const VoiceDecodeResult result = DecodeVoiceClip(
+      decoder, static_cast<uint32_t>(stream.size()), stream.data(), pcm.data(), area, offset);
+  decoder.Release();
+  std::vector<int16_t> samples(result.pcmBytes / 2);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<int16_t>(pcm[2 * i] | pcm[2 * i + 1] << 8);
+  }
+  return samples;
+}
+
+Agreement Compare(const std::vector<int16_t>& reference, const std::vector<int16_t>& ours) {
+  Agreement agreement;
+  const size_t n = std::min(reference.size(), ours.size());
+  double signal = 0;
+  double error = 0;
+  double segmentSum = 0;
+  for (size_t start = 0; start + kSegmentSamples <= n; start += kSegmentSamples) {
+    double segmentSignal = 0;
+    double segmentError = 0;
+    for (size_t i = start; i < start + kSegmentSamples; ++i) {
+      const double r = reference[i];
+      const double d = r - ours[i];
+      segmentSignal += r * r;
+      segmentError += d * d;
+    }
+    signal += segmentSignal;
+    error += segmentError;
+    if (segmentSignal / kSegmentSamples < kSilentSegmentPower) continue;
+    // An exact segment counts as 100 dB rather than infinity.
+    segmentSum += segmentError > 0 ? 10.0 * std::log10(segmentSignal / segmentError) : 100.0;
+    ++agreement.segments;
+  }
+  agreement.snr = error > 0 ? 10.0 * std::log10(signal / error) : 100.0;
+  agreement.segmentalSnr = agreement.segments > 0 ? segmentSum / agreement.segments : 0.0;
+  return agreement;
+}
+
+}  // namespace speech_comparison

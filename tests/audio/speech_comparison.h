@@ -1,0 +1,43 @@
+#pragma once
+
+// Test helper for comparing our speech decoder with the ffmpeg command-line decoder: runs
+// the tools, decodes streams both ways and measures the agreement.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace speech_comparison {
+
+// True when the named program can be run from the shell.
+bool HaveTool(const std::string& name);
+
+// Runs a shell command; true when it exits with status 0.
+bool Run(const std::string& command);
+
+std::vector<uint8_t> ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Speech from espeak-ng, resampled to 8000 Hz and encoded by ffmpeg at 6.3 kbit/s; returns
+// the raw G.723.1 stream (empty on failure).
+std::vector<uint8_t> MakeSpeechStream(const std::string& directory, const std::string& name,
+                                      const std::string& voice, const std::string& text);
+
+// The stream decoded by ffmpeg, as 16-bit samples.
+std::vector<int16_t> DecodeWithFfmpeg(const std::string& directory, const std::string& name,
+                                      const std::vector<uint8_t>& stream);
+
+// The stream decoded by our decoder through the clip driver, as 16-bit samples.
+std::vector<int16_t> DecodeWithClipnote(const std::vector<uint8_t>& stream);
+
+struct Agreement {
+  double snr = 0;           // whole-signal SNR of ours against the reference, dB
+  double segmentalSnr = 0;  // mean SNR of 20 ms segments, silent reference segments skipped
+  int segments = 0;         // segments that counted
+};
+Agreement Compare(const std::vector<int16_t>& reference, const std::vector<int16_t>& ours);
+
+// The test's scratch directory under the build tree.
+std::string ScratchDirectory();
+
+}  // namespace speech_comparison
