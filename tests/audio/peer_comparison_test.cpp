@@ -150,10 +150,12 @@ TEST_F(PeerComparison, SilenceDescriptorsAndUntransmittedFrames) {
     test_frames::Append(stream, test_frames::PackSid(lspIndex, 30));
     for (int n = 0; n < 6; ++n) test_frames::Append(stream, test_frames::PackUntransmitted());
   }
-  // The comfort noise itself differs from ffmpeg's: ffmpeg glides the noise gain up from zero
-  // where the first silence frame after speech or reset takes its gain at once here, and in
-  // some pulse pairs it takes the other root of the pulse-amplitude equation, which flips
-  // their sign. The speech around the silences must still agree.
+  // The comfort noise itself differs from ffmpeg's: after a reset ffmpeg glides the noise gain
+  // up from zero where the first silence frame takes its gain at once here; for untransmitted
+  // frames straight after speech it settles at a far lower level than the quantised energy of
+  // the speech's last 120 excitation samples used here; and in some pulse pairs it takes the
+  // other root of the pulse-amplitude equation, which flips their sign. The speech around the
+  // silences must still agree.
   const sc::Agreement a = Compare("silence", stream);
   EXPECT_GE(a.segmentalSnr, 12.0);
 }
