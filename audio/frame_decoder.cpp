@@ -13,49 +13,13 @@
 #include "audio/next_random.h"
 #include "audio/pitch_postfilter.h"
 #include "audio/synthesis_filter.h"
+#include "audio/voicing_analysis.h"
 
 namespace {
 
 constexpr int kMaxErasureCount = 3;
 constexpr float kConcealAttenuation = 0.75f;
 constexpr int16_t kNoiseSeedAfterSpeech = 12345;
-// Start of the last 120 excitation samples of the frame inside E.
-constexpr int kVoicingStart = kHistorySamples + kFrameSamples / 2;
-constexpr int kVoicingLength = kFrameSamples / 2;
-constexpr int kMaxAnalysisLag = 142;
-
-double Dot(const float* x, const float* y, int count) {
-  double sum = 0;
-  for (int n = 0; n < count; ++n) sum += static_cast<double>(x[n]) * y[n];
-  return sum;
-}
-
-// Decides from the last half of a good frame whether an erased successor should continue its
-// pitch period (concealLag = the period) or be replaced by noise (concealLag = 0). Also leaves
-// the half frame's energy in sidGain, the comfort-noise level if silence follows directly.
-void AnalyseVoicing(const float* e, int openLoopLag) {
-  const int lagCentre = std::min(openLoopLag, kMaxAnalysisLag);
-  const float* current = e + kVoicingStart;
-  float bestCorrelation = 0;
-  int lag = lagCentre;
-  for (int i = lagCentre - 3; i <= lagCentre + 3; ++i) {
-    const float r = static_cast<float>(Dot(current, current - i, kVoicingLength));
-    if (r > bestCorrelation) {
-      bestCorrelation = r;
-      lag = i;
-    }
-  }
-  const float energy = static_cast<float>(Dot(current, current, kVoicingLength));
-  comfortNoiseState.sidGain = energy;
-  const float lagEnergy = static_cast<float>(Dot(current - lag, current - lag, kVoicingLength));
-  // Voiced when the normalised correlation squared exceeds 1/8.
-  const bool voiced =
-      bestCorrelation > 0 &&
-      0.125 * static_cast<double>(lagEnergy) * energy -
-              static_cast<double>(bestCorrelation) * bestCorrelation <
-          0;
-  decoderState.concealLag = static_cast<int16_t>(voiced ? lag : 0);
-}
 
 // Rebuilds the excitation of a good frame, then runs the pitch postfilter on it.
 void DecodeGoodExcitation(const FrameParams& params, Rate rate, float* e,
@@ -71,7 +35,10 @@ void DecodeGoodExcitation(const FrameParams& params, Rate rate, float* e,
     for (int n = 0; n < kSubframeSamples; ++n) current[n] += adaptive[n];
   }
 
-  AnalyseVoicing(e, params.openLoopLag[1]);
+  const Voicing voicing = AnalyseVoicing(e, params.openLoopLag[1]);
+  decoderState.concealLag = static_cast<int16_t>(voicing.concealLag);
+  // Right after speech this is the level the comfort noise starts from.
+  comfortNoiseState.sidGain = voicing.energy;
 
   // The postfilter parameters see the unclipped excitation, the filter the clipped one.
   PitchPostfilterSet postfilter[kSubframesPerFrame];

@@ -1,0 +1,41 @@
+#include "audio/voicing_analysis.h"
+
+#include <algorithm>
+
+namespace {
+
+// The last 120 samples of the frame inside E.
+constexpr int kAnalysisStart = kHistorySamples + kFrameSamples / 2;
+constexpr int kAnalysisLength = kFrameSamples / 2;
+constexpr int kMaxLag = 142;
+constexpr int kSearchSpan = 3;
+
+double Dot(const float* x, const float* y) {
+  double sum = 0;
+  for (int n = 0; n < kAnalysisLength; ++n) sum += static_cast<double>(x[n]) * y[n];
+  return sum;
+}
+
+}  // namespace
+
+Voicing AnalyseVoicing(const float excitation[kExcitationSamples], int openLoopLag) {
+  // Held to 18..142 so that every lagged sample lies inside E, whatever the caller passes.
+  const int centre = std::clamp(openLoopLag, 18, kMaxLag);
+  const float* current = excitation + kAnalysisStart;
+  float bestCorrelation = 0;
+  int lag = centre;
+  for (int i = centre - kSearchSpan; i <= centre + kSearchSpan; ++i) {
+    const float r = static_cast<float>(Dot(current, current - i));
+    if (r > bestCorrelation) {
+      bestCorrelation = r;
+      lag = i;
+    }
+  }
+  Voicing voicing;
+  voicing.energy = static_cast<float>(Dot(current, current));
+  const float lagEnergy = static_cast<float>(Dot(current - lag, current - lag));
+  const double criterion = 0.125 * static_cast<double>(lagEnergy) * voicing.energy -
+                           static_cast<double>(bestCorrelation) * bestCorrelation;
+  voicing.concealLag = bestCorrelation > 0 && criterion < 0 ? lag : 0;
+  return voicing;
+}
