@@ -1,0 +1,83 @@
+#include "clip_decoding.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "video/recon/decoder_buffers.h"
+#include "video/recon/picture_decoder.h"
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip) {
+  static VideoDecoderBuffers buffers;
+  DecodedClip out;
+  StartVideoClip(buffers, clip.data(), clip.size());
+  out.lastResult = ProbePictureFormat();
+  if (out.lastResult != 0) return out;
+  out.width = videoDecoder.width;
+  out.height = videoDecoder.height;
+  const size_t bytes = static_cast<size_t>(out.width) * out.height * 3 / 2;
+  for (;;) {
+    out.lastResult = DecodePicture();
+    if (out.lastResult != 0 || videoDecoder.endOfSequence != 0) break;
+    out.pictures.emplace_back(videoDecoder.currentPicture, videoDecoder.currentPicture + bytes);
+    for (const auto& v : videoDecoder.mvStore) {
+      if ((v[0] & 1) != 0 || (v[1] & 1) != 0) out.halfSampleVectors = true;
+    }
+    if (videoDecoder.quant != videoDecoder.pquant) out.quantiserChanged = true;
+    if (videoDecoder.mbError != 0) {
+      out.macroblockError = true;
+      out.failedMacroblock = videoDecoder.failedMbIndex;
+      break;
+    }
+  }
+  return out;
+}
+
+bool RunCommand(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+bool FfmpegAvailable() { return RunCommand("ffmpeg -version >/dev/null 2>&1"); }
+
+std::vector<std::vector<uint8_t>> DecodeWithFfmpeg(const std::string& path, int width,
+                                                   int height) {
+  const std::string raw = ScratchDirectory("ffmpeg") + "/" +
+                          std::filesystem::path(path).filename().string() + ".yuv";
+  std::vector<std::vector<uint8_t>> pictures;
+  if (!RunCommand("ffmpeg -v error -y -i '" + path + "' -vsync 0 -f rawvideo -pix_fmt yuv420p '" +
+                  raw + "'")) {
+    return pictures;
+  }
+  const std::vector<uint8_t> all = ReadFileBytes(raw);
+  const size_t bytes = static_cast<size_t>(width) * height * 3 / 2;
+  for (size_t at = 0; at + bytes <= all.size(); at += bytes) {
+    pictures.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at),
+                          all.begin() + static_cast<std::ptrdiff_t>(at + bytes));
+  }
+  return pictures;
+}
+
+double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width,
+                int height) {
+  double squared = 0;
+  const int n = width * height;
+  for (int i = 0; i < n; ++i) {
+    const double d = static_cast<double>(a[i]) - b[i];
+    squared += d * d;
+  }
+  if (squared == 0) return 99.0;
+  return 10.0 * std::log10(255.0 * 255.0 * n / squared);
+}
+
+std::string ScratchDirectory(const std::string& name) {
+  const std::filesystem::path dir =
+      std::filesystem::path(CLIPNOTE_BINARY_DIR) / "tests" / "video_recon" / "scratch" / name;
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+// Decoding whole clips in tests: the decoder's pictures, ffmpeg's pictures of the
+// same clip, and luma PSNR between them.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct DecodedClip {
+  int width = 0;
+  int height = 0;
+  std::vector<std::vector<uint8_t>> pictures;  // planar 4:2:0
+  int lastResult = 0;                          // DecodePicture's last code
+  bool macroblockError = false;
+  int failedMacroblock = -1;
+  bool halfSampleVectors = false;  // some vector component was odd
+  bool quantiserChanged = false;   // some picture ended with quant != PQUANT
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+// Runs the decoder over a whole in-memory clip, as the player does.
+DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip);
+
+// True when the ffmpeg command-line tool can be run.
+bool FfmpegAvailable();
+// Runs a shell command; true on exit status 0.
+bool RunCommand(const std::string& command);
+// ffmpeg's decode (into the scratch directory) of an H.263 file into planar 4:2:0 pictures of width x height.
+std::vector<std::vector<uint8_t>> DecodeWithFfmpeg(const std::string& path, int width, int height);
+
+// Luma PSNR of two pictures of width x height (99 dB for identical pictures).
+double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width,
+                int height);
+
+// Directory for files a test generates, created on demand.
+std::string ScratchDirectory(const std::string& name);
