@@ -1,0 +1,289 @@
+// The native player end to end, on a private X server: what a user sees and
+// hears, and how the program ends. Pictures are compared pixel for pixel with
+// our own decode of the same clip converted for display; the sound is caught
+// by an ALSA `file` device and compared sample for sample with our own decode
+// of the speech.
+#ifdef CLIPNOTE_HAVE_PLAYER
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/media_decoders.h"
+#include "gtk/x_session.h"
+#include "platform/gtk/gtk_platform.h"
+#include "platform/gtk/native_windows.h"
+#include "video/recon/colour_conversion.h"
+#include "video/recon/colour_tables.h"
+#include "video/recon/decoder_buffers.h"
+
+namespace clipnote::gtk::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kTitle[] = "Tarvany Clipnote Player";
+const std::string kPlayer = CLIPNOTE_BINARY_DIR "/platform/gtk/clipnote";
+const std::string kTestPlayer = CLIPNOTE_BINARY_DIR "/tests/gtk/clipnote_test_player";
+const fs::path kResources = CLIPNOTE_SOURCE_DIR "/resources";
+
+// The client area the player lays itself out for, and where its controls are.
+constexpr int kClientWidth = 350;
+constexpr int kClientHeight = 316;
+constexpr int kPlayX = 22, kSizeX = 67, kButtonY = 303;
+
+std::vector<uint8_t> ReadBytes(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The same pictures with temporal references `step` ticks apart, so that each
+// stays on the screen long enough to be looked at and the playback lasts.
+std::vector<uint8_t> SpreadPictures(std::vector<uint8_t> clip, int step) {
+  int picture = 0;
+  for (size_t i = 0; i + 3 < clip.size(); ++i) {
+    // Picture start codes are byte-aligned in these clips: 22 bits
+    // 0000 0000 0000 0000 1000 00, then the 8-bit temporal reference.
+    if (clip[i] == 0 && clip[i + 1] == 0 && (clip[i + 2] & 0xFC) == 0x80) {
+      const int reference = (picture++ * step) & 0xFF;
+      clip[i + 2] = static_cast<uint8_t>((clip[i + 2] & 0xFC) | reference >> 6);
+      clip[i + 3] = static_cast<uint8_t>((clip[i + 3] & 0x03) | (reference & 0x3F) << 2);
+    }
+  }
+  return clip;
+}
+
+// Picture `index` of the clip as the player shows it: 0xRRGGBB, top row
+// first, at native size or doubled.
+std::vector<uint32_t> DecodedPicture(const std::vector<uint8_t>& clip, int index, bool doubled) {
+  static VideoDecoderBuffers buffers;
+  BuildColourTables();
+  StartVideoClip(buffers, clip.data(), clip.size());
+  ProbePictureFormat();
+  for (int i = 0; i <= index; ++i) DecodePicture();
+  std::vector<uint8_t> native(176 * 144 * 3), twice(352 * 288 * 3);
+  ConvertToBgr24(buffers.currentPicture.data(), native.data(), 144, 176);
+  DoubleBgr24(native.data(), twice.data(), 176, 144);
+  const int width = doubled ? 352 : 176, height = doubled ? 288 : 144;
+  const std::vector<uint8_t>& image = doubled ? twice : native;
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = &image[static_cast<size_t>(height - 1 - y) * width * 3];
+    for (int x = 0; x < width; ++x) {
+      pixels.push_back(static_cast<uint32_t>(row[3 * x + 2]) << 16 | row[3 * x + 1] << 8 |
+                       row[3 * x]);
+    }
+  }
+  return pixels;
+}
+
+// Only the part of a picture that lies inside the client area is seen.
+std::vector<uint32_t> Cropped(const std::vector<uint32_t>& pixels, int width, int visibleWidth,
+                              int visibleHeight) {
+  std::vector<uint32_t> out;
+  for (int y = 0; y < visibleHeight; ++y) {
+    for (int x = 0; x < visibleWidth; ++x) out.push_back(pixels[static_cast<size_t>(y) * width + x]);
+  }
+  return out;
+}
+
+class NativePlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!server_.Start()) GTEST_SKIP() << "no Xvfb to show the player on";
+    x_ = std::make_unique<XClient>(server_.Name());
+    ASSERT_TRUE(x_->Connected());
+    char pattern[] = "/tmp/clipnote-gtk-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fs::create_directories(dir_ / "home");
+    capture_ = dir_ / "played.raw";
+    // Everything the player plays is appended to one file, sound after sound.
+    std::ofstream(dir_ / "home" / ".asoundrc")
+        << "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|cat >> "
+        << capture_.string() << "\"\n  format \"raw\"\n}\n";
+    clip_ = SpreadPictures(ReadBytes(kResources / "message.263"), 60);
+    WriteBytes(dir_ / "movie.263", clip_);
+  }
+
+  void TearDown() override {
+    players_.clear();
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+
+  Program& Start(const std::string& path, std::map<std::string, std::string> extra = {}) {
+    std::map<std::string, std::string> environment{{"DISPLAY", server_.Name()},
+                                                   {"HOME", (dir_ / "home").string()},
+                                                   {"XDG_RUNTIME_DIR", dir_.string()},
+                                                   {"NO_AT_BRIDGE", "1"}};
+    environment.insert(extra.begin(), extra.end());
+    players_.push_back(std::make_unique<Program>(path, environment));
+    return *players_.back();
+  }
+
+  Program& StartSpreadClip() {
+    return Start(kTestPlayer, {{"CLIPNOTE_TEST_MOVIE", (dir_ / "movie.263").string()}});
+  }
+
+  std::vector<uint32_t> NativePictureArea(Window window) {
+    return x_->Grab(window, kClientWidth / 2 - 88, kClientHeight / 2 - 92, 176, 144);
+  }
+  std::vector<uint32_t> DoubledPictureArea(Window window) {
+    return x_->Grab(window, 0, 0, kClientWidth, 288);
+  }
+
+  XvfbServer server_;
+  std::unique_ptr<XClient> x_;
+  fs::path dir_;
+  fs::path capture_;
+  std::vector<uint8_t> clip_;
+  std::vector<std::unique_ptr<Program>> players_;
+};
+
+TEST_F(NativePlayerTest, OpensItsTitledWindowCentredWithTheWin32ClientSize) {
+  Program& player = Start(kPlayer);
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window) << "no window titled " << kTitle;
+  const auto geometry = x_->GeometryOf(*window);
+  ASSERT_TRUE(geometry);
+  EXPECT_EQ(geometry->width, kClientWidth);
+  EXPECT_EQ(geometry->height, kClientHeight);
+  // Centred as the player centres its window rectangle on the 1024 x 768 screen.
+  const int windowWidth = kClientWidth + 2 * kFrameSide;
+  const int windowHeight = kClientHeight + kFrameTop + kFrameBottom;
+  EXPECT_EQ(geometry->rootX, 1024 / 2 - windowWidth / 2 + kFrameSide);
+  EXPECT_EQ(geometry->rootY, 768 / 2 - windowHeight / 2 + kFrameTop);
+
+  // Escape neither closes the window nor ends the program.
+  x_->PressKey(*window, XK_Escape);
+  SleepMs(500);
+  EXPECT_TRUE(x_->FindWindow(kTitle));
+  EXPECT_FALSE(player.WaitForExit(0));
+
+  x_->AskToClose(*window);
+  EXPECT_EQ(player.WaitForExit(20000), 0);
+  EXPECT_FALSE(x_->FindWindow(kTitle));
+}
+
+TEST_F(NativePlayerTest, ShowsOurDecodeAndStopsSwitchesSizeAndReplays) {
+  Program& player = StartSpreadClip();
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  const auto first = DecodedPicture(clip_, 0, false);
+  const auto second = DecodedPicture(clip_, 1, false);
+  ASSERT_NE(first, second);
+
+  // The first picture, at the native size, 20 pixels above the centre.
+  EXPECT_TRUE(WaitUntil([&] { return NativePictureArea(*window) == first; }, 15000))
+      << "the first picture never appeared as decoded";
+  // Two seconds later the next one: the playback runs.
+  EXPECT_TRUE(WaitUntil([&] { return NativePictureArea(*window) == second; }, 5000));
+
+  // Stop, then the size switch (which only a stopped player takes) replays doubled.
+  x_->Click(*window, kPlayX, kButtonY);
+  SleepMs(300);
+  x_->Click(*window, kSizeX, kButtonY);
+  const auto firstDoubled = Cropped(DecodedPicture(clip_, 0, true), 352, kClientWidth, 288);
+  const auto secondDoubled = Cropped(DecodedPicture(clip_, 1, true), 352, kClientWidth, 288);
+  EXPECT_TRUE(WaitUntil([&] { return DoubledPictureArea(*window) == firstDoubled; }, 5000))
+      << "the size switch did not replay the message doubled";
+  EXPECT_TRUE(WaitUntil([&] { return DoubledPictureArea(*window) == secondDoubled; }, 5000));
+
+  // Stop, Play: the message starts again from its first picture.
+  x_->Click(*window, kPlayX, kButtonY);
+  SleepMs(300);
+  x_->Click(*window, kPlayX, kButtonY);
+  EXPECT_TRUE(WaitUntil([&] { return DoubledPictureArea(*window) == firstDoubled; }, 3000))
+      << "Play did not replay from the start";
+
+  x_->AskToClose(*window);
+  EXPECT_EQ(player.WaitForExit(20000), 0);
+}
+
+TEST_F(NativePlayerTest, SecondStartBringsTheFirstForwardAndExitsWithZero) {
+  Program& first = StartSpreadClip();
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  // Another window now covers the player.
+  const Window cover = x_->CreateCoveringWindow(0, 0, 1024, 768);
+  auto above = [&](Window a, Window b) {
+    const auto order = x_->StackingOrder();
+    const auto ia = std::find(order.begin(), order.end(), a);
+    const auto ib = std::find(order.begin(), order.end(), b);
+    return ia != order.end() && ib != order.end() && ia > ib;
+  };
+  ASSERT_TRUE(above(cover, *window));
+
+  Program& second = StartSpreadClip();
+  EXPECT_EQ(second.WaitForExit(20000), 0);
+  EXPECT_TRUE(above(*window, cover)) << "the running player was not brought forward";
+  EXPECT_FALSE(first.WaitForExit(0)) << "the first player must go on running";
+
+  x_->AskToClose(*window);
+  EXPECT_EQ(first.WaitForExit(20000), 0);
+}
+
+TEST_F(NativePlayerTest, PlaysTheDecodedSpeechAfterAtMostPartOfTheStartUpSound) {
+  // Our own decode of the speech clip, as the player's preparation makes it.
+  const std::vector<uint8_t> voice = ReadBytes(kResources / "message.723");
+  ASSERT_GT(voice.size(), 4u);
+  const uint32_t capacity = voice[0] | voice[1] << 8 | voice[2] << 16 | voice[3] << 24;
+  std::vector<uint8_t> speech(capacity + 480);
+  GtkPlatform memory;
+  const SpeechDecodeResult decoded = RealSpeechDecoding().DecodeSpeech(
+      memory, voice.data() + 4, static_cast<uint32_t>(voice.size() - 4), speech.data(),
+      static_cast<uint32_t>(speech.size()), {});
+  if (decoded.pcmBytes == 0) GTEST_SKIP() << "this build decodes no speech yet";
+  speech.resize(decoded.pcmBytes);
+
+  Program& player = StartSpreadClip();
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(WaitUntil([&] { return fs::exists(capture_) && fs::file_size(capture_) >= speech.size(); },
+                        15000));
+  SleepMs(300);
+  x_->AskToClose(*window);
+  EXPECT_EQ(player.WaitForExit(20000), 0);
+
+  // What was played: possibly the start of the start-up sound (requested and
+  // cut at once while the speech was still being decoded), then the speech.
+  const std::vector<uint8_t> played = ReadBytes(capture_);
+  ASSERT_GE(played.size(), speech.size());
+  const size_t lead = played.size() - speech.size();
+  EXPECT_TRUE(std::equal(speech.begin(), speech.end(), played.begin() + static_cast<long>(lead)))
+      << "the speech did not arrive sample for sample";
+  const std::vector<uint8_t> chime = ReadBytes(kResources / "startup_chime.wav");
+  ASSERT_GE(chime.size(), 44u);
+  EXPECT_LE(lead, chime.size() - 44);
+  EXPECT_TRUE(std::equal(played.begin(), played.begin() + static_cast<long>(lead),
+                         chime.begin() + 44))
+      << "what came before the speech is not the start of the start-up sound";
+}
+
+TEST_F(NativePlayerTest, WarnsOfAnAudioOnlyMessageBeforeItsWindowExists) {
+  WriteBytes(dir_ / "empty.263", {});
+  Program& player = Start(kTestPlayer, {{"CLIPNOTE_TEST_MOVIE", (dir_ / "empty.263").string()}});
+  const auto box = x_->WaitForWindow("Audio only", 20000);
+  ASSERT_TRUE(box) << "no \"Audio only\" message box";
+  EXPECT_FALSE(x_->FindWindow(kTitle)) << "the warning comes before the window";
+  x_->PressKey(*box, XK_Return);
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window) << "after the warning the player goes on";
+  x_->AskToClose(*window);
+  EXPECT_EQ(player.WaitForExit(20000), 0);
+}
+
+}  // namespace
+}  // namespace clipnote::gtk::testing
+
+#endif  // CLIPNOTE_HAVE_PLAYER

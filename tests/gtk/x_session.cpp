@@ -1,0 +1,262 @@
+#include "gtk/x_session.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+extern char** environ;
+
+namespace clipnote::gtk::testing {
+
+void SleepMs(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// --- Xvfb ------------------------------------------------------------------------
+
+XvfbServer::~XvfbServer() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool XvfbServer::Start(int width, int height) {
+  int ready[2];
+  if (pipe(ready) != 0) return false;
+  const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  const std::string fd = std::to_string(ready[1]);
+  pid_ = fork();
+  if (pid_ == 0) {
+    close(ready[0]);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
+           "tcp", "-noreset", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(ready[1]);
+  if (pid_ < 0) {
+    close(ready[0]);
+    return false;
+  }
+  // The server writes its display number once it accepts clients.
+  std::string number;
+  pollfd waitFor{ready[0], POLLIN, 0};
+  while (poll(&waitFor, 1, 15000) > 0) {
+    char c;
+    if (read(ready[0], &c, 1) != 1 || c == '\n') break;
+    number += c;
+  }
+  close(ready[0]);
+  if (number.empty()) return false;
+  name_ = ":" + number;
+  return true;
+}
+
+// --- X client ----------------------------------------------------------------------
+
+XClient::XClient(const std::string& display) { display_ = XOpenDisplay(display.c_str()); }
+
+XClient::~XClient() {
+  if (display_ != nullptr) XCloseDisplay(display_);
+}
+
+namespace {
+
+int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
+
+std::optional<std::string> TitleOf(Display* x, Window window) {
+  Atom type;
+  int format;
+  unsigned long items, after;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(x, window, XInternAtom(x, "_NET_WM_NAME", False), 0, 1024, False,
+                         XInternAtom(x, "UTF8_STRING", False), &type, &format, &items, &after,
+                         &data) == Success &&
+      data != nullptr) {
+    std::string title(reinterpret_cast<char*>(data), items);
+    XFree(data);
+    return title;
+  }
+  char* name = nullptr;
+  if (XFetchName(x, window, &name) && name != nullptr) {
+    std::string title(name);
+    XFree(name);
+    return title;
+  }
+  return std::nullopt;
+}
+
+std::optional<Window> Search(Display* x, Window window, const std::string& title, int depth) {
+  XWindowAttributes attributes;
+  if (XGetWindowAttributes(x, window, &attributes) && attributes.map_state == IsViewable) {
+    if (auto found = TitleOf(x, window); found && *found == title) return window;
+  }
+  if (depth == 0) return std::nullopt;
+  Window root, parent, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(x, window, &root, &parent, &children, &count)) return std::nullopt;
+  std::optional<Window> result;
+  for (unsigned int i = 0; i < count && !result; ++i) {
+    result = Search(x, children[i], title, depth - 1);
+  }
+  if (children) XFree(children);
+  return result;
+}
+
+}  // namespace
+
+std::optional<Window> XClient::FindWindow(const std::string& title) {
+  XSetErrorHandler(IgnoreErrors);
+  return Search(display_, DefaultRootWindow(display_), title, 3);
+}
+
+std::optional<Window> XClient::WaitForWindow(const std::string& title, int milliseconds) {
+  std::optional<Window> found;
+  WaitUntil([&] { return (found = FindWindow(title)).has_value(); }, milliseconds);
+  return found;
+}
+
+bool XClient::WaitForNoWindow(const std::string& title, int milliseconds) {
+  return WaitUntil([&] { return !FindWindow(title).has_value(); }, milliseconds);
+}
+
+std::optional<XClient::Geometry> XClient::GeometryOf(Window window) {
+  XWindowAttributes attributes;
+  if (!XGetWindowAttributes(display_, window, &attributes)) return std::nullopt;
+  int x = 0, y = 0;
+  Window child;
+  XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &x, &y, &child);
+  return Geometry{x, y, attributes.width, attributes.height};
+}
+
+std::vector<uint32_t> XClient::Grab(Window window, int x, int y, int width, int height) {
+  std::vector<uint32_t> pixels;
+  XImage* image = XGetImage(display_, window, x, y, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (image == nullptr) return pixels;
+  pixels.reserve(static_cast<size_t>(width) * height);
+  for (int row = 0; row < height; ++row) {
+    for (int column = 0; column < width; ++column) {
+      pixels.push_back(static_cast<uint32_t>(XGetPixel(image, column, row)) & 0xFFFFFF);
+    }
+  }
+  XDestroyImage(image);
+  return pixels;
+}
+
+void XClient::Click(Window window, int x, int y) {
+  auto where = GeometryOf(window);
+  if (!where) return;
+  XTestFakeMotionEvent(display_, DefaultScreen(display_), where->rootX + x, where->rootY + y,
+                       CurrentTime);
+  XSync(display_, False);
+  SleepMs(50);
+  XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+  XSync(display_, False);
+  SleepMs(50);
+  XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+  XSync(display_, False);
+}
+
+void XClient::PressKey(Window window, unsigned long keysym) {
+  auto where = GeometryOf(window);
+  if (!where) return;
+  XTestFakeMotionEvent(display_, DefaultScreen(display_), where->rootX + where->width / 2,
+                       where->rootY + where->height / 2, CurrentTime);
+  XSetInputFocus(display_, window, RevertToParent, CurrentTime);
+  XSync(display_, False);
+  SleepMs(50);
+  const KeyCode code = XKeysymToKeycode(display_, keysym);
+  XTestFakeKeyEvent(display_, code, True, CurrentTime);
+  XTestFakeKeyEvent(display_, code, False, CurrentTime);
+  XSync(display_, False);
+}
+
+void XClient::AskToClose(Window window) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display_, window, False, NoEventMask, &event);
+  XSync(display_, False);
+}
+
+Window XClient::CreateCoveringWindow(int x, int y, int width, int height) {
+  const int screen = DefaultScreen(display_);
+  Window window = XCreateSimpleWindow(display_, DefaultRootWindow(display_), x, y,
+                                      static_cast<unsigned>(width), static_cast<unsigned>(height),
+                                      0, BlackPixel(display_, screen), WhitePixel(display_, screen));
+  XMapRaised(display_, window);
+  XSync(display_, False);
+  return window;
+}
+
+std::vector<Window> XClient::StackingOrder() {
+  std::vector<Window> order;
+  Window root, parent, *children = nullptr;
+  unsigned int count = 0;
+  if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
+    order.assign(children, children + count);
+    if (children) XFree(children);
+  }
+  return order;
+}
+
+// --- Programs ------------------------------------------------------------------------
+
+Program::Program(const std::string& path, const std::map<std::string, std::string>& environment) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text(*entry);
+    const std::string key = text.substr(0, text.find('='));
+    if (environment.count(key) == 0) entries.push_back(text);
+  }
+  for (const auto& [key, value] : environment) entries.push_back(key + "=" + value);
+  std::vector<char*> envp;
+  for (auto& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    execle(path.c_str(), path.c_str(), static_cast<char*>(nullptr), envp.data());
+    _exit(127);
+  }
+}
+
+Program::~Program() {
+  if (pid_ > 0 && !exitCode_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::optional<int> Program::WaitForExit(int milliseconds) {
+  if (exitCode_ || pid_ <= 0) return exitCode_;
+  WaitUntil(
+      [&] {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return true;
+      },
+      milliseconds);
+  return exitCode_;
+}
+
+}  // namespace clipnote::gtk::testing

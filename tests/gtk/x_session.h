@@ -1,0 +1,110 @@
+#pragma once
+
+// Test helpers for running windows for real: a private Xvfb server, the X
+// requests a user's actions and eyes stand for (find a window by title, read
+// its pixels, click, press a key, close it as a window manager would), and
+// programs started on that display.
+
+#include <X11/Xlib.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace clipnote::gtk::testing {
+
+// A virtual X server of its own for one test; stopped when destroyed.
+class XvfbServer {
+ public:
+  XvfbServer() = default;
+  ~XvfbServer();
+  XvfbServer(const XvfbServer&) = delete;
+  XvfbServer& operator=(const XvfbServer&) = delete;
+
+  // False when no Xvfb could be started (then the test is skipped).
+  bool Start(int width = 1024, int height = 768);
+  const std::string& Name() const { return name_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
+// One client connection to a display, with what tests do through it.
+class XClient {
+ public:
+  explicit XClient(const std::string& display);
+  ~XClient();
+  XClient(const XClient&) = delete;
+  XClient& operator=(const XClient&) = delete;
+
+  bool Connected() const { return display_ != nullptr; }
+  Display* Raw() const { return display_; }
+
+  // Top-level windows (children of the root, or of a frame) by title.
+  std::optional<Window> FindWindow(const std::string& title);
+  std::optional<Window> WaitForWindow(const std::string& title, int milliseconds);
+  bool WaitForNoWindow(const std::string& title, int milliseconds);
+
+  struct Geometry {
+    int rootX, rootY, width, height;
+  };
+  std::optional<Geometry> GeometryOf(Window window);
+
+  // Pixels of a rectangle of the window as 0xRRGGBB, row by row (what is on
+  // the screen there, as the X server composes it).
+  std::vector<uint32_t> Grab(Window window, int x, int y, int width, int height);
+
+  // A left click at a point of the window, and a key pressed with the
+  // pointer over it, as the XTest extension makes them.
+  void Click(Window window, int x, int y);
+  void PressKey(Window window, unsigned long keysym);
+  // What a window manager's close button does: WM_DELETE_WINDOW.
+  void AskToClose(Window window);
+
+  // A plain window of its own, mapped and on top, covering the rectangle.
+  Window CreateCoveringWindow(int x, int y, int width, int height);
+  // The top-level windows in stacking order, bottom first.
+  std::vector<Window> StackingOrder();
+
+ private:
+  Display* display_ = nullptr;
+};
+
+// A program running on a display; killed when destroyed, unless it ended.
+class Program {
+ public:
+  Program(const std::string& path, const std::map<std::string, std::string>& environment);
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  // The exit code once it has ended within the time, or nothing (a signal
+  // gives 128 + its number).
+  std::optional<int> WaitForExit(int milliseconds);
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> exitCode_;
+};
+
+// Sleeps in small steps until the condition holds or the time is up.
+template <typename Condition>
+bool WaitUntil(Condition condition, int milliseconds);
+
+void SleepMs(int milliseconds);
+
+template <typename Condition>
+bool WaitUntil(Condition condition, int milliseconds) {
+  for (int waited = 0;; waited += 20) {
+    if (condition()) return true;
+    if (waited >= milliseconds) return false;
+    SleepMs(20);
+  }
+}
+
+}  // namespace clipnote::gtk::testing
