@@ -30,13 +30,19 @@ GSourceFuncs callSourceFuncs = {PrepareCalls, CheckCalls, DispatchCalls, nullptr
 
 }  // namespace
 
+WindowThreadCalls::~WindowThreadCalls() {
+  if (source_ != nullptr) {
+    g_source_destroy(source_);
+    g_source_unref(source_);
+  }
+}
+
 void WindowThreadCalls::BecomeWindowThread() {
   {
     std::lock_guard lock(kernel_.Mutex());
     windowThread_ = std::this_thread::get_id();
     hasWindowThread_ = true;
-    if (sourceAttached_) return;
-    sourceAttached_ = true;
+    if (source_ != nullptr) return;
   }
   GSource* source = g_source_new(&callSourceFuncs, sizeof(CallSource));
   reinterpret_cast<CallSource*>(source)->calls = this;
@@ -44,7 +50,8 @@ void WindowThreadCalls::BecomeWindowThread() {
   g_source_set_can_recurse(source, TRUE);
   g_source_set_priority(source, G_PRIORITY_DEFAULT);
   g_source_attach(source, nullptr);
-  g_source_unref(source);
+  std::lock_guard lock(kernel_.Mutex());
+  source_ = source;
 }
 
 bool WindowThreadCalls::HasWindowThread() {

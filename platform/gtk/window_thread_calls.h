@@ -12,6 +12,8 @@
 // delivered by the main loop only, never inside a serving wait, so the window
 // procedure is not re-entered while it waits.
 
+#include <glib.h>
+
 #include <deque>
 #include <functional>
 #include <thread>
@@ -23,6 +25,7 @@ namespace clipnote::gtk {
 class WindowThreadCalls : public WaitWork {
  public:
   explicit WindowThreadCalls(KernelObjects& kernel) : kernel_(kernel) {}
+  ~WindowThreadCalls();
   WindowThreadCalls(const WindowThreadCalls&) = delete;
   WindowThreadCalls& operator=(const WindowThreadCalls&) = delete;
 
@@ -64,7 +67,7 @@ class WindowThreadCalls : public WaitWork {
   KernelObjects& kernel_;
   std::thread::id windowThread_;
   bool hasWindowThread_ = false;
-  bool sourceAttached_ = false;
+  GSource* source_ = nullptr;
   int holdPosted_ = 0;  // serving waits in progress on the window thread
   std::deque<SentCall*> sent_;
   std::deque<std::function<void()>> posted_;

@@ -1,0 +1,163 @@
+// The sound service's rules (one sound at a time, a stop that also ends a
+// synchronous sound of another thread) over a device that plays in real time
+// but records what it was given; and the ALSA device end to end through a
+// `file` plugin device.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <thread>
+
+#include "platform/gtk/gtk_platform.h"
+#include "platform/gtk/sound_player.h"
+#include "resources/embedded_resources.h"
+#include "resources/resource_ids.h"
+
+namespace clipnote::gtk {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Takes 80 frames every 10 ms (8 kHz) and says what happened to each stream.
+class PacedDevice : public PcmDevice {
+ public:
+  struct Log {
+    std::mutex mutex;
+    std::vector<uint8_t> written;
+    int opened = 0;
+    int dropped = 0;
+    int drained = 0;
+  };
+
+  class Stream : public PcmStream {
+   public:
+    explicit Stream(Log& log) : log_(log) {}
+    long Write(const uint8_t* data, size_t frames, int waitMs) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+      const size_t taken = std::min<size_t>(frames, 80);
+      std::lock_guard lock(log_.mutex);
+      log_.written.insert(log_.written.end(), data, data + taken * 2);
+      return static_cast<long>(taken);
+    }
+    bool Drained(int) override {
+      std::lock_guard lock(log_.mutex);
+      ++log_.drained;
+      return true;
+    }
+    void Drop() override {
+      std::lock_guard lock(log_.mutex);
+      ++log_.dropped;
+    }
+
+   private:
+    Log& log_;
+  };
+
+  std::unique_ptr<PcmStream> Open(const WaveSound&) override {
+    if (!available) return nullptr;
+    std::lock_guard lock(log.mutex);
+    ++log.opened;
+    return std::make_unique<Stream>(log);
+  }
+
+  Log log;
+  bool available = true;
+};
+
+WaveSound Samples(std::vector<uint8_t>& storage, size_t frames) {
+  storage.resize(frames * 2);
+  for (size_t i = 0; i < storage.size(); ++i) storage[i] = static_cast<uint8_t>(i * 7);
+  return {1, 8000, 16, storage.data(), storage.size()};
+}
+
+TEST(SoundPlayerTest, SynchronousSoundReturnsWhenPlayedOut) {
+  PacedDevice device;
+  SoundPlayer player(device);
+  std::vector<uint8_t> storage;
+  const WaveSound sound = Samples(storage, 400);  // 50 ms
+  EXPECT_TRUE(player.Play(sound, false));
+  EXPECT_EQ(device.log.written, storage);
+  EXPECT_EQ(device.log.drained, 1);
+  EXPECT_EQ(device.log.dropped, 0);
+}
+
+TEST(SoundPlayerTest, StopFromAnotherThreadEndsASynchronousSoundAtOnce) {
+  PacedDevice device;
+  SoundPlayer player(device);
+  std::vector<uint8_t> storage;
+  const WaveSound sound = Samples(storage, 8000 * 30);  // 30 s
+  std::atomic<bool> returned{false};
+  std::thread playing([&] {
+    player.Play(sound, false);
+    returned = true;
+  });
+  std::this_thread::sleep_for(100ms);
+  EXPECT_FALSE(returned);
+  player.Stop();
+  // Stop returns once the sound has stopped; the playing call returns too.
+  const auto stoppedAt = std::chrono::steady_clock::now();
+  playing.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, 1s);
+  EXPECT_EQ(device.log.dropped, 1);
+  EXPECT_LT(device.log.written.size(), storage.size() / 10);
+}
+
+TEST(SoundPlayerTest, NewSoundSupersedesTheOnePlayingAndStopWithNothingIsHarmless) {
+  PacedDevice device;
+  SoundPlayer player(device);
+  player.Stop();
+  std::vector<uint8_t> longSound, shortSound;
+  EXPECT_TRUE(player.Play(Samples(longSound, 8000 * 30), true));  // asynchronous: at once
+  std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(player.Play(Samples(shortSound, 160), false));
+  EXPECT_EQ(device.log.opened, 2);
+  EXPECT_EQ(device.log.dropped, 1);
+  // The short one played out whole, after the start of the long one.
+  ASSERT_GE(device.log.written.size(), shortSound.size());
+  EXPECT_TRUE(std::equal(shortSound.begin(), shortSound.end(),
+                         device.log.written.end() - static_cast<long>(shortSound.size())));
+}
+
+TEST(SoundPlayerTest, NothingToPlayOrNowhereToPlayItReturnsFalseAtOnce) {
+  PacedDevice device;
+  SoundPlayer player(device);
+  std::vector<uint8_t> storage;
+  EXPECT_FALSE(player.Play(Samples(storage, 0), false));
+  EXPECT_EQ(device.log.opened, 0);
+  device.available = false;
+  EXPECT_FALSE(player.Play(Samples(storage, 800), false));
+}
+
+TEST(AlsaSoundTest, PlaysAnInMemoryWaveThroughTheDefaultDevice) {
+  // Before ALSA reads its configuration: a default device that writes to a file.
+  namespace fs = std::filesystem;
+  char pattern[] = "/tmp/clipnote-alsa-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path dir = pattern;
+  const fs::path capture = dir / "played.raw";
+  std::ofstream(dir / ".asoundrc") << "pcm.!default {\n  type file\n  slave.pcm \"null\"\n"
+                                   << "  file \"" << capture.string() << "\"\n  format \"raw\"\n}\n";
+  setenv("HOME", dir.c_str(), 1);
+
+  const EmbeddedResource* chime = FindEmbeddedResource("WAVE", IDW_STARTUP_SOUND);
+  ASSERT_NE(chime, nullptr);
+  GtkPlatform platform;
+  EXPECT_TRUE(platform.PlaySoundA(reinterpret_cast<const char*>(chime->data), nullptr, kSndMemory));
+  std::ifstream file(capture, std::ios::binary);
+  const std::vector<uint8_t> played{std::istreambuf_iterator<char>(file),
+                                    std::istreambuf_iterator<char>()};
+  EXPECT_EQ(played, std::vector<uint8_t>(chime->data + 44, chime->data + chime->size));
+
+  // An image whose header was never written plays nothing and says so.
+  const std::vector<uint8_t> blank(44 + 480, 0);
+  EXPECT_FALSE(platform.PlaySoundA(reinterpret_cast<const char*>(blank.data()), nullptr, kSndMemory));
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace clipnote::gtk
