@@ -7,6 +7,11 @@
         wine.run(helper_exe, "Tarvany Clipnote Player")
         code = wine.wait_for_exit(player)
 
+    # the picture the player shows, against an expected image:
+    area = native_picture_area(wine.window_geometry(windows[0]))
+    wine.screenshot("picture.png", crop=area)
+    assert psnr("picture.png", "expected.png") > 30
+
 Each session has its own Xvfb server and, unless told otherwise, a fresh Wine
 prefix in a temporary folder, initialised once with `wineboot -i`. With
 `capture_sound=<file>` everything played through ALSA's default device (which is
@@ -206,3 +211,23 @@ class WineSession:
             x, y, w, h = crop
             command += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
         subprocess.run(command + [str(path)], env=self.env, check=True, timeout=60)
+
+
+def native_picture_area(window_geometry):
+    """Screen rectangle (x, y, 176, 144) of the picture the player shows at native
+    size: it centres the picture at (client width / 2 - 88, client height / 2 - 92).
+    Wine on a bare Xvfb (no window manager) maps only the client area, so the X
+    window's geometry is the client rectangle."""
+    x, y, width, height = window_geometry
+    return x + width // 2 - 88, y + height // 2 - 92, 176, 144
+
+
+def psnr(image_a, image_b):
+    """PSNR in dB between two images of the same size (ImageMagick's compare);
+    infinity for identical images."""
+    result = subprocess.run(["compare", "-metric", "PSNR", str(image_a), str(image_b), "null:"],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
+    text = result.stderr.strip().split()[0] if result.stderr.strip() else ""
+    if result.returncode > 1 or not text:
+        raise HarnessError(f"compare failed: {result.stderr.strip()}")
+    return float("inf") if text == "inf" else float(text)
