@@ -3,14 +3,12 @@
     with WineSession() as wine:
         player = wine.start(exe)
         windows = wine.wait_for_windows("Tarvany Clipnote Player")
-        wine.screenshot("shot.png")
+        # the picture on screen against an expected image
+        area = native_picture_area(wine.window_geometry(windows[0]))
+        wine.screenshot("picture.png", crop=area)
+        assert psnr("picture.png", "expected.png") > 30
         wine.run(helper_exe, "Tarvany Clipnote Player")
         code = wine.wait_for_exit(player)
-
-    # the picture the player shows, against an expected image:
-    area = native_picture_area(wine.window_geometry(windows[0]))
-    wine.screenshot("picture.png", crop=area)
-    assert psnr("picture.png", "expected.png") > 30
 
 Each session has its own Xvfb server and, unless told otherwise, a fresh Wine
 prefix in a temporary folder, initialised once with `wineboot -i`. With
