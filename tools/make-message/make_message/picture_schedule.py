@@ -3,7 +3,7 @@
 Motion is measured on small grey copies of the 30 Hz frames (each pixel the average of a
 4x4 block) as normal flow: the temporal change of a pixel divided by its spatial gradient is
 the speed of the edge through it. The spacing chosen is the longest that keeps every edge
-within MAX_STEP_PIXELS of where the previous picture showed it.
+within MAX_STEP_PIXELS (half a macroblock) of where the previous picture showed it.
 """
 
 import math
@@ -12,7 +12,7 @@ GAPS = (8, 4, 3, 2)
 ANALYSIS_WIDTH = 44
 ANALYSIS_HEIGHT = 36
 ANALYSIS_SCALE = 176 / ANALYSIS_WIDTH
-MAX_STEP_PIXELS = 6.0
+MAX_STEP_PIXELS = 8.0
 _MIN_GRADIENT = 6.0   # weaker gradients say nothing reliable about motion
 _MIN_CHANGE = 1.5     # changes below this are noise
 

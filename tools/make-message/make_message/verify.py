@@ -70,7 +70,9 @@ def check_video(clip, ticks, decoder, work_dir):
         if result.returncode != 0:
             raise external.ToolError(f"clipnote-decode refused the video clip: {complaint}")
     else:
-        external.ffmpeg(["-f", "h263", "-i", path, "-f", "rawvideo", "-pix_fmt", "yuv420p", out],
+        # Passthrough: one output picture per coded picture, whatever the TRs say.
+        external.ffmpeg(["-f", "h263", "-i", path, "-fps_mode", "passthrough", "-f", "rawvideo",
+                         "-pix_fmt", "yuv420p", out],
                         "decoding the video clip with ffmpeg")
     with open(out, "rb") as f:
         pictures = f.read()
