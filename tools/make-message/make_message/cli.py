@@ -78,8 +78,9 @@ def make_clips(args, work_dir, log):
     if not has_video:
         raise external.ToolError(f"'{args.video}' has no video stream")
     decoder = verify.find_decoder(args.decoder)
-    if decoder.path is None:
-        log("note: no clipnote-decode with both decoders found; checking with ffmpeg")
+    for command, what in (("video", "pictures"), ("audio", "speech")):
+        if not decoder.has(command):
+            log(f"note: no clipnote-decode {command} command found; ffmpeg checks the {what}")
 
     raw, frame_count = video_clip.decode_to_qcif(args.video, work_dir)
     samples = speech_samples(args, has_audio, work_dir)
@@ -104,7 +105,8 @@ def make_clips(args, work_dir, log):
                                               args.quantiser)
     verify.check_video(movie, ticks, decoder, work_dir)
     verify.check_speech(speech, decoder, work_dir)
-    log(f"checked with {decoder.name}: every picture and the whole speech decode")
+    log(f"checked: every picture decodes ({decoder.name('video')}), the whole speech decodes "
+        f"({decoder.name('audio')})")
     return movie, speech
 
 

@@ -5,6 +5,7 @@ is the same: every picture decodes, and the speech decodes to 240 samples per fr
 """
 
 import os
+import re
 import shutil
 import subprocess
 import wave
@@ -16,42 +17,45 @@ _REPO_ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..",
 
 
 class Decoder:
-    """Where the checks decode: a clipnote-decode executable, or ffmpeg when there is none."""
+    """Where the checks decode: clipnote-decode for each command it has, ffmpeg otherwise."""
 
-    def __init__(self, clipnote_decode=None):
-        self.path = clipnote_decode
+    def __init__(self, path=None, commands=()):
+        self.path = path
+        self.commands = set(commands)
 
-    @property
-    def name(self):
-        return "clipnote-decode" if self.path else "ffmpeg"
+    def has(self, command):
+        return self.path is not None and command in self.commands
+
+    def name(self, command):
+        return "clipnote-decode" if self.has(command) else "ffmpeg"
 
 
-def find_decoder(explicit=None, allow_ffmpeg=True):
+def find_decoder(explicit=None):
     """The clipnote-decode to check with: --decoder, $CLIPNOTE_DECODE, the repository's build
-    tree, then PATH; ffmpeg stands in when allowed and none is found."""
+    tree, then PATH. ffmpeg stands in for any command it does not have yet."""
+    if explicit and not os.access(explicit, os.X_OK):
+        raise external.ToolError(f"decoder '{explicit}' is not an executable")
     candidates = [explicit, os.environ.get("CLIPNOTE_DECODE"),
                   os.path.join(_REPO_ROOT, "build", "tools", "clipnote-decode", "clipnote-decode"),
                   shutil.which("clipnote-decode")]
-    if explicit and not os.access(explicit, os.X_OK):
-        raise external.ToolError(f"decoder '{explicit}' is not an executable")
     for path in candidates:
-        if path and os.access(path, os.X_OK) and _has_decoders(path):
-            return Decoder(path)
-    if not allow_ffmpeg:
-        raise external.ToolError("no clipnote-decode with its video and audio commands was found; "
-                                 "build it (cmake --build build --target clipnote-decode) or "
-                                 "name it with --decoder")
-    return Decoder(None)
+        if path and os.access(path, os.X_OK):
+            return Decoder(path, _working_commands(path))
+    return Decoder()
 
 
-def _has_decoders(path):
-    """A clipnote-decode whose commands are still stubs says so; such a one cannot check."""
+def _working_commands(path):
+    """The commands of a clipnote-decode that are built (a stub says it is not)."""
+    working = []
     for command in ("video", "audio"):
         result = subprocess.run([path, command], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 check=False)
-        if b"not built yet" in result.stderr:
-            return False
-    return True
+        if b"not built yet" not in result.stderr:
+            working.append(command)
+    return working
+
+
+_PICTURE_LINE = re.compile(rb"picture (\d+) tr (\d+) (INTRA|INTER) result (-?\d+)")
 
 
 def check_video(clip, ticks, decoder, work_dir):
@@ -63,12 +67,13 @@ def check_video(clip, ticks, decoder, work_dir):
     with open(path, "wb") as f:
         f.write(clip)
     out = os.path.join(work_dir, "check.yuv")
-    if decoder.path:
-        result = subprocess.run([decoder.path, "video", path, out], stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, check=False)
+    if decoder.has("video"):
+        result = subprocess.run([decoder.path, "video", path, out, "--verbose"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
         complaint = result.stderr.decode(errors="replace").strip()
         if result.returncode != 0:
             raise external.ToolError(f"clipnote-decode refused the video clip: {complaint}")
+        _check_picture_lines(result.stdout + result.stderr, headers, ticks)
     else:
         # Passthrough: one output picture per coded picture, whatever the TRs say.
         external.ffmpeg(["-f", "h263", "-i", path, "-fps_mode", "passthrough", "-f", "rawvideo",
@@ -78,9 +83,26 @@ def check_video(clip, ticks, decoder, work_dir):
         pictures = f.read()
     decoded = len(pictures) // PICTURE_BYTES
     if decoded != len(ticks) or len(pictures) % PICTURE_BYTES:
-        raise external.ToolError(f"{decoder.name} decoded {decoded} of the {len(ticks)} pictures "
-                                 "of the video clip")
+        raise external.ToolError(f"{decoder.name('video')} decoded {decoded} of the "
+                                 f"{len(ticks)} pictures of the video clip")
     return pictures
+
+
+def _check_picture_lines(output, headers, ticks):
+    """clipnote-decode's per-picture lines: every result 0, with the TR and kind planned."""
+    lines = _PICTURE_LINE.findall(output)
+    if not lines:
+        return
+    if len(lines) != len(ticks):
+        raise external.ToolError(f"clipnote-decode reported {len(lines)} of the {len(ticks)} "
+                                 "pictures")
+    for (number, tr, kind, result), header, tick in zip(lines, headers, ticks):
+        if int(result) != 0:
+            raise external.ToolError(f"picture {int(number)} failed to decode (result "
+                                     f"{int(result)})")
+        if int(tr) != tick % 256 or kind.decode() != header.kind:
+            raise external.ToolError(f"picture {int(number)} decoded as {kind.decode()} TR "
+                                     f"{int(tr)}, expected {header.kind} TR {tick % 256}")
 
 
 def check_speech(clip, decoder, work_dir):
@@ -89,8 +111,8 @@ def check_speech(clip, decoder, work_dir):
     expected = len(frames) * g723_stream.PCM_BYTES_PER_FRAME
     path = os.path.join(work_dir, "check.723")
     with open(path, "wb") as f:
-        f.write(clip if decoder.path else clip[4:])
-    if decoder.path:
+        f.write(clip if decoder.has("audio") else clip[4:])
+    if decoder.has("audio"):
         out = os.path.join(work_dir, "check.wav")
         result = subprocess.run([decoder.path, "audio", path, out, "--voice"],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
@@ -111,6 +133,6 @@ def check_speech(clip, decoder, work_dir):
         else:
             pcm = b""
     if len(pcm) != expected:
-        raise external.ToolError(f"{decoder.name} decoded the speech to {len(pcm)} bytes, "
-                                 f"expected {expected}")
+        raise external.ToolError(f"{decoder.name('audio')} decoded the speech to {len(pcm)} "
+                                 f"bytes, expected {expected}")
     return pcm
