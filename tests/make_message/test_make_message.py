@@ -1,0 +1,191 @@
+"""make-message end to end: short inputs made here, clips checked by decoding them."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import tool_path
+from make_message import g723_stream, h263_stream
+
+TOOL = os.path.join(tool_path.TOOL_DIR, "make-message")
+DECODER = os.environ.get("CLIPNOTE_DECODE")
+HAVE_TOOLS = all(shutil.which(p) for p in ("ffmpeg", "ffprobe", "sox"))
+
+
+def ffmpeg(*args):
+    subprocess.run(["ffmpeg", "-hide_banner", "-nostdin", "-v", "error", "-y", *args], check=True)
+
+
+def make_message(*args):
+    return subprocess.run([sys.executable, TOOL, *args], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, check=False)
+
+
+def decode_pictures(path, work):
+    """Pictures decoded (clipnote-decode when built, else ffmpeg) and the reported lines."""
+    out = os.path.join(work, "decoded.yuv")
+    if DECODER:
+        result = subprocess.run([DECODER, "video", path, out, "--verbose"], capture_output=True,
+                                text=True, check=True)
+        lines = [line for line in result.stdout.splitlines() if line.startswith("picture ")]
+    else:
+        ffmpeg("-f", "h263", "-i", path, "-fps_mode", "passthrough", "-f", "rawvideo", out)
+        lines = []
+    return os.path.getsize(out) // 38016, lines
+
+
+def decoded_speech_bytes(path, work):
+    if DECODER:
+        out = os.path.join(work, "speech.wav")
+        result = subprocess.run([DECODER, "audio", path, out, "--voice"], capture_output=True,
+                                text=True, check=False)
+        if "not built yet" not in result.stderr:
+            if result.returncode != 0:
+                raise AssertionError(result.stderr)
+            return os.path.getsize(out) - 44
+    raw = os.path.join(work, "speech.g723")
+    with open(path, "rb") as f, open(raw, "wb") as g:
+        g.write(f.read()[4:])
+    out = os.path.join(work, "speech.raw")
+    ffmpeg("-f", "g723_1", "-i", raw, "-f", "s16le", out)
+    return os.path.getsize(out)
+
+
+@unittest.skipUnless(HAVE_TOOLS, "needs ffmpeg and sox")
+class ShortMessage(unittest.TestCase):
+    """Three seconds: a still second, a second of fast motion, a still second; a tone with a
+    quiet gap in the middle."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="make-message-test-")
+        cls.video = os.path.join(cls.work, "input.y4m")
+        ffmpeg("-f", "lavfi", "-i", "color=c=0x204080:s=352x288:r=30:d=3", "-f", "lavfi",
+               "-i", "color=c=orange:s=60x60:r=30:d=3", "-filter_complex",
+               "[0:v][1:v]overlay=x='20+if(between(t,1,2),(t-1)*240,if(gt(t,2),240,0))':y=110,"
+               "format=yuv420p", "-frames:v", "90", cls.video)
+        cls.audio = os.path.join(cls.work, "input.wav")
+        ffmpeg("-f", "lavfi", "-i",
+               "aevalsrc='if(lt(t,0.9)+gt(t,2.1),0.4*sin(2*PI*220*t)*(1+0.6*sin(2*PI*4*t)),0)"
+               "+0.003*(random(0)-0.5)':s=16000:d=3", cls.audio)
+        cls.out = os.path.join(cls.work, "out")
+        cls.result = make_message(cls.video, "--audio", cls.audio, "-o", cls.out)
+        with open(os.path.join(cls.out, "message.263"), "rb") as f:
+            cls.movie = f.read()
+        with open(os.path.join(cls.out, "message.723"), "rb") as f:
+            cls.speech = f.read()
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def test_succeeds_and_reports_the_clips(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        self.assertIn("SID", self.result.stderr)
+
+    def test_every_picture_decodes_with_the_planned_references(self):
+        headers = h263_stream.picture_headers(self.movie)
+        trs = [h.temporal_reference for h in headers]
+        count, lines = decode_pictures(os.path.join(self.out, "message.263"), self.work)
+        self.assertEqual(count, len(headers))
+        if lines:
+            self.assertEqual(len(lines), len(headers))
+            for line, h in zip(lines, headers):
+                self.assertIn(f"tr {h.temporal_reference} {h.kind} result 0", line)
+        self.assertEqual((trs[0], headers[0].kind), (0, "INTRA"))
+        for i, h in enumerate(headers):
+            h263_stream.check_baseline_qcif(h, i)
+        self.assertEqual(h263_stream.end_of_sequence_offsets(self.movie), [])
+
+    def test_spacing_follows_the_motion(self):
+        trs = [h.temporal_reference for h in h263_stream.picture_headers(self.movie)]
+        gaps = h263_stream.tick_gaps(trs)
+        self.assertTrue(set(gaps) <= {2, 3, 4, 8}, gaps)
+        ticks = [sum(gaps[:i]) for i in range(len(trs))]
+        moving = [g for t, g in zip(ticks, gaps) if 32 <= t + g <= 60]
+        self.assertEqual(set(moving), {2})
+        self.assertIn(8, [g for t, g in zip(ticks, gaps) if t + g <= 28])
+        self.assertIn(8, [g for t, g in zip(ticks, gaps) if t >= 64])
+
+    def test_speech_has_all_frame_kinds_and_ends_with_the_pictures(self):
+        capacity, frames = g723_stream.parse_voice_clip(self.speech)
+        self.assertEqual(len(frames), 100)
+        self.assertEqual(capacity, 480 * (len(self.speech) - 4 + 1))
+        kinds = [g723_stream.frame_kind(f) for f in frames]
+        self.assertTrue({0, 2, 3} <= set(kinds), kinds)
+        self.assertEqual(kinds[:25], [0] * 25)       # the tone is speech
+        self.assertEqual(kinds[-25:], [0] * 25)
+        self.assertIn(2, kinds[30:40])               # the gap is silence, opened by a SID
+        for before, kind in zip(kinds, kinds[1:]):
+            if kind == 3:
+                self.assertIn(before, (2, 3))        # no untransmitted frame straight after speech
+        last_tick = sum(h263_stream.tick_gaps(
+            [h.temporal_reference for h in h263_stream.picture_headers(self.movie)]))
+        self.assertTrue(0 <= last_tick / 30 - len(frames) * 0.03 < 1 / 30, last_tick)
+
+    def test_speech_decodes_to_its_full_length(self):
+        self.assertEqual(decoded_speech_bytes(os.path.join(self.out, "message.723"), self.work),
+                         100 * 480)
+
+
+@unittest.skipUnless(HAVE_TOOLS, "needs ffmpeg and sox")
+class OtherInputs(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="make-message-test-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+        self.clip = os.path.join(self.work, "clip.mkv")
+        ffmpeg("-f", "lavfi", "-i", "testsrc=s=320x240:r=25:d=1", "-c:v", "ffv1", self.clip)
+
+    def out(self, name):
+        return os.path.join(self.work, name)
+
+    @unittest.skipUnless(shutil.which("espeak-ng"), "needs espeak-ng")
+    def test_still_picture_held_for_spoken_text(self):
+        image = self.out("still.png")
+        ffmpeg("-f", "lavfi", "-i", "testsrc=s=176x144", "-frames:v", "1", image)
+        result = make_message(image, "--say", "Hello there.", "-o", self.out("said"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(self.out("said/message.263"), "rb") as f:
+            movie = f.read()
+        with open(self.out("said/message.723"), "rb") as f:
+            _, frames = g723_stream.parse_voice_clip(f.read())
+        gaps = h263_stream.tick_gaps([h.temporal_reference
+                                      for h in h263_stream.picture_headers(movie)])
+        self.assertGreater(len(frames), 20)
+        self.assertEqual(set(gaps[:-3]), {8})        # nothing moves; the end may need shorter
+        self.assertGreaterEqual(sum(gaps) / 30, len(frames) * 0.03)
+
+    def test_no_audio_makes_an_empty_speech_clip(self):
+        result = make_message(self.clip, "--no-audio", "-o", self.out("silent"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(self.out("silent/message.723"), "rb") as f:
+            self.assertEqual(f.read(), (480).to_bytes(4, "little"))
+
+    def test_refusals_are_clear_and_write_nothing(self):
+        garbage = self.out("garbage.mp4")
+        with open(garbage, "wb") as f:
+            f.write(b"this is not a video" * 10)
+        sound = self.out("sound.wav")
+        ffmpeg("-f", "lavfi", "-i", "sine=d=1", sound)
+        cases = [
+            ([self.out("missing.mp4"), "--no-audio"], "cannot read"),
+            ([garbage, "--no-audio"], "not a media file"),
+            ([sound, "--no-audio"], "has no video stream"),
+            ([self.clip], "has no sound"),
+            ([self.clip, "--audio", self.clip], "has no audio stream"),
+            ([self.clip, "--say", "   "], "empty"),
+        ]
+        for args, words in cases:
+            with self.subTest(words):
+                result = make_message(*args, "-o", self.out("refused"))
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("make-message: error:", result.stderr)
+                self.assertIn(words, result.stderr)
+                self.assertFalse(os.path.exists(self.out("refused/message.263")))
+
+
+if __name__ == "__main__":
+    unittest.main()
