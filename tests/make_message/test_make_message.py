@@ -170,6 +170,8 @@ class OtherInputs(unittest.TestCase):
             f.write(b"this is not a video" * 10)
         sound = self.out("sound.wav")
         ffmpeg("-f", "lavfi", "-i", "sine=d=1", sound)
+        too_long = self.out("long.mkv")
+        ffmpeg("-f", "lavfi", "-i", "color=s=16x16:r=5:d=400", "-c:v", "ffv1", too_long)
         cases = [
             ([self.out("missing.mp4"), "--no-audio"], "cannot read"),
             ([garbage, "--no-audio"], "not a media file"),
@@ -177,6 +179,7 @@ class OtherInputs(unittest.TestCase):
             ([self.clip], "has no sound"),
             ([self.clip, "--audio", self.clip], "has no audio stream"),
             ([self.clip, "--say", "   "], "empty"),
+            ([too_long, "--no-audio"], "up to 300 s"),
         ]
         for args, words in cases:
             with self.subTest(words):

@@ -37,6 +37,11 @@ def run(args):
     return result.stdout
 
 
+def sox(args):
+    """sox without dither and with its fixed random seed, so every run makes the same bytes."""
+    return run(["sox", "-R", "-D"] + args)
+
+
 def ffmpeg(*args):
     return run(["ffmpeg", "-hide_banner", "-nostdin", "-v", "error", "-y", *args])
 
@@ -57,7 +62,7 @@ def make_speech(work):
         run(["espeak-ng", "-v", VOICE, "-s", str(SPEED), "-w", path, sentence])
         # espeak-ng leaves a little silence at both ends; trim it so the timing is the words'.
         trimmed = os.path.join(work, f"sentence{i}-trim.wav")
-        run(["sox", path, trimmed, "silence", "1", "0.01", "0.1%", "reverse", "silence", "1",
+        sox([path, trimmed, "silence", "1", "0.01", "0.1%", "reverse", "silence", "1",
              "0.01", "0.1%", "reverse"])
         with wave.open(trimmed, "rb") as w:
             rate = w.getframerate()
@@ -68,20 +73,20 @@ def make_speech(work):
     total = spans[-1][1] + TAIL
     # Lay the sentences on a silent track at their start times, then add the room tone.
     silence = os.path.join(work, "silence.wav")
-    run(["sox", "-n", "-r", str(rate), "-c", "1", "-b", "16", silence, "trim", "0",
+    sox(["-n", "-r", str(rate), "-c", "1", "-b", "16", silence, "trim", "0",
          f"{total:.4f}"])
     pieces = []
     for (start, _), part in zip(spans, parts):
         padded = os.path.join(work, os.path.basename(part) + "-pad.wav")
-        run(["sox", part, padded, "pad", f"{start:.4f}", "0"])
+        sox([part, padded, "pad", f"{start:.4f}", "0"])
         pieces += ["-v", "1", padded]
     voice = os.path.join(work, "voice.wav")
-    run(["sox", "-m", "-v", "1", silence, *pieces, voice, "trim", "0", f"{total:.4f}"])
+    sox(["-m", "-v", "1", silence, *pieces, voice, "trim", "0", f"{total:.4f}"])
     tone = os.path.join(work, "tone.wav")
-    run(["sox", "-n", "-r", str(rate), "-c", "1", "-b", "16", tone, "synth", f"{total:.4f}",
+    sox(["-n", "-r", str(rate), "-c", "1", "-b", "16", tone, "synth", f"{total:.4f}",
          "brownnoise", "vol", "0.02", "highpass", "150"])
     speech = os.path.join(work, "speech.wav")
-    run(["sox", "-m", "-v", "1", voice, "-v", "1", tone, speech])
+    sox(["-m", "-v", "1", voice, "-v", "1", tone, speech])
     return speech, spans, total
 
 

@@ -74,9 +74,12 @@ def speech_samples(args, has_own_audio, work_dir):
 
 
 def make_clips(args, work_dir, log):
-    has_video, has_audio, _ = external.probe_streams(args.video)
+    has_video, has_audio, duration = external.probe_streams(args.video)
     if not has_video:
         raise external.ToolError(f"'{args.video}' has no video stream")
+    if duration and duration > MAX_SECONDS + 1:
+        raise external.ToolError(f"'{args.video}' lasts {duration:.1f} s; the player takes "
+                                 f"messages of up to {MAX_SECONDS:.0f} s")
     decoder = verify.find_decoder(args.decoder)
     for command, what in (("video", "pictures"), ("audio", "speech")):
         if not decoder.has(command):

@@ -47,16 +47,16 @@ def read_pcm(source, work_dir, normalise=True):
                      extracted], f"decoding the audio of '{source}'")
     raw = os.path.join(work_dir, "speech8k.raw")
     effects = ["rate", "-v", str(SAMPLE_RATE)]
-    external.run(["sox", "-D", "-V1", extracted, "-r", str(SAMPLE_RATE), "-c", "1", "-b", "16",
-                  "-e", "signed-integer", "-t", "raw", raw] + effects,
+    external.run(["sox", "-R", "-D", "-V1", extracted, "-r", str(SAMPLE_RATE), "-c", "1",
+                  "-b", "16", "-e", "signed-integer", "-t", "raw", raw] + effects,
                  f"resampling the audio of '{source}'")
     samples = _load_raw(raw)
     if normalise:
         peak = max((abs(s) for s in samples), default=0)
         if peak > 0:
             scaled = os.path.join(work_dir, "speech8k-level.raw")
-            external.run(["sox", "-D", "-V1", "-t", "raw", "-r", str(SAMPLE_RATE), "-c", "1",
-                          "-b", "16", "-e", "signed-integer", raw, "-t", "raw", scaled,
+            external.run(["sox", "-R", "-D", "-V1", "-t", "raw", "-r", str(SAMPLE_RATE),
+                          "-c", "1", "-b", "16", "-e", "signed-integer", raw, "-t", "raw", scaled,
                           "gain", "-n", "-3"], "setting the speech level")
             samples = _load_raw(scaled)
     return samples

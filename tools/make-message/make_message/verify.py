@@ -35,8 +35,9 @@ def find_decoder(explicit=None):
     tree, then PATH. ffmpeg stands in for any command it does not have yet."""
     if explicit and not os.access(explicit, os.X_OK):
         raise external.ToolError(f"decoder '{explicit}' is not an executable")
-    candidates = [explicit, os.environ.get("CLIPNOTE_DECODE"),
-                  os.path.join(_REPO_ROOT, "build", "tools", "clipnote-decode", "clipnote-decode"),
+    built = [os.path.join(_REPO_ROOT, *tree, "tools", "clipnote-decode", "clipnote-decode")
+             for tree in (("build", "native"), ("build",))]
+    candidates = [explicit, os.environ.get("CLIPNOTE_DECODE"), *built,
                   shutil.which("clipnote-decode")]
     for path in candidates:
         if path and os.access(path, os.X_OK):
