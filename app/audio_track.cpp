@@ -1,7 +1,6 @@
 #include "app/audio_track.h"
 
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 #include "app/display_box.h"
@@ -20,31 +19,6 @@ uint32_t ReadLittleEndian32(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
          static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
-
-#ifdef CLIPNOTE_SPEECH_DRIVER_PENDING
-// Stand-in until the speech library's header writer is in the build.
-void WriteWavHeader(uint8_t* image, uint32_t dataBytes) {
-  auto put32 = [&](int at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) image[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  auto put16 = [&](int at, uint32_t v) {
-    image[at] = static_cast<uint8_t>(v);
-    image[at + 1] = static_cast<uint8_t>(v >> 8);
-  };
-  std::memcpy(image, "RIFF", 4);
-  put32(4, dataBytes + 36);
-  std::memcpy(image + 8, "WAVEfmt ", 8);
-  put32(16, 16);
-  put16(20, 1);
-  put16(22, 1);
-  put32(24, 8000);
-  put32(28, 16000);
-  put16(32, 2);
-  put16(34, 16);
-  std::memcpy(image + 36, "data", 4);
-  put32(40, dataBytes);
-}
-#endif
 
 bool AbortRequested(void* context) {
   auto& player = *static_cast<MessagePlayer*>(context);

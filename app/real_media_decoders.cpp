@@ -35,17 +35,11 @@ class ProcessVideoDecoder final : public VideoDecoding {
 // of the decoding run in progress (there is only ever one).
 Platform* speechPlatform = nullptr;
 
-[[maybe_unused]] void* AllocateSpeechBuffer(uint32_t bytes) { return speechPlatform->GlobalAlloc(kGmemFixed, bytes); }
-[[maybe_unused]] void ReleaseSpeechBuffer(void* block) { speechPlatform->GlobalFree(block); }
+void* AllocateSpeechBuffer(uint32_t bytes) { return speechPlatform->GlobalAlloc(kGmemFixed, bytes); }
+void ReleaseSpeechBuffer(void* block) { speechPlatform->GlobalFree(block); }
 
 class ProcessSpeechDecoder final : public SpeechDecoding {
  public:
-#ifdef CLIPNOTE_SPEECH_DRIVER_PENDING
-  SpeechDecodeResult DecodeSpeech(Platform&, const uint8_t*, uint32_t, uint8_t*, uint32_t,
-                                  SpeechAbortPoll) override {
-    return {};
-  }
-#else
   SpeechDecodeResult DecodeSpeech(Platform& os, const uint8_t* coded, uint32_t codedBytes,
                                   uint8_t* pcm, uint32_t pcmAreaBytes,
                                   SpeechAbortPoll abortPoll) override {
@@ -69,7 +63,6 @@ class ProcessSpeechDecoder final : public SpeechDecoding {
     result.aborted = decoded.aborted;
     return result;
   }
-#endif
 };
 
 }  // namespace

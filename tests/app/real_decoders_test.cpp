@@ -1,0 +1,86 @@
+// The player with the real video and speech decoders on the stand-in message
+// that the executable carries: what it draws and plays is exactly what the
+// decoders give for the clips.
+
+#include <fstream>
+#include <iterator>
+
+#include "audio/audio_decoder.h"
+#include "player_harness.h"
+#include "video/recon/colour_conversion.h"
+#include "video/recon/colour_tables.h"
+#include "video/recon/decoder_buffers.h"
+
+namespace clipnote::testing {
+namespace {
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// Hashes of the 176 x 144 images of every picture of the clip, in order.
+std::vector<uint64_t> DecodedImageHashes(const std::vector<uint8_t>& clip) {
+  BuildColourTables();
+  VideoDecoderBuffers buffers;
+  StartVideoClip(buffers, clip.data(), clip.size());
+  ProbePictureFormat();
+  std::vector<uint64_t> hashes;
+  std::vector<uint8_t> image(kRgbNativeBytes);
+  while (DecodePicture() == 0 && videoDecoder.endOfSequence == 0) {
+    ConvertToBgr24(buffers.currentPicture.data(), image.data(), 144, 176);
+    hashes.push_back(HashBytes(image.data(), image.size()));
+  }
+  return hashes;
+}
+
+std::vector<uint8_t> DecodedSpeech(const std::vector<uint8_t>& clip) {
+  const uint32_t capacity = clip[0] | clip[1] << 8 | clip[2] << 16 | clip[3] << 24;
+  std::vector<uint8_t> pcm(capacity + 480);
+  AudioDecoder decoder;
+  EXPECT_TRUE(decoder.Create());
+  decoder.Reset(Rate::Rate53);
+  uint32_t offset = 0;
+  const VoiceDecodeResult result =
+      DecodeVoiceClip(decoder, static_cast<uint32_t>(clip.size() - 4), clip.data() + 4,
+                      pcm.data(), static_cast<uint32_t>(pcm.size()), offset);
+  decoder.Release();
+  pcm.resize(result.pcmBytes);
+  return pcm;
+}
+
+TEST(RealDecodersTest, PlaysExactlyWhatTheDecodersGiveForTheCarriedMessage) {
+  const std::string resources = std::string(CLIPNOTE_SOURCE_DIR) + "/resources/";
+  const std::vector<uint8_t> movie = ReadFile(resources + "message.263");
+  const std::vector<uint8_t> voice = ReadFile(resources + "message.723");
+  ASSERT_FALSE(movie.empty());
+  ASSERT_GT(voice.size(), 4u);
+  const std::vector<uint64_t> pictures = DecodedImageHashes(movie);
+  const std::vector<uint8_t> speech = DecodedSpeech(voice);
+  ASSERT_FALSE(pictures.empty());
+  ASSERT_FALSE(speech.empty());
+
+  FakePlatform fake;
+  fake.SetResource("#263", "MOVIE", movie);
+  fake.SetResource("#723", "VOICE", voice);
+  MessagePlayer player(fake);
+  fake.WhenIdle([&] { fake.PostClose(); });
+  EXPECT_EQ(RunPlayer(player), 0);
+  EXPECT_FALSE(fake.Deadlocked());
+  EXPECT_EQ(fake.LiveThreads(), 0u);
+
+  const auto draws = fake.Draws();
+  ASSERT_GE(draws.size(), pictures.size());
+  for (size_t i = 0; i < pictures.size(); ++i) EXPECT_EQ(draws[i].imageHash, pictures[i]) << i;
+
+  std::vector<SoundRecord> played;
+  for (const SoundRecord& sound : fake.Sounds()) {
+    if (sound.kind == SoundRecord::kMemory) played.push_back(sound);
+  }
+  ASSERT_EQ(played.size(), 1u);
+  EXPECT_EQ(played[0].samples, speech);
+  EXPECT_EQ(played[0].time, draws[0].time);
+}
+
+}  // namespace
+}  // namespace clipnote::testing
