@@ -91,10 +91,10 @@ def icon_image(size, rgba_path):
     return info_header(size, size * 2, len(xor_bits) + len(and_bits)) + palette_bytes() + xor_bits + and_bits
 
 
-def write_icon(out_path, specs):
+def write_icon(out_path, images_wanted):
     images = []
-    for spec in specs:
-        size, path = spec.split(":", 1)
+    for wanted in images_wanted:
+        size, path = wanted.split(":", 1)
         images.append((int(size), icon_image(int(size), path)))
     offset = 6 + 16 * len(images)
     directory = struct.pack("<HHH", 0, 1, len(images))
