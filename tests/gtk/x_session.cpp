@@ -198,6 +198,24 @@ void XClient::AskToClose(Window window) {
   XSync(display_, False);
 }
 
+std::vector<unsigned long> XClient::Property32(Window window, const char* name) {
+  std::vector<unsigned long> items;
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(display_, window, XInternAtom(display_, name, False), 0, 1 << 16, False,
+                         AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+      data != nullptr) {
+    if (format == 32) {
+      const auto* values = reinterpret_cast<const unsigned long*>(data);
+      items.assign(values, values + count);
+    }
+    XFree(data);
+  }
+  return items;
+}
+
 Window XClient::CreateCoveringWindow(int x, int y, int width, int height) {
   const int screen = DefaultScreen(display_);
   Window window = XCreateSimpleWindow(display_, DefaultRootWindow(display_), x, y,

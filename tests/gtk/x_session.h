@@ -65,6 +65,9 @@ class XClient {
   // What a window manager's close button does: WM_DELETE_WINDOW.
   void AskToClose(Window window);
 
+  // The 32-bit items of a window property (empty when it has none).
+  std::vector<unsigned long> Property32(Window window, const char* name);
+
   // A plain window of its own, mapped and on top, covering the rectangle.
   Window CreateCoveringWindow(int x, int y, int width, int height);
   // The top-level windows in stacking order, bottom first.
