@@ -42,6 +42,7 @@ const char* SharedDisplay() {
       return static_cast<XvfbServer*>(nullptr);
     }
     setenv("DISPLAY", started->Name().c_str(), 1);
+    setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus to look for
     return started;
   }();
   return server ? server->Name().c_str() : nullptr;
