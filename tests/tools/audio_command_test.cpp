@@ -1,0 +1,130 @@
+// clipnote-decode audio: G.723.1 clips to the player's WAV image.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "audio/audio_decoder.h"
+#include "audio/wav_image.h"
+
+namespace {
+
+const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";
+
+std::string Scratch(const std::string& name) {
+  const std::string directory = std::string(CLIPNOTE_BINARY_DIR) + "/tests/tools/scratch";
+  std::filesystem::create_directories(directory);
+  return directory + "/" + name;
+}
+
+std::vector<uint8_t> Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Write(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+struct RunResult {
+  int status = -1;
+  std::string errors;
+};
+
+RunResult RunTool(const std::string& arguments) {
+  const std::string errorsPath = Scratch("stderr.txt");
+  const int raw = std::system((kTool + " " + arguments + " 2> '" + errorsPath + "'").c_str());
+  RunResult result;
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  const std::vector<uint8_t> errors = Read(errorsPath);
+  result.errors.assign(errors.begin(), errors.end());
+  return result;
+}
+
+std::vector<uint8_t> HelloStream() {
+  return Read(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723");
+}
+
+// The WAV image the player would build for the frames, through the library directly.
+std::vector<uint8_t> ExpectedImage(const std::vector<uint8_t>& frames, uint32_t area) {
+  std::vector<uint8_t> image(kWavHeaderBytes + area);
+  AudioDecoder decoder;
+  EXPECT_TRUE(decoder.Create());
+  decoder.Reset(Rate::Rate53);
+  uint32_t offset = 0;
+  const VoiceDecodeResult result = DecodeVoiceClip(
+      decoder, static_cast<uint32_t>(frames.size()), frames.data(), image.data() + kWavHeaderBytes,
+      area, offset);
+  decoder.Release();
+  WriteWavHeader(image.data(), result.pcmBytes);
+  image.resize(kWavHeaderBytes + result.pcmBytes);
+  return image;
+}
+
+TEST(AudioCommand, RawStreamBecomesTheWavImage) {
+  const std::vector<uint8_t> frames = HelloStream();
+  ASSERT_FALSE(frames.empty());
+  Write(Scratch("hello.723"), frames);
+  const RunResult run = RunTool("audio '" + Scratch("hello.723") + "' '" + Scratch("hello.wav") + "'");
+  ASSERT_EQ(run.status, 0) << run.errors;
+  const std::vector<uint8_t> wav = Read(Scratch("hello.wav"));
+  EXPECT_EQ(wav.size(), kWavHeaderBytes + frames.size() / 24 * 480);
+  EXPECT_EQ(wav, ExpectedImage(frames, static_cast<uint32_t>(frames.size()) * 480));
+}
+
+TEST(AudioCommand, VoiceClipUsesItsPrefixAsTheOutputBound) {
+  const std::vector<uint8_t> frames = HelloStream();
+  std::vector<uint8_t> clip = {0xE0, 0x01, 0x00, 0x00};  // 480 reserved bytes: room for two frames
+  clip.insert(clip.end(), frames.begin(), frames.end());
+  Write(Scratch("hello.voice"), clip);
+  const RunResult run =
+      RunTool("audio --voice '" + Scratch("hello.voice") + "' '" + Scratch("voice.wav") + "'");
+  ASSERT_EQ(run.status, 0) << run.errors;
+  EXPECT_NE(run.errors.find("reserved"), std::string::npos) << run.errors;
+  const std::vector<uint8_t> wav = Read(Scratch("voice.wav"));
+  EXPECT_EQ(wav.size(), kWavHeaderBytes + 960);
+  EXPECT_EQ(wav, ExpectedImage(frames, 960));
+}
+
+TEST(AudioCommand, EmptyVoiceClipGivesAnEmptyWav) {
+  Write(Scratch("empty.voice"), {0, 0, 0, 0});
+  const RunResult run =
+      RunTool("audio '" + Scratch("empty.voice") + "' '" + Scratch("empty.wav") + "' --voice");
+  ASSERT_EQ(run.status, 0) << run.errors;
+  const std::vector<uint8_t> wav = Read(Scratch("empty.wav"));
+  ASSERT_EQ(wav.size(), kWavHeaderBytes);
+  EXPECT_EQ(wav[40], 0);
+  EXPECT_EQ(wav[4], 36);
+}
+
+TEST(AudioCommand, UnusableInputIsRefusedWithAClearMessage) {
+  RunResult run = RunTool("audio '" + Scratch("no-such-file.723") + "' '" + Scratch("x.wav") + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.errors.find("cannot read"), std::string::npos) << run.errors;
+
+  Write(Scratch("short.voice"), {1, 2, 3});
+  run = RunTool("audio --voice '" + Scratch("short.voice") + "' '" + Scratch("x.wav") + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.errors.find("shorter than its 4-byte length prefix"), std::string::npos) << run.errors;
+
+  Write(Scratch("huge.voice"), {0xFF, 0xFF, 0xFF, 0xFF, 0x03});
+  run = RunTool("audio --voice '" + Scratch("huge.voice") + "' '" + Scratch("x.wav") + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.errors.find("too large"), std::string::npos) << run.errors;
+
+  run = RunTool("audio '" + Scratch("short.voice") + "' '" + Scratch("no-such-dir/x.wav") + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.errors.find("cannot write"), std::string::npos) << run.errors;
+
+  EXPECT_EQ(RunTool("audio").status, 2);
+  EXPECT_EQ(RunTool("audio a.723 b.wav --loud").status, 2);
+}
+
+}  // namespace
