@@ -8,7 +8,11 @@
 #include <random>
 #include <vector>
 
+#include <algorithm>
+#include <cstring>
+
 #include "audio/frame_params.h"
+#include "audio/frame_unpacker.h"
 
 namespace test_frames {
 
@@ -81,9 +85,9 @@ inline std::vector<uint8_t> PackUntransmitted() { return {0x03}; }
 // Valid random codes for an active frame: every lag and gain code in range, 6.3 kbit/s
 // position codes below each subframe's limit.
 inline ActiveCodes RandomActiveCodes(std::mt19937& random, Rate rate) {
-  auto below = [&random](uint32_t n) {
-    return std::uniform_int_distribution<uint32_t>(0, n - 1)(random);
-  };
+  // The engine's output is fixed by the standard (distributions are not), so streams built
+  // from a seed are the same everywhere.
+  auto below = [&random](uint32_t n) { return static_cast<uint32_t>(random() % n); };
   ActiveCodes c;
   c.lspIndex = below(1u << 24);
   for (int h = 0; h < 2; ++h) {
@@ -124,6 +128,40 @@ inline ActiveCodes RandomActiveCodes(std::mt19937& random, Rate rate) {
 
 inline void Append(std::vector<uint8_t>& stream, const std::vector<uint8_t>& frame) {
   stream.insert(stream.end(), frame.begin(), frame.end());
+}
+
+// Splits a stream into its frames by their first bytes (a cut last frame stays cut).
+inline std::vector<std::vector<uint8_t>> SplitFrames(const std::vector<uint8_t>& stream) {
+  std::vector<std::vector<uint8_t>> frames;
+  for (size_t at = 0; at < stream.size();) {
+    const size_t length = static_cast<size_t>(CodedFrameLength(stream[at]));
+    frames.emplace_back(stream.begin() + at, stream.begin() + std::min(at + length, stream.size()));
+    at += length;
+  }
+  return frames;
+}
+
+inline bool IsSpeech(const std::vector<uint8_t>& frame) { return (frame[0] & 3) == 0; }
+
+// The raw codes of a 6.3 kbit/s speech frame, for re-packing (the position and sign codes
+// are left at zero).
+inline ActiveCodes CodesOf(const std::vector<uint8_t>& frame) {
+  uint8_t buffer[kMaxCodedFrameBytes] = {};
+  std::memcpy(buffer, frame.data(), std::min(frame.size(), sizeof(buffer)));
+  FrameType type = FrameType::Active;
+  Rate rate = Rate::Rate63;
+  const FrameParams p = UnpackFrame(buffer, false, type, rate);
+  ActiveCodes c;
+  c.lspIndex = static_cast<uint32_t>(p.lspIndex);
+  for (int h = 0; h < 2; ++h) c.lagCode[h] = static_cast<uint32_t>(p.openLoopLag[h] - 18);
+  c.lagDelta[0] = static_cast<uint32_t>(p.sub[1].lagDelta);
+  c.lagDelta[1] = static_cast<uint32_t>(p.sub[3].lagDelta);
+  for (int s = 0; s < 4; ++s) {
+    c.gainWord[s] = static_cast<uint32_t>(p.sub[s].gainIndex * 24 + p.sub[s].amplitudeIndex) |
+                    static_cast<uint32_t>(p.sub[s].pulseTrain) << 11;
+    c.grid[s] = static_cast<uint32_t>(p.sub[s].grid);
+  }
+  return c;
 }
 
 }  // namespace test_frames

@@ -1,0 +1,68 @@
+// Checksums of the decoded samples of fixed streams. Speed work on the decoder must not
+// change a single output sample; a deliberate change of arithmetic updates these values
+// (after checking the comparison with ffmpeg still holds).
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "audio/audio_decoder.h"
+#include "audio/constructed_streams.h"
+
+namespace {
+
+std::vector<uint8_t> HelloClip() {
+  std::ifstream in(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723",
+                   std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Decoded {
+  uint32_t bytes = 0;
+  uint64_t checksum = 0;
+};
+
+// FNV-1a over the PCM bytes.
+Decoded DecodeAndChecksum(const std::vector<uint8_t>& stream) {
+  std::vector<uint8_t> pcm(stream.size() * 480);
+  AudioDecoder decoder;
+  EXPECT_TRUE(decoder.Create());
+  decoder.Reset(Rate::Rate53);
+  uint32_t offset = 0;
+  const VoiceDecodeResult result =
+      DecodeVoiceClip(decoder, static_cast<uint32_t>(stream.size()), stream.data(), pcm.data(),
+                      static_cast<uint32_t>(pcm.size()), offset);
+  decoder.Release();
+  Decoded decoded;
+  decoded.bytes = result.pcmBytes;
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (uint32_t i = 0; i < result.pcmBytes; ++i) {
+    hash ^= pcm[i];
+    hash *= 0x100000001b3ull;
+  }
+  decoded.checksum = hash;
+  return decoded;
+}
+
+void ExpectChecksum(const char* name, const std::vector<uint8_t>& stream, uint32_t bytes,
+                    uint64_t checksum) {
+  const Decoded decoded = DecodeAndChecksum(stream);
+  EXPECT_EQ(decoded.bytes, bytes) << name;
+  EXPECT_EQ(decoded.checksum, checksum) << name << ": 0x" << std::hex << decoded.checksum;
+}
+
+TEST(OutputChecksum, DecodedSamplesNeverChange) {
+  const std::vector<uint8_t> hello = HelloClip();
+  ASSERT_FALSE(hello.empty());
+  ExpectChecksum("speech 6.3", hello, 32640, 0x1ff31b62ed432f55ull);
+  ExpectChecksum("speech 5.3", test_frames::ToRate53WithRandomPulses(hello, 53), 32640, 0x31e5b52e06a67690ull);
+  ExpectChecksum("silences", test_frames::WithSilences(hello, 10), 77280, 0xe609d1eab951f862ull);
+  ExpectChecksum("erasures", test_frames::WithErasures(hello), 32640, 0xefdf37c2d1d1579dull);
+  std::vector<uint8_t> cut(hello.begin(), hello.begin() + 24 * 30 + 11);
+  ExpectChecksum("cut last frame", cut, 31 * 480, 0x70a5385374efd8abull);
+}
+
+}  // namespace
