@@ -6,6 +6,9 @@
 #include <cstring>
 #include <map>
 
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
 #include "platform/gtk/dib_images.h"
 #include "platform/gtk/window_thread_calls.h"
 #include "platform/gtk/x11_instances.h"
@@ -252,6 +255,7 @@ intptr_t NativeWindows::RunDialog(const DialogTemplate& source, DialogProc proce
   g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), dialog);
   g_signal_connect(window, "key-press-event", G_CALLBACK(OnKeyPress), dialog);
   g_signal_connect(window, "map-event", G_CALLBACK(OnMapEvent), dialog);
+  g_signal_connect(window, "realize", G_CALLBACK(OnRealize), dialog);
   g_signal_connect(window, "window-state-event", G_CALLBACK(OnWindowState), dialog);
   g_signal_connect_after(dialog->area, "draw", G_CALLBACK(OnDrawAfter), dialog);
   records_.insert(dialog);
@@ -446,6 +450,25 @@ gboolean NativeWindows::OnMapEvent(GtkWidget*, GdkEvent*, gpointer data) {
   auto* dialog = static_cast<WindowRecord*>(data);
   dialog->windows->SchedulePaint(*dialog);
   return FALSE;
+}
+
+void NativeWindows::OnRealize(GtkWidget* widget, gpointer data) {
+  GdkWindow* window = gtk_widget_get_window(widget);
+  if (window != nullptr && GDK_IS_X11_WINDOW(window)) {
+    gdk_window_add_filter(window, OnNativeEvent, data);
+  }
+}
+
+GdkFilterReturn NativeWindows::OnNativeEvent(GdkXEvent* native, GdkEvent*, gpointer data) {
+  // The X server asks for a part of the window to be drawn again (it was
+  // covered, or has just been mapped): that is a paint for the procedure, as
+  // an update region is on Windows. GDK goes on to redraw it as usual.
+  const auto* event = static_cast<XEvent*>(native);
+  if (event->type == Expose && event->xexpose.count == 0) {
+    auto* dialog = static_cast<WindowRecord*>(data);
+    dialog->windows->SchedulePaint(*dialog);
+  }
+  return GDK_FILTER_CONTINUE;
 }
 
 gboolean NativeWindows::OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer data) {

@@ -63,6 +63,16 @@ std::vector<uint8_t> SpreadPictures(std::vector<uint8_t> clip, int step) {
   return clip;
 }
 
+// Only the first picture of the clip: the playback ends right after it.
+std::vector<uint8_t> FirstPictureOnly(const std::vector<uint8_t>& clip) {
+  for (size_t i = 1; i + 2 < clip.size(); ++i) {
+    if (clip[i] == 0 && clip[i + 1] == 0 && (clip[i + 2] & 0xFC) == 0x80) {
+      return {clip.begin(), clip.begin() + static_cast<long>(i)};
+    }
+  }
+  return clip;
+}
+
 // Picture `index` of the clip as the player shows it: 0xRRGGBB, top row
 // first, at native size or doubled.
 std::vector<uint32_t> DecodedPicture(const std::vector<uint8_t>& clip, int index, bool doubled) {
@@ -218,6 +228,25 @@ TEST_F(NativePlayerTest, ShowsOurDecodeAndStopsSwitchesSizeAndReplays) {
   EXPECT_TRUE(WaitUntil([&] { return DoubledPictureArea(*window) == firstDoubled; }, 3000))
       << "Play did not replay from the start";
 
+  x_->AskToClose(*window);
+  EXPECT_EQ(player.WaitForExit(20000), 0);
+}
+
+TEST_F(NativePlayerTest, LastPictureStaysUntilTheWindowIsNextPaintedWhileIdle) {
+  WriteBytes(dir_ / "one.263", FirstPictureOnly(clip_));
+  Program& player = Start(kTestPlayer, {{"CLIPNOTE_TEST_MOVIE", (dir_ / "one.263").string()}});
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  const auto first = DecodedPicture(clip_, 0, false);
+  ASSERT_TRUE(WaitUntil([&] { return NativePictureArea(*window) == first; }, 60000));
+  // The playback has ended by itself; nothing paints the window, so the
+  // picture stays.
+  SleepMs(1000);
+  EXPECT_EQ(NativePictureArea(*window), first);
+  // Covered and uncovered, the window is painted again: the idle layout
+  // returns (the maker's text) and the picture is gone.
+  x_->DestroyWindow(x_->CreateCoveringWindow(0, 0, 1024, 768));
+  EXPECT_TRUE(WaitUntil([&] { return NativePictureArea(*window) != first; }, 5000));
   x_->AskToClose(*window);
   EXPECT_EQ(player.WaitForExit(20000), 0);
 }

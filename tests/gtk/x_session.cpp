@@ -226,6 +226,11 @@ Window XClient::CreateCoveringWindow(int x, int y, int width, int height) {
   return window;
 }
 
+void XClient::DestroyWindow(Window window) {
+  XDestroyWindow(display_, window);
+  XSync(display_, False);
+}
+
 std::vector<Window> XClient::StackingOrder() {
   std::vector<Window> order;
   Window root, parent, *children = nullptr;

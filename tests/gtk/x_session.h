@@ -70,6 +70,7 @@ class XClient {
 
   // A plain window of its own, mapped and on top, covering the rectangle.
   Window CreateCoveringWindow(int x, int y, int width, int height);
+  void DestroyWindow(Window window);
   // The top-level windows in stacking order, bottom first.
   std::vector<Window> StackingOrder();
 
