@@ -44,30 +44,16 @@ class H263StreamWriter {
     Put(0, 16);
     Put(0b111111, 6);
   }
-  // A byte-aligned GOB header (stuffing zeros first).
-  void GobHeader(int number, int gquant) {
-    Align();
-    Put(0, 16);
-    PutBit(1);
-    Put(static_cast<uint32_t>(number), 5);
-    Put(0, 2);  // GFID
-    Put(static_cast<uint32_t>(gquant), 5);
-  }
-
   // Intra macroblock without AC coefficients: six INTRADC values (1..254).
-  // In an INTRA picture (MCBPC 0 or, with dquant >= 0, 4 and a DQUANT code),
-  // or in an INTER picture (COD 0, MCBPC 12).
-  void IntraMacroblock(const int dc[6], bool inInterPicture, int dquant = -1) {
+  // In an INTRA picture (MCBPC 0) or an INTER picture (COD 0, MCBPC 12).
+  void IntraMacroblock(const int dc[6], bool inInterPicture) {
     if (inInterPicture) {
       PutBit(0);
       Put(0b00011, 5);
-    } else if (dquant >= 0) {
-      Put(0b0001, 4);
     } else {
       PutBit(1);
     }
     Put(0b0011, 4);  // CBPY 0
-    if (dquant >= 0) Put(static_cast<uint32_t>(dquant), 2);
     for (int k = 0; k < 6; ++k) Put(static_cast<uint32_t>(dc[k]), 8);
   }
   void NotCoded() { PutBit(1); }
@@ -86,9 +72,7 @@ class H263StreamWriter {
     }
   }
 
-  const std::vector<uint8_t>& bytes() {
-    return bytes_;
-  }
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
 
  private:
   void PutMvd(int halfSamples) {
