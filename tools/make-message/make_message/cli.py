@@ -37,7 +37,8 @@ def parse_args(argv):
     parser.add_argument("--keep-level", action="store_true",
                         help="do not bring the speech peak to -3 dBFS")
     parser.add_argument("--decoder", metavar="PATH",
-                        help="clipnote-decode to check the clips with (default: the build tree)")
+                        help="clipnote-decode to check the clips with (default: the build tree; "
+                             "built if there is none)")
     parser.add_argument("--build-player", metavar="DIR",
                         help="also build clipnote.exe and the native clipnote around the clips")
     parser.add_argument("--work-dir", metavar="DIR",
@@ -80,10 +81,7 @@ def make_clips(args, work_dir, log):
     if duration and duration > MAX_SECONDS + 1:
         raise external.ToolError(f"'{args.video}' lasts {duration:.1f} s; the player takes "
                                  f"messages of up to {MAX_SECONDS:.0f} s")
-    decoder = verify.find_decoder(args.decoder)
-    for command, what in (("video", "pictures"), ("audio", "speech")):
-        if not decoder.has(command):
-            log(f"note: no clipnote-decode {command} command found; ffmpeg checks the {what}")
+    decoder = verify.find_decoder(args.decoder, log)
 
     raw, frame_count = video_clip.decode_to_qcif(args.video, work_dir)
     samples = speech_samples(args, has_audio, work_dir)
@@ -108,8 +106,7 @@ def make_clips(args, work_dir, log):
                                               args.quantiser)
     verify.check_video(movie, ticks, decoder, work_dir)
     verify.check_speech(speech, decoder, work_dir)
-    log(f"checked: every picture decodes ({decoder.name('video')}), the whole speech decodes "
-        f"({decoder.name('audio')})")
+    log("checked with clipnote-decode: every picture and the whole speech decode")
     return movie, speech
 
 
