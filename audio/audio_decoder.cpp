@@ -42,6 +42,7 @@ bool AudioDecoder::Create(const AudioBufferHooks& bufferHooks) {
 
 void AudioDecoder::Reset(Rate initialRate) {
   rate = initialRate;
+  if (samples == nullptr || frame == nullptr) return;
   std::memset(samples, 0, kSampleBytes);
   std::memset(frame, 0, rate != Rate::Rate63 ? 20 : kFrameBytes);
   ResetDecoderStates();
@@ -83,6 +84,8 @@ VoiceDecodeResult DecodeVoiceClip(AudioDecoder& decoder, uint32_t codedByteCount
                                   const uint8_t* coded, uint8_t* pcm, uint32_t pcmAreaBytes,
                                   uint32_t& inputOffset, const AbortPoll& abortPoll) {
   VoiceDecodeResult result;
+  // A decoder whose Create failed has no buffers to decode into.
+  if (decoder.samples == nullptr || decoder.frame == nullptr) return result;
   while (inputOffset < codedByteCount) {
     if (abortPoll.Requested()) {
       result.aborted = true;

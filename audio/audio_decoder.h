@@ -35,7 +35,8 @@ struct AudioDecoder {
   AudioBufferHooks hooks{};
 
   // Allocates both buffers through the hooks. Returns false, with nothing left allocated,
-  // if either allocation fails; the decoder must not be used then.
+  // if either allocation fails; the caller reports that like any failed allocation. A
+  // decoder left without buffers does nothing: Reset and DecodeVoiceClip return at once.
   bool Create(const AudioBufferHooks& bufferHooks = DefaultAudioBufferHooks());
 
   // Prepares for a new clip: stores the rate, clears the buffers and resets the
@@ -71,6 +72,8 @@ struct VoiceDecodeResult {
 // 480 bytes per frame, polling abortPoll before each frame. pcmAreaBytes is the size of the
 // output area: decoding stops at the last whole frame that fits. A last frame cut short by
 // the end of the data is decoded as a lost frame. The decoder must be created and reset.
+// Returns 0 bytes at once when the offset is already at the end or the decoder has no
+// buffers.
 VoiceDecodeResult DecodeVoiceClip(AudioDecoder& decoder, uint32_t codedByteCount,
                                   const uint8_t* coded, uint8_t* pcm, uint32_t pcmAreaBytes,
                                   uint32_t& inputOffset, const AbortPoll& abortPoll = {});

@@ -243,6 +243,13 @@ TEST(AudioDecoderCreate, FailedAllocationIsReportedAndLeavesNothingAllocated) {
   }
   AudioDecoder noHooks;
   EXPECT_FALSE(noHooks.Create(AudioBufferHooks{}));
+  // A decoder that failed to create is never used, even if the caller carries on.
+  noHooks.Reset(Rate::Rate53);
+  const uint8_t untransmitted[2] = {0x03, 0x03};
+  uint8_t pcm[960];
+  uint32_t offset = 0;
+  EXPECT_EQ(DecodeVoiceClip(noHooks, 2, untransmitted, pcm, sizeof(pcm), offset).pcmBytes, 0u);
+  EXPECT_EQ(offset, 0u);
 
   CountingHeap::allocations = CountingHeap::releases = 0;
   CountingHeap::failAt = 0;
