@@ -204,20 +204,6 @@ TEST_F(FrameDecoderTest, SilenceAfterSpeechStartsFromTheSpeechAndRestartsTheNois
   EXPECT_EQ(comfortNoiseState.noiseGain, DecodeSidGain(20));  // taken at once after speech
 }
 
-TEST_F(FrameDecoderTest, ClipStartingInSilenceTakesTheFirstGainAtOnce) {
-  DecodeBytes(test_frames::PackSid(0, 40));
-  EXPECT_EQ(comfortNoiseState.noiseGain, DecodeSidGain(40));
-  DecodeBytes(test_frames::PackSid(0, 20));
-  EXPECT_FLOAT_EQ(comfortNoiseState.noiseGain, 0.875f * DecodeSidGain(40) + 0.125f * DecodeSidGain(20));
-  EXPECT_EQ(comfortNoiseState.previousFrameType, FrameType::Sid);
-}
-
-TEST_F(FrameDecoderTest, WholeClipDecodesToFiniteBoundedSamples) {
-  while (DecodeNext()) {
-    for (int n = 0; n < 240; ++n) ASSERT_TRUE(std::isfinite(decoder_.samples[n]));
-  }
-}
-
 // An excitation buffer holding a unit impulse in the lagged segment, 130 samples before
 // `a` in the analysed segment, plus an uncorrelated sample `b`.
 std::array<float, kExcitationSamples> ImpulsePair(float a, float b) {
