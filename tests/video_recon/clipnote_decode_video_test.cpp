@@ -14,8 +14,9 @@
 namespace {
 
 // Exit status and everything the tool printed.
-std::pair<int, std::string> RunTool(const std::string& arguments) {
-  std::FILE* pipe = popen((CLIPNOTE_DECODE_PATH " video " + arguments + " 2>&1").c_str(), "r");
+std::pair<int, std::string> RunTool(const std::string& arguments, const char* command = "video") {
+  std::FILE* pipe =
+      popen((CLIPNOTE_DECODE_PATH " " + std::string(command) + " " + arguments + " 2>&1").c_str(), "r");
   std::string output;
   char buffer[4096];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
@@ -76,6 +77,19 @@ TEST(ClipnoteDecodeVideo, TruncatedClipWritesWhatDecodedAndSaysWhere) {
                             " at macroblock " + std::to_string(cut.failedMacroblock);
   EXPECT_NE(output.find(where), std::string::npos) << output;
   EXPECT_EQ(ReadFileBytes(dir + "/cut.yuv").size(), cut.pictures.size() * 176 * 144 * 3 / 2);
+}
+
+TEST(ClipnoteDecodeBench, VideoPrintsOneMachineReadableLine) {
+  const auto [status, output] = RunTool("video " + kQcif + " --repeat 2", "bench");
+  EXPECT_EQ(status, 0) << output;
+  unsigned units = 0;
+  double seconds = 0, perSecond = 0;
+  char end = 0;
+  EXPECT_EQ(std::sscanf(output.c_str(), "units=%u seconds=%lf per_second=%lf%c", &units, &seconds,
+                        &perSecond, &end), 4) << output;
+  EXPECT_EQ(units, 6u);
+  EXPECT_GT(seconds, 0);
+  EXPECT_EQ(end, '\n');
 }
 
 }  // namespace
