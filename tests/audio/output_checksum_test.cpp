@@ -11,12 +11,12 @@
 
 #include "audio/audio_decoder.h"
 #include "audio/constructed_streams.h"
+#include "audio/voice_clip.h"
 
 namespace {
 
-std::vector<uint8_t> HelloClip() {
-  std::ifstream in(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723",
-                   std::ios::binary);
+std::vector<uint8_t> ReadSourceFile(const char* path) {
+  std::ifstream in(std::string(CLIPNOTE_SOURCE_DIR) + "/" + path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -55,7 +55,7 @@ void ExpectChecksum(const char* name, const std::vector<uint8_t>& stream, uint32
 }
 
 TEST(OutputChecksum, DecodedSamplesNeverChange) {
-  const std::vector<uint8_t> hello = HelloClip();
+  const std::vector<uint8_t> hello = ReadSourceFile("tests/audio/data/hello_63.723");
   ASSERT_FALSE(hello.empty());
   ExpectChecksum("speech 6.3", hello, 32640, 0x1ff31b62ed432f55ull);
   ExpectChecksum("speech 5.3", test_frames::ToRate53WithRandomPulses(hello, 53), 32640, 0x31e5b52e06a67690ull);
@@ -63,6 +63,16 @@ TEST(OutputChecksum, DecodedSamplesNeverChange) {
   ExpectChecksum("erasures", test_frames::WithErasures(hello), 32640, 0xefdf37c2d1d1579dull);
   std::vector<uint8_t> cut(hello.begin(), hello.begin() + 24 * 30 + 11);
   ExpectChecksum("cut last frame", cut, 31 * 480, 0x70a5385374efd8abull);
+}
+
+// The default message's speech, as the player decodes it: the frames after the
+// clip's 4-byte prefix.
+TEST(OutputChecksum, DefaultMessageSpeech) {
+  const std::vector<uint8_t> message = ReadSourceFile("resources/message.723");
+  VoiceClip clip;
+  ASSERT_EQ(ParseVoiceClip(message.data(), message.size(), clip), VoiceClipError::None);
+  const std::vector<uint8_t> frames(clip.coded, clip.coded + clip.codedByteCount);
+  ExpectChecksum("default message", frames, 606240, 0x171328ddf079b7d8ull);
 }
 
 }  // namespace

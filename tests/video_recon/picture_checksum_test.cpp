@@ -18,9 +18,12 @@ uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
   return hash;
 }
 
-void ExpectChecksums(const char* name, const std::vector<uint64_t>& expected) {
-  const DecodedClip clip =
-      DecodeWithDecoder(ReadFileBytes(std::string(CLIPNOTE_SOURCE_DIR "/tests/video_recon/data/") + name));
+// name: a clip under tests/video_recon/data, or a path from the source directory.
+void ExpectChecksums(const std::string& name, const std::vector<uint64_t>& expected) {
+  const std::string path = name.find('/') == std::string::npos
+                               ? CLIPNOTE_SOURCE_DIR "/tests/video_recon/data/" + name
+                               : CLIPNOTE_SOURCE_DIR "/" + name;
+  const DecodedClip clip = DecodeWithDecoder(ReadFileBytes(path));
   ASSERT_EQ(clip.pictures.size(), expected.size()) << name;
   for (size_t i = 0; i < expected.size(); ++i) {
     const uint64_t sum = Fnv1a(clip.pictures[i]);
@@ -37,6 +40,29 @@ TEST(PictureChecksums, CommittedQcifClip) {
 TEST(PictureChecksums, CommittedCifClip) {
   ExpectChecksums("small_cif.263",
                   {0x6e69e8447e7ace27ull, 0x8b62835a0ca307bbull, 0x49288809d1774b8dull});
+}
+
+TEST(PictureChecksums, ParserTestClips) {
+  ExpectChecksums("tests/video_parser/clips/qcif_intra_inter.263",
+                  {0xb805bdbb5651671bull, 0x21107d791c7f0924ull, 0x2910a6ea101eb662ull,
+                   0x2b24b2a86da5b053ull, 0x0712bc823fbc6995ull, 0xf7929da96985f505ull});
+  ExpectChecksums("tests/video_parser/clips/qcif_gob_headers.263",
+                  {0x35bbc70a733e7131ull, 0x8695bf4602556f58ull, 0x6adf6179c9df808eull,
+                   0x0a581a27a7da6a7full});
+  ExpectChecksums("tests/video_parser/clips/cif_three_pictures.263",
+                  {0x985e0368e14830d6ull, 0xbbd76f154283bb70ull, 0x41b763777d625669ull});
+}
+
+// The default message is long: one checksum runs over all its pictures in order,
+// next to their count.
+TEST(PictureChecksums, DefaultMessage) {
+  const DecodedClip clip =
+      DecodeWithDecoder(ReadFileBytes(CLIPNOTE_SOURCE_DIR "/resources/message.263"));
+  EXPECT_FALSE(clip.macroblockError);
+  std::vector<uint8_t> all;
+  for (const auto& picture : clip.pictures) all.insert(all.end(), picture.begin(), picture.end());
+  EXPECT_EQ(clip.pictures.size(), 430u);
+  EXPECT_EQ(Fnv1a(all), 0xd865b11f25e70f20ull) << "0x" << std::hex << Fnv1a(all);
 }
 
 }  // namespace
