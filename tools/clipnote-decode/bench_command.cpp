@@ -3,7 +3,6 @@
 // Decodes FILE N times in-process (input read into memory first) and prints one line:
 //   units=<pictures or samples> seconds=<best of N> per_second=<units/seconds>
 
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -84,14 +83,7 @@ int RunBenchCommand(int argc, char** argv) {
   }
 
   uint64_t units = 0;
-  double best = 0;
-  for (int run = 0; run < repeat; ++run) {
-    const auto start = std::chrono::steady_clock::now();
-    units = subject->RunOnce();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (run == 0 || seconds < best) best = seconds;
-  }
+  const double best = BestSecondsOf(*subject, repeat, units);
   const double perSecond = best > 0 ? static_cast<double>(units) / best : 0.0;
   std::printf("units=%" PRIu64 " seconds=%.9f per_second=%.1f\n", units, best, perSecond);
   return 0;

@@ -18,6 +18,10 @@ class BenchSubject {
   virtual uint64_t RunOnce() = 0;
 };
 
+// Runs the subject `repeat` times; returns the shortest run in seconds and the units
+// the last run produced.
+double BestSecondsOf(BenchSubject& subject, int repeat, uint64_t& units);
+
 // The speech decoder on a raw G.723.1 stream, or on a VOICE clip when voiceClip is set.
 std::unique_ptr<BenchSubject> MakeAudioBenchSubject(bool voiceClip);
 
