@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,61 +11,26 @@
 #include <string>
 #include <vector>
 
-#include "video/parser/picture_headers.h"
-#include "video_parser/parser_test_support.h"
+#include "video_parser/clip_syntax_walk.h"
 
 namespace {
-
-VideoDecoder& d = videoDecoder;
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-struct ClipStats {
-  std::vector<int64_t> starts;  // bit offsets of the pictures
-  int gobHeaders = 0;
-  int nonZeroVectors = 0;
-  int notCoded = 0;
-};
+using parser_test::ClipSyntax;
 
-ClipStats ParseClip(const std::vector<uint8_t>& clip, int32_t windowSize) {
-  std::vector<uint8_t> buffer;
-  parser_test::AttachClip(clip, buffer, windowSize);
-  ClipStats stats;
-  std::array<int8_t, 384> levels;
-  for (int64_t start = 0; ParsePictureHeader() == kParseOk; start = BitsConsumed()) {
-    EXPECT_EQ(d.endOfSequence, 0);
-    stats.starts.push_back(start);
-    d.mbsPerGob = d.sourceFormat == 2 ? 11 : 22;
-    d.gobsPerPicture = d.sourceFormat == 2 ? 9 : 18;
-    ClearMvStore();
-    BeginPictureSyntax();
-    for (; d.gobIndex < d.gobsPerPicture; ++d.gobIndex) {
-      d.gobHeaderPresent = 0;
-      if (d.gobIndex > 0) {
-        EXPECT_EQ(ParseGobHeader(), kParseOk);
-      }
-      d.mvPredictionMode = d.gobHeaderPresent || d.gobIndex == 0 ? 1 : 3;
-      stats.gobHeaders += d.gobHeaderPresent;
-      ResetMacroblockState();
-      for (int mb = 0; mb < d.mbsPerGob; ++mb) {
-        d.mbIndex = static_cast<uint16_t>(d.gobIndex * d.mbsPerGob + mb);
-        if (DecodeMacroblockSyntax(&levels[0], &levels[256], &levels[320]) != 0) {
-          ADD_FAILURE() << "picture " << stats.starts.size() << " macroblock " << d.mbIndex;
-          return stats;
-        }
-        stats.nonZeroVectors += d.mvX != 0 || d.mvY != 0;
-        stats.notCoded += d.cod;
-      }
-    }
-    AlignToByte();
-  }
-  return stats;
+// The syntax walk, failing the test where a macroblock does not parse.
+ClipSyntax ParseClip(const std::vector<uint8_t>& clip, int32_t windowSize) {
+  const ClipSyntax syntax = parser_test::WalkClipSyntax(clip, windowSize);
+  EXPECT_EQ(syntax.failedMacroblock, -1) << "picture " << syntax.failedPicture;
+  EXPECT_EQ(syntax.badGobHeaders, 0);
+  return syntax;
 }
 
-void ExpectCleanParse(const std::vector<uint8_t>& clip, const ClipStats& stats) {
+void ExpectCleanParse(const std::vector<uint8_t>& clip, const ClipSyntax& stats) {
   std::vector<int64_t> starts;
   for (size_t i = 0; i + 2 < clip.size(); ++i) {
     if (clip[i] == 0 && clip[i + 1] == 0 && (clip[i + 2] & 0xFC) == 0x80) starts.push_back(8 * i);
@@ -86,13 +50,13 @@ TEST(ClipParsing, CommittedClips) {
     ASSERT_FALSE(clip.empty()) << c.name;
     for (int32_t window : {8192, 64, 5}) {
       SCOPED_TRACE(testing::Message() << c.name << " window " << window);
-      const ClipStats stats = ParseClip(clip, window);
+      const ClipSyntax stats = ParseClip(clip, window);
       ExpectCleanParse(clip, stats);
       EXPECT_EQ(stats.starts.size(), c.pictures);
       EXPECT_EQ(stats.gobHeaders > 0, c.gobHeaders);
     }
   }
-  const ClipStats stats = ParseClip(ReadFile(std::string(CLIPNOTE_SOURCE_DIR) +
+  const ClipSyntax stats = ParseClip(ReadFile(std::string(CLIPNOTE_SOURCE_DIR) +
                                              "/tests/video_parser/clips/qcif_intra_inter.263"), 8192);
   EXPECT_GT(stats.nonZeroVectors, 0);
   EXPECT_GT(stats.notCoded, 0);
@@ -108,7 +72,7 @@ TEST(ClipParsing, GeneratedClipWithMotion) {
       "-g 30 -q:v 4 -ps 400 -f h263 " + path + " 2>/dev/null";
   if (std::system(command.c_str()) != 0) GTEST_SKIP() << "ffmpeg is not available";
   const auto clip = ReadFile(path);
-  const ClipStats stats = ParseClip(clip, 8192);
+  const ClipSyntax stats = ParseClip(clip, 8192);
   ExpectCleanParse(clip, stats);
   EXPECT_EQ(stats.starts.size(), 60u);
   EXPECT_GT(stats.nonZeroVectors, 100);

@@ -28,10 +28,6 @@ DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip) {
     out.lastResult = DecodePicture();
     if (out.lastResult != 0 || videoDecoder.endOfSequence != 0) break;
     out.pictures.emplace_back(videoDecoder.currentPicture, videoDecoder.currentPicture + bytes);
-    for (const auto& v : videoDecoder.mvStore) {
-      if ((v[0] & 1) != 0 || (v[1] & 1) != 0) out.halfSampleVectors = true;
-    }
-    if (videoDecoder.quant != videoDecoder.pquant) out.quantiserChanged = true;
     if (videoDecoder.mbError != 0) {
       out.macroblockError = true;
       out.failedMacroblock = videoDecoder.failedMbIndex;
@@ -50,8 +46,9 @@ std::vector<std::vector<uint8_t>> DecodeWithFfmpeg(const std::string& path, int 
   const std::string raw = ScratchDirectory("ffmpeg") + "/" +
                           std::filesystem::path(path).filename().string() + ".yuv";
   std::vector<std::vector<uint8_t>> pictures;
-  if (!RunCommand("ffmpeg -v error -y -i '" + path + "' -vsync 0 -f rawvideo -pix_fmt yuv420p '" +
-                  raw + "'")) {
+  // Passthrough keeps one output picture per coded picture, whatever the timestamps.
+  if (!RunCommand("ffmpeg -v error -y -i '" + path +
+                  "' -fps_mode passthrough -f rawvideo -pix_fmt yuv420p '" + raw + "'")) {
     return pictures;
   }
   const std::vector<uint8_t> all = ReadFileBytes(raw);

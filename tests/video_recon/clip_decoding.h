@@ -14,8 +14,6 @@ struct DecodedClip {
   int lastResult = 0;                          // DecodePicture's last code
   bool macroblockError = false;
   int failedMacroblock = -1;
-  bool halfSampleVectors = false;  // some vector component was odd
-  bool quantiserChanged = false;   // some picture ended with quant != PQUANT
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
