@@ -28,10 +28,10 @@ DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip) {
     out.lastResult = DecodePicture();
     if (out.lastResult != 0 || videoDecoder.endOfSequence != 0) break;
     out.pictures.emplace_back(videoDecoder.currentPicture, videoDecoder.currentPicture + bytes);
-    if (videoDecoder.mbError != 0) {
+    if (videoDecoder.mbError != 0 && !out.macroblockError) {
       out.macroblockError = true;
+      out.failedPicture = static_cast<int>(out.pictures.size()) - 1;
       out.failedMacroblock = videoDecoder.failedMbIndex;
-      break;
     }
   }
   return out;

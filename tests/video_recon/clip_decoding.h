@@ -12,13 +12,15 @@ struct DecodedClip {
   int height = 0;
   std::vector<std::vector<uint8_t>> pictures;  // planar 4:2:0
   int lastResult = 0;                          // DecodePicture's last code
-  bool macroblockError = false;
+  bool macroblockError = false;  // decoding stopped at a macroblock; later pictures repeat it
+  int failedPicture = -1;
   int failedMacroblock = -1;
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
-// Runs the decoder over a whole in-memory clip, as the player does.
+// Runs the decoder over a whole in-memory clip, as the player does: until
+// DecodePicture fails or the sequence ends.
 DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip);
 
 // True when the ffmpeg command-line tool can be run.

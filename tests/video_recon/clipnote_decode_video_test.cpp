@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "clip_decoding.h"
+#include "h263_stream_writer.h"
 
 #ifdef CLIPNOTE_DECODE_PATH
 
@@ -73,10 +75,57 @@ TEST(ClipnoteDecodeVideo, TruncatedClipWritesWhatDecodedAndSaysWhere) {
 
   const auto [status, output] = RunTool(dir + "/cut.263 " + dir + "/cut.yuv");
   EXPECT_EQ(status, 1);
-  const std::string where = "stopped in picture " + std::to_string(cut.pictures.size() - 1) +
+  const std::string where = "stopped in picture " + std::to_string(cut.failedPicture) +
                             " at macroblock " + std::to_string(cut.failedMacroblock);
   EXPECT_NE(output.find(where), std::string::npos) << output;
   EXPECT_EQ(ReadFileBytes(dir + "/cut.yuv").size(), cut.pictures.size() * 176 * 144 * 3 / 2);
+}
+
+// Pictures whose headers still read after a macroblock error are written too,
+// as the player would show them: repeats of the damaged picture.
+TEST(ClipnoteDecodeVideo, PicturesAfterAMacroblockErrorAreWrittenFrozen) {
+  H263StreamWriter stream;
+  stream.PictureHeader(0, 2, false, 8);
+  const int dc[6] = {20, 40, 60, 80, 100, 120};
+  for (int n = 0; n < 99; ++n) stream.IntraMacroblock(dc, false);
+  stream.PictureHeader(1, 2, true, 8);
+  for (int n = 0; n < 88; ++n) stream.NotCoded();
+  stream.OverrunningInterMacroblock();
+  stream.PictureHeader(2, 2, true, 8);
+  for (int n = 0; n < 99; ++n) stream.NotCoded();
+  stream.Align();
+  const std::string dir = ScratchDirectory("tool");
+  std::ofstream(dir + "/frozen.263", std::ios::binary)
+      .write(reinterpret_cast<const char*>(stream.bytes().data()),
+             static_cast<std::streamsize>(stream.bytes().size()));
+
+  const auto [status, output] = RunTool(dir + "/frozen.263 " + dir + "/frozen.yuv --verbose");
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(output.find("picture 1 tr 1 INTER result 0 (macroblock error)\n"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("picture 2 tr 2 INTER result 0\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("stopped in picture 1 at macroblock 88"), std::string::npos) << output;
+  const std::vector<uint8_t> written = ReadFileBytes(dir + "/frozen.yuv");
+  constexpr size_t kPicture = 176 * 144 * 3 / 2;
+  ASSERT_EQ(written.size(), 3 * kPicture);
+  // Picture 2 repeats picture 1.
+  EXPECT_TRUE(std::equal(written.begin() + kPicture, written.begin() + 2 * kPicture,
+                         written.begin() + 2 * kPicture));
+}
+
+// A header that fails where more than padding follows is a stop, not the end.
+TEST(ClipnoteDecodeVideo, DamagedHeaderAfterPicturesIsAStop) {
+  std::vector<uint8_t> clip = ReadFileBytes(kQcif);
+  const size_t pictures = DecodeWithDecoder(clip).pictures.size();
+  clip.insert(clip.end(), {0x12, 0x34, 0x56, 0x78});
+  const std::string dir = ScratchDirectory("tool");
+  std::ofstream(dir + "/tail.263", std::ios::binary)
+      .write(reinterpret_cast<const char*>(clip.data()), static_cast<std::streamsize>(clip.size()));
+  const auto [status, output] = RunTool(dir + "/tail.263 " + dir + "/tail.yuv");
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(output.find("stopped at picture " + std::to_string(pictures) + ": picture header code"),
+            std::string::npos) << output;
+  EXPECT_EQ(ReadFileBytes(dir + "/tail.yuv").size(), pictures * 176 * 144 * 3 / 2);
 }
 
 TEST(ClipnoteDecodeBench, VideoPrintsOneMachineReadableLine) {

@@ -65,11 +65,24 @@ class H263StreamWriter {
     Put(block0Level != 0 ? 0b1011 : 0b11, block0Level != 0 ? 4 : 2);  // CBPY 7 or 15
     PutMvd(mvdX);
     PutMvd(mvdY);
-    if (block0Level != 0) {
-      const TcoefRow& row = FindTcoef(1, 0, block0Level < 0 ? -block0Level : block0Level);
-      Put(row.code, row.codeBits);
-      PutBit(block0Level < 0 ? 1 : 0);
-    }
+    if (block0Level != 0) TcoefEvent(1, 0, block0Level);
+  }
+  // One TCOEF event (last, run, signed level) from the code table.
+  void TcoefEvent(int last, int run, int level) {
+    const TcoefRow& row = FindTcoef(last, run, level < 0 ? -level : level);
+    Put(row.code, row.codeBits);
+    PutBit(level < 0 ? 1 : 0);
+  }
+  // An INTER macroblock, zero vector difference, whose luma block 0 holds 65
+  // events: the last one runs past the end of the block, a syntax error
+  // found right after its code.
+  void OverrunningInterMacroblock() {
+    PutBit(0);      // COD
+    PutBit(1);      // MCBPC 0
+    Put(0b1011, 4);  // CBPY: luma block 0 coded
+    PutMvd(0);
+    PutMvd(0);
+    for (int i = 0; i < 65; ++i) TcoefEvent(0, 0, 1);
   }
 
   const std::vector<uint8_t>& bytes() const { return bytes_; }

@@ -129,6 +129,32 @@ TEST_F(PictureDecoderTest, MacroblockErrorStopsThePictureAndTheClip) {
   EXPECT_NE(videoDecoder.mbError, 0);
 }
 
+// An error in the last GOB leaves the reader at the next picture header: that
+// picture is still "decoded" (header read, reference rebuilt) but none of its
+// macroblocks are, so it repeats the damaged picture.
+TEST_F(PictureDecoderTest, MacroblockErrorKeepsLaterPicturesFrozen) {
+  PatternedIntraPicture();
+  stream.PictureHeader(1, 2, true, 8);
+  for (int n = 0; n < 88; ++n) stream.NotCoded();
+  stream.OverrunningInterMacroblock();
+  stream.PictureHeader(2, 2, true, 8);
+  const int dc[6] = {50, 60, 70, 80, 90, 100};
+  stream.IntraMacroblock(dc, true);  // would change macroblock 0 if it were decoded
+  for (int n = 1; n < 99; ++n) stream.NotCoded();
+  Start();
+  ASSERT_EQ(DecodePicture(), 0);
+  const std::vector<uint8_t> first = current;
+  ASSERT_EQ(DecodePicture(), 0);
+  EXPECT_EQ(videoDecoder.failedMbIndex, 88);
+  EXPECT_EQ(current, first);  // everything before 88 was not coded; 88 on was never written
+  ASSERT_EQ(DecodePicture(), 0);
+  EXPECT_EQ(videoDecoder.temporalReference, 2);
+  EXPECT_NE(videoDecoder.mbError, 0);
+  EXPECT_EQ(current, first);
+  EXPECT_EQ(previous, first);
+  EXPECT_EQ(DecodePicture(), 1);  // the clip's end
+}
+
 TEST_F(PictureDecoderTest, HeaderFailureAndEndOfSequenceLeaveBuffersUnchanged) {
   PatternedIntraPicture();
   stream.PictureHeader(1, 2, true, 8, /*notH263=*/true);

@@ -116,15 +116,22 @@ int RunVideoCommand(int argc, char** argv) {
   }
   if (y4m) std::fprintf(out, "YUV4MPEG2 W%d H%d F30000:1001 Ip A12:11 C420jpeg\n", width, height);
 
+  // As in the player, decoding goes on until DecodePicture fails or the
+  // sequence ends. After a macroblock syntax error the decoder decodes no
+  // further macroblock, so any later picture repeats the last one; the first
+  // such error is where decoding stopped.
   int pictures = 0;
   int exitCode = 0;
+  int stoppedPicture = -1;
+  int stoppedMacroblock = -1;
   for (;;) {
     const int64_t headerOffset = VideoReaderOffset();
     const int32_t result = DecodePicture();
     if (result == 0 && videoDecoder.endOfSequence != 0) break;
     if (result != 0) {
-      // Running out of data (only padding left) is the normal end of a clip.
-      if (result == 1 && OnlyPaddingFrom(clip, headerOffset)) break;
+      // Running out of data (only padding left) is the normal end of a clip;
+      // after a macroblock error the failure is only its consequence.
+      if (stoppedPicture >= 0 || (result == 1 && OnlyPaddingFrom(clip, headerOffset))) break;
       std::fprintf(stderr,
                    "clipnote-decode: %s: stopped at picture %d: picture header code %d at "
                    "byte %lld; %d pictures written\n",
@@ -134,23 +141,26 @@ int RunVideoCommand(int argc, char** argv) {
     }
     if (y4m) std::fputs("FRAME\n", out);
     std::fwrite(videoDecoder.currentPicture, 1, pictureBytes, out);
-    const bool failed = videoDecoder.mbError != 0;
+    const bool failedHere = videoDecoder.mbError != 0 && stoppedPicture < 0;
     if (verbose) {
       std::printf("picture %d tr %u %s result %d%s\n", pictures,
                   static_cast<unsigned>(videoDecoder.temporalReference),
                   videoDecoder.pictureCodingType == 0 ? "INTRA" : "INTER", result,
-                  failed ? " (macroblock error)" : "");
+                  failedHere ? " (macroblock error)" : "");
+    }
+    if (failedHere) {
+      stoppedPicture = pictures;
+      stoppedMacroblock = videoDecoder.failedMbIndex;
     }
     ++pictures;
-    if (failed) {
-      // The decoder decodes no further macroblock after a syntax error.
-      std::fprintf(stderr,
-                   "clipnote-decode: %s: stopped in picture %d at macroblock %d (macroblock "
-                   "syntax error); %d pictures written, the last one incomplete\n",
-                   inPath, pictures - 1, videoDecoder.failedMbIndex, pictures);
-      exitCode = kExitStopped;
-      break;
-    }
+  }
+  if (stoppedPicture >= 0) {
+    std::fprintf(stderr,
+                 "clipnote-decode: %s: stopped in picture %d at macroblock %d (macroblock "
+                 "syntax error); %d pictures written, picture %d incomplete and any after it "
+                 "repeating it\n",
+                 inPath, stoppedPicture, stoppedMacroblock, pictures, stoppedPicture);
+    exitCode = kExitStopped;
   }
   const bool writeFailed = std::ferror(out) != 0;
   if (std::fclose(out) != 0 || writeFailed) {
