@@ -132,7 +132,8 @@ const EmbeddedResource* GtkPlatform::FindResource(const char* name, const char* 
   for (const EmbeddedResource& replacement : replacements_) {
     if (typeKey.Matches(replacement.typeId, replacement.typeName) &&
         nameKey.Matches(replacement.nameId, replacement.nameName)) {
-      return &replacement;
+      // A replacement without bytes takes the resource away.
+      return replacement.data != nullptr ? &replacement : nullptr;
     }
   }
   return FindEmbeddedResource(typeKey, nameKey);

@@ -25,7 +25,8 @@ namespace clipnote::gtk {
 class GtkPlatform final : public Platform {
  public:
   // Resources that take the place of the compiled-in ones of the same type and
-  // name (a test plays its own clips this way).
+  // name (a test plays its own clips this way); one with null data stands for
+  // a resource the program does not carry.
   explicit GtkPlatform(std::vector<EmbeddedResource> replacements = {});
   ~GtkPlatform() override;
 

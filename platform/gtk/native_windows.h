@@ -101,7 +101,6 @@ class NativeWindows {
   static void OnRealize(GtkWidget* widget, gpointer record);
   static GdkFilterReturn OnNativeEvent(GdkXEvent* native, GdkEvent*, gpointer record);
   static gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer record);
-  static gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer record);
   static gboolean OnDrawAfter(GtkWidget*, cairo_t* cr, gpointer record);
   static gboolean OnDrawFrame(GtkWidget* widget, cairo_t* cr, gpointer record);
   static gboolean OnDrawBitmap(GtkWidget* widget, cairo_t* cr, gpointer record);

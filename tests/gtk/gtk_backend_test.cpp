@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "gtk/skip_unless_ci.h"
 #include "gtk/x_session.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/native_windows.h"
@@ -166,9 +167,11 @@ intptr_t TestDialogProc(Hwnd window, uint32_t message, uintptr_t wParam, intptr_
 }
 
 TEST(GtkBackendTest, WindowThreadServesOtherThreadsWhileItWaitsAndPicturesReachTheScreen) {
-  if (SharedDisplay() == nullptr) GTEST_SKIP() << "no Xvfb";
+  if (SharedDisplay() == nullptr) {
+    CLIPNOTE_SKIP_UNLESS_CI("no Xvfb");
+  }
   if (FindEmbeddedResource(kResourceTypeDialog, "DISPLAYBOX") == nullptr) {
-    GTEST_SKIP() << "built without the resource compiler";
+    CLIPNOTE_SKIP_UNLESS_CI("built without the resource compiler");
   }
   GtkPlatform os;
   Scenario s;
@@ -187,7 +190,9 @@ TEST(GtkBackendTest, WindowThreadServesOtherThreadsWhileItWaitsAndPicturesReachT
 }
 
 TEST(GtkBackendTest, MessageBoxNeedsNoWindowAndFindWindowSeesOnlyLiveDialogs) {
-  if (SharedDisplay() == nullptr) GTEST_SKIP() << "no Xvfb";
+  if (SharedDisplay() == nullptr) {
+    CLIPNOTE_SKIP_UNLESS_CI("no Xvfb");
+  }
   GtkPlatform os;
   EXPECT_EQ(os.FindWindowA(MakeIntResource(kDialogClassAtom), "Tarvany Clipnote Player"), nullptr);
   std::thread answer([] {

@@ -15,6 +15,7 @@
 #include <iterator>
 
 #include "app/media_decoders.h"
+#include "gtk/skip_unless_ci.h"
 #include "gtk/x_session.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/native_windows.h"
@@ -110,7 +111,9 @@ std::vector<uint32_t> Cropped(const std::vector<uint32_t>& pixels, int width, in
 class NativePlayerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!server_.Start()) GTEST_SKIP() << "no Xvfb to show the player on";
+    if (!server_.Start()) {
+      CLIPNOTE_SKIP_UNLESS_CI("no Xvfb to show the player on");
+    }
     x_ = std::make_unique<XClient>(server_.Name());
     ASSERT_TRUE(x_->Connected());
     char pattern[] = "/tmp/clipnote-gtk-XXXXXX";
@@ -118,10 +121,13 @@ class NativePlayerTest : public ::testing::Test {
     dir_ = pattern;
     fs::create_directories(dir_ / "home");
     capture_ = dir_ / "played.raw";
-    // Everything the player plays is appended to one file, sound after sound.
+    opens_ = dir_ / "opens";
+    // Everything the player plays is appended to one file, sound after sound,
+    // and every sound the player starts adds a line to another.
     std::ofstream(dir_ / "home" / ".asoundrc")
-        << "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|cat >> "
-        << capture_.string() << "\"\n  format \"raw\"\n}\n";
+        << "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|echo sound >> "
+        << opens_.string() << "; cat >> " << capture_.string()
+        << "\"\n  format \"raw\"\n}\n";
     clip_ = SpreadPictures(ReadBytes(kResources / "message.263"), 60);
     WriteBytes(dir_ / "movie.263", clip_);
   }
@@ -159,6 +165,7 @@ class NativePlayerTest : public ::testing::Test {
   std::unique_ptr<XClient> x_;
   fs::path dir_;
   fs::path capture_;
+  fs::path opens_;
   std::vector<uint8_t> clip_;
   std::vector<std::unique_ptr<Program>> players_;
 };
@@ -274,30 +281,61 @@ TEST_F(NativePlayerTest, SecondStartBringsTheFirstForwardAndExitsWithZero) {
   EXPECT_EQ(first.WaitForExit(20000), 0);
 }
 
-TEST_F(NativePlayerTest, PlaysTheDecodedSpeechAfterAtMostPartOfTheStartUpSound) {
-  // Our own decode of the speech clip, as the player's preparation makes it.
-  const std::vector<uint8_t> voice = ReadBytes(kResources / "message.723");
-  ASSERT_GT(voice.size(), 4u);
+// Our own decode of a speech clip (prefix and frames), as the player's
+// preparation makes it.
+std::vector<uint8_t> DecodedSpeech(const std::vector<uint8_t>& voice) {
   const uint32_t capacity = voice[0] | voice[1] << 8 | voice[2] << 16 | voice[3] << 24;
   std::vector<uint8_t> speech(capacity + 480);
   GtkPlatform memory;
   const SpeechDecodeResult decoded = RealSpeechDecoding().DecodeSpeech(
       memory, voice.data() + 4, static_cast<uint32_t>(voice.size() - 4), speech.data(),
       static_cast<uint32_t>(speech.size()), {});
-  if (decoded.pcmBytes == 0) GTEST_SKIP() << "this build decodes no speech yet";
   speech.resize(decoded.pcmBytes);
+  return speech;
+}
 
-  Program& player = StartSpreadClip();
+// The frames of a speech clip several times over, with a prefix that reserves
+// exactly what they decode to: a clip whose preparation surely lasts beyond
+// the start of the first playback.
+std::vector<uint8_t> RepeatedSpeech(const std::vector<uint8_t>& voice, int times) {
+  const uint32_t capacity = static_cast<uint32_t>(DecodedSpeech(voice).size() * times);
+  std::vector<uint8_t> clip{static_cast<uint8_t>(capacity), static_cast<uint8_t>(capacity >> 8),
+                            static_cast<uint8_t>(capacity >> 16),
+                            static_cast<uint8_t>(capacity >> 24)};
+  for (int i = 0; i < times; ++i) clip.insert(clip.end(), voice.begin() + 4, voice.end());
+  return clip;
+}
+
+size_t LineCount(const fs::path& path) {
+  std::ifstream file(path);
+  size_t lines = 0;
+  for (std::string line; std::getline(file, line);) ++lines;
+  return lines;
+}
+
+TEST_F(NativePlayerTest, RequestsAndCutsTheStartUpSoundThenPlaysTheDecodedSpeech) {
+  const std::vector<uint8_t> message = ReadBytes(kResources / "message.723");
+  ASSERT_GT(message.size(), 4u);
+  const std::vector<uint8_t> voice = RepeatedSpeech(message, 8);
+  WriteBytes(dir_ / "voice.723", voice);
+  const std::vector<uint8_t> speech = DecodedSpeech(voice);
+  ASSERT_GT(speech.size(), 0u);
+
+  Program& player = Start(kTestPlayer, {{"CLIPNOTE_TEST_MOVIE", (dir_ / "movie.263").string()},
+                                        {"CLIPNOTE_TEST_VOICE", (dir_ / "voice.723").string()}});
   const auto window = x_->WaitForWindow(kTitle, 20000);
   ASSERT_TRUE(window);
-  EXPECT_TRUE(WaitUntil([&] { return fs::exists(capture_) && fs::file_size(capture_) >= speech.size(); },
-                        60000));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return fs::exists(capture_) && fs::file_size(capture_) >= speech.size(); }, 120000));
   SleepMs(300);
   x_->AskToClose(*window);
   EXPECT_EQ(player.WaitForExit(20000), 0);
 
-  // What was played: possibly the start of the start-up sound (requested and
-  // cut at once while the speech was still being decoded), then the speech.
+  // Two sounds were started: the start-up sound, while the speech was still
+  // being decoded, then the speech.
+  EXPECT_EQ(LineCount(opens_), 2u) << "the start-up sound was not requested";
+  // What was played: at most a cut start of the start-up sound, then the
+  // speech sample for sample.
   const std::vector<uint8_t> played = ReadBytes(capture_);
   ASSERT_GE(played.size(), speech.size());
   const size_t lead = played.size() - speech.size();
@@ -305,7 +343,7 @@ TEST_F(NativePlayerTest, PlaysTheDecodedSpeechAfterAtMostPartOfTheStartUpSound) 
       << "the speech did not arrive sample for sample";
   const std::vector<uint8_t> chime = ReadBytes(kResources / "startup_chime.wav");
   ASSERT_GE(chime.size(), 44u);
-  EXPECT_LE(lead, chime.size() - 44);
+  EXPECT_LT(lead, chime.size() - 44) << "the start-up sound was not cut";
   EXPECT_TRUE(std::equal(played.begin(), played.begin() + static_cast<long>(lead),
                          chime.begin() + 44))
       << "what came before the speech is not the start of the start-up sound";
@@ -322,6 +360,17 @@ TEST_F(NativePlayerTest, WarnsOfAnAudioOnlyMessageBeforeItsWindowExists) {
   ASSERT_TRUE(window) << "after the warning the player goes on";
   x_->AskToClose(*window);
   EXPECT_EQ(player.WaitForExit(20000), 0);
+}
+
+TEST_F(NativePlayerTest, MissingVideoIsReportedWithoutAWindowAndEndsWithZero) {
+  Program& player =
+      Start(kTestPlayer, {{"CLIPNOTE_TEST_MOVIE", (dir_ / "not-there.263").string()}});
+  const auto box = x_->WaitForWindow("Memory Allocation Error", 20000);
+  ASSERT_TRUE(box) << "no fatal report";
+  EXPECT_FALSE(x_->FindWindow(kTitle));
+  x_->PressKey(*box, XK_Return);
+  EXPECT_EQ(player.WaitForExit(20000), 0);
+  EXPECT_FALSE(x_->FindWindow(kTitle)) << "the player went on after a fatal report";
 }
 
 }  // namespace

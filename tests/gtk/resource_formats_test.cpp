@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "gtk/skip_unless_ci.h"
 #include "platform/gtk/dialog_template.h"
 #include "platform/gtk/dib_images.h"
 #include "platform/gtk/wave_image.h"
@@ -17,7 +18,9 @@ namespace {
 
 TEST(DialogTemplateTest, ReadsThePlayerWindowAsTheResourceScriptDescribesIt) {
   const EmbeddedResource* found = FindEmbeddedResource(kResourceTypeDialog, "DISPLAYBOX");
-  if (found == nullptr) GTEST_SKIP() << "built without the resource compiler";
+  if (found == nullptr) {
+    CLIPNOTE_SKIP_UNLESS_CI("built without the resource compiler");
+  }
   const auto dialog = ReadDialogTemplate(found->data, found->size);
   ASSERT_TRUE(dialog);
   EXPECT_EQ(dialog->caption, "Tarvany Clipnote Player");
@@ -86,7 +89,9 @@ TEST(DibImagesTest, DecodesTheLogoAndTheIconImages) {
   }
 
   const EmbeddedResource* group = FindEmbeddedResource(kResourceTypeGroupIcon, IDI_PLAYER);
-  if (group == nullptr) GTEST_SKIP() << "built without the resource compiler";
+  if (group == nullptr) {
+    CLIPNOTE_SKIP_UNLESS_CI("built without the resource compiler");
+  }
   const auto ids = IconGroupImageIds(group->data, group->size);
   ASSERT_EQ(ids.size(), 2u);
   std::vector<int> sizes;

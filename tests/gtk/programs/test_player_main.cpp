@@ -1,6 +1,7 @@
 // The native player with its own message replaced, for the end-to-end tests:
 // CLIPNOTE_TEST_MOVIE and CLIPNOTE_TEST_VOICE name files that take the place
-// of the compiled-in "MOVIE" and "VOICE" clips. Everything else (window,
+// of the compiled-in "MOVIE" and "VOICE" clips; a file that does not exist
+// stands for a clip missing from the program. Everything else (window,
 // threads, sound, the single-instance rule) is the real player's.
 
 #include <cstdint>
@@ -24,6 +25,10 @@ void Replace(const char* variable, int type, const char* name, std::vector<uint8
   const char* path = std::getenv(variable);
   if (path == nullptr) return;
   std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    replacements.push_back({type, nullptr, 0, name, 0x409, nullptr, 0});
+    return;
+  }
   storage.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   replacements.push_back({type, nullptr, 0, name, 0x409,
                           storage.empty() ? kNoBytes : storage.data(), storage.size()});
