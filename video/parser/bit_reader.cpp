@@ -34,12 +34,6 @@ void ReadFromFile(uint8_t* dest, int32_t count) {
   std::memset(dest + got, 0, static_cast<size_t>(count - got));
 }
 
-void SetPosition(int32_t bitPos) {
-  d.bitPos = bitPos;
-  d.bitInByte = bitPos & 7;
-  d.bytePos = bitPos >> 3;
-}
-
 }  // namespace
 
 void SetBitSource(int32_t sourceMode, int32_t windowSize, const void* source, int64_t sourceLength,
@@ -65,7 +59,7 @@ void SetBitSource(int32_t sourceMode, int32_t windowSize, const void* source, in
   d.bitBuffer = bitBuffer;
   d.windowSize = windowSize;
   d.windowStart = bitBuffer;
-  SetPosition(0);
+  SetBitPosition(0);
   LoadFirstWindow();
   d.refillAt = windowSize - 3;
   d.windowSlot[0] = bitBuffer;
@@ -122,34 +116,15 @@ void AdvanceWindow() {
   d.bitPos = d.bitInByte;
 }
 
-uint8_t ReadBit() {
-  const uint8_t bit = (d.windowStart[d.bytePos] & (0x80 >> d.bitInByte)) != 0;
-  SetPosition(d.bitPos + 1);
-  if (d.bytePos == d.refillAt) AdvanceWindow();
-  return bit;
-}
-
-uint8_t ReadBits(int32_t n) {
-  const uint32_t mask = (1u << n) - 1;
-  const int32_t s = 8 - n - d.bitInByte;
-  if (s >= 0) {
-    const uint8_t value = static_cast<uint8_t>((d.windowStart[d.bytePos] >> s) & mask);
-    SetPosition(d.bitPos + n);
-    if (d.bytePos == d.refillAt) AdvanceWindow();
-    return value;
-  }
-  // The bits span two bytes: k of them come from the next one.
-  const int32_t k = -s;
-  const uint32_t high = (d.windowStart[d.bytePos] & (mask >> k)) << k;
-  if (d.bytePos + 1 == d.refillAt) {
-    d.bytePos += 1;
+void SkipBits(int32_t n) {
+  int32_t pos = d.bitPos + n;
+  // The window advances exactly where bit-by-bit reading would have advanced it.
+  while ((pos >> 3) >= d.refillAt) {
+    SetBitPosition(d.refillAt * 8);
     AdvanceWindow();
-    SetPosition(k);
-  } else {
-    SetPosition(d.bitPos + n);
+    pos -= d.refillAt * 8;
   }
-  const uint32_t low = (d.windowStart[d.bytePos] & (mask << (8 - k))) >> (8 - k);
-  return static_cast<uint8_t>(high | low);
+  SetBitPosition(pos);
 }
 
 int32_t PeekBits(int32_t offset, int32_t n) {
@@ -169,6 +144,6 @@ void AlignToByte() {
   if (d.bitInByte > 0) ReadBits(8 - d.bitInByte);
 }
 
-void RewindWindow() { SetPosition(0); }
+void RewindWindow() { SetBitPosition(0); }
 
 int64_t BitsConsumed() { return (d.streamOffset - d.windowSize) * 8 + d.bitPos; }

@@ -16,13 +16,67 @@
 void SetBitSource(int32_t sourceMode, int32_t windowSize, const void* source, int64_t sourceLength,
                   uint8_t* bitBuffer);
 
-uint8_t ReadBit();
-uint8_t ReadBits(int32_t n);                 // 1 <= n <= 8
+inline uint8_t ReadBit();
+inline uint8_t ReadBits(int32_t n);          // 1 <= n <= 8
 int32_t PeekBits(int32_t offset, int32_t n);  // 0 <= offset <= 16, 1 <= n <= 8; consumes nothing
+inline uint32_t PeekBits16();                 // the next 16 bits; consumes nothing
+void SkipBits(int32_t n);                     // consumes n bits, 0 <= n <= 16
 void AlignToByte();
 void LoadFirstWindow();
 void AdvanceWindow();  // used by the reader itself when bytePos reaches refillAt
 void RewindWindow();   // reading restarts at the first bit of the current window
+inline void SetBitPosition(int32_t bitPos);  // within the current window
+
+// The reads are defined here so that every syntax element's read is inlined: every bit of
+// the clip passes through them.
+
+inline void SetBitPosition(int32_t bitPos) {
+  VideoDecoder& d = videoDecoder;
+  d.bitPos = bitPos;
+  d.bitInByte = bitPos & 7;
+  d.bytePos = bitPos >> 3;
+}
+
+inline uint8_t ReadBit() {
+  VideoDecoder& d = videoDecoder;
+  const uint8_t bit = (d.windowStart[d.bytePos] >> (7 - d.bitInByte)) & 1;
+  SetBitPosition(d.bitPos + 1);
+  if (d.bytePos == d.refillAt) AdvanceWindow();
+  return bit;
+}
+
+inline uint8_t ReadBits(int32_t n) {
+  VideoDecoder& d = videoDecoder;
+  const uint32_t mask = (1u << n) - 1;
+  const int32_t s = 8 - n - d.bitInByte;
+  if (s >= 0) {
+    const uint8_t value = static_cast<uint8_t>((d.windowStart[d.bytePos] >> s) & mask);
+    SetBitPosition(d.bitPos + n);
+    if (d.bytePos == d.refillAt) AdvanceWindow();
+    return value;
+  }
+  // The bits span two bytes: k of them come from the next one.
+  const int32_t k = -s;
+  const uint32_t high = (d.windowStart[d.bytePos] & (mask >> k)) << k;
+  if (d.bytePos + 1 == d.refillAt) {
+    d.bytePos += 1;
+    AdvanceWindow();
+    SetBitPosition(k);
+  } else {
+    SetBitPosition(d.bitPos + n);
+  }
+  const uint32_t low = (d.windowStart[d.bytePos] & (mask << (8 - k))) >> (8 - k);
+  return static_cast<uint8_t>(high | low);
+}
+
+// Between reads bytePos stays below refillAt = windowSize - 3, so the three bytes
+// read here lie inside the window.
+inline uint32_t PeekBits16() {
+  const VideoDecoder& d = videoDecoder;
+  const uint8_t* at = d.windowStart + d.bytePos;
+  const uint32_t bits = static_cast<uint32_t>(at[0]) << 16 | static_cast<uint32_t>(at[1]) << 8 | at[2];
+  return (bits >> (8 - d.bitInByte)) & 0xFFFF;
+}
 
 // Bits consumed from the start of the source (positions past its end count on).
 int64_t BitsConsumed();

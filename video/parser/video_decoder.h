@@ -49,6 +49,9 @@ struct VlcTables {
   uint16_t mcbpcInterCodes[21];
   uint8_t cbpyCodes[16];
   int16_t tcoefTree[kTcoefTreeSize];
+  // The outcome of the tree walk for every 12-bit lookahead: symbol | code bits << 8, or
+  // -1 when no code matches (the walk then gives up after 13 bits).
+  int16_t tcoefLookup[kTcoefTreeSize];
   uint8_t tcoefLast[kTcoefSymbols];
   uint8_t tcoefRun[kTcoefSymbols];
   uint8_t tcoefLevel[kTcoefSymbols];

@@ -96,19 +96,11 @@ int32_t DecodeMvd() {
 }
 
 int32_t DecodeTcoef(int8_t* level, uint8_t* run, int32_t* last) {
-  int32_t index = 0;
-  int32_t step = 2048;
-  int32_t symbol = -1;
-  for (int32_t depth = 1; depth <= 13; ++depth) {
-    if (ReadBit()) index += step;
-    const int32_t entry = t.tcoefTree[index];
-    // The length test tells a complete code from a shorter prefix that shares its entry.
-    if (entry != -1 && t.tcoefLength[entry] == depth + 1) {
-      symbol = entry;
-      break;
-    }
-    step >>= 1;
-  }
+  // One lookup stands for the walk down the code tree (see BuildVlcTables); the walk
+  // reads at most 12 deciding bits, and a 13th before it gives up.
+  const int32_t outcome = t.tcoefLookup[PeekBits16() >> 4];
+  const int32_t symbol = outcome < 0 ? -1 : (outcome & 0xFF);
+  SkipBits(outcome < 0 ? 13 : outcome >> 8);
   if (symbol < 0) return 1;
   if (symbol == kTcoefEscape) {
     *last = ReadBit();

@@ -63,6 +63,22 @@ constexpr uint8_t kCbpyCodes[16] = {
     0b11,      // 15
 };
 
+// The tree walk of DecodeTcoef, done ahead for every 12 bits it could meet: at depth
+// d the first d bits index the tree, and a symbol of exactly d code bits ends it.
+void BuildTcoefLookup(VlcTables& t) {
+  for (int32_t bits = 0; bits < kTcoefTreeSize; ++bits) {
+    t.tcoefLookup[bits] = -1;
+    for (int32_t depth = 1; depth <= 12; ++depth) {
+      const int32_t index = bits & ~((1 << (12 - depth)) - 1);
+      const int32_t entry = t.tcoefTree[index];
+      if (entry != -1 && t.tcoefLength[entry] == depth + 1) {
+        t.tcoefLookup[bits] = static_cast<int16_t>(entry | depth << 8);
+        break;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void BuildVlcTables() {
@@ -80,4 +96,5 @@ void BuildVlcTables() {
     t.tcoefLength[s] = row.codeBits + 1;
     t.tcoefTree[row.code << (12 - row.codeBits)] = static_cast<int16_t>(s);
   }
+  BuildTcoefLookup(t);
 }

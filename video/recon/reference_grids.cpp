@@ -1,50 +1,92 @@
 #include "video/recon/reference_grids.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "video/parser/video_decoder.h"
 
+namespace {
+
+// The rounded means of H.263's bilinear half-sample interpolation.
+inline uint8_t Mean2(int a, int b) { return static_cast<uint8_t>((a + b + 1) >> 1); }
+inline uint8_t Mean4(int a, int b, int c, int d) {
+  return static_cast<uint8_t>((a + b + c + d + 2) >> 2);
+}
+
+// One source row of the luma grid: `top` gets each sample and its horizontal mean,
+// `half` the vertical and centre means. The last column is its own right neighbour;
+// the loop above it has no edge test so that the compiler can vectorise it.
+void BuildLumaGridRow(const uint8_t* row, const uint8_t* below, int width, uint8_t* top,
+                      uint8_t* half) {
+  for (int x = 0; x + 1 < width; ++x) {
+    const int p = row[x], r = row[x + 1], d = below[x], e = below[x + 1];
+    top[2 * x] = static_cast<uint8_t>(p);
+    top[2 * x + 1] = Mean2(p, r);
+    half[2 * x] = Mean2(p, d);
+    half[2 * x + 1] = Mean4(p, r, d, e);
+  }
+  const int x = width - 1;
+  const int p = row[x], d = below[x];
+  top[2 * x] = top[2 * x + 1] = static_cast<uint8_t>(p);
+  half[2 * x] = half[2 * x + 1] = Mean2(p, d);
+}
+
+// A chroma cell's quarter row: the sample (or vertical mean) at offset 0, the
+// horizontal (or centre) mean at offsets 1 to 3.
+inline void PutCellRow(uint8_t* cell, uint8_t first, uint8_t rest) {
+  cell[0] = first;
+  cell[1] = rest;
+  cell[2] = rest;
+  cell[3] = rest;
+}
+
+void BuildChromaGridRow(const uint8_t* row, const uint8_t* below, int width, uint8_t* q0,
+                        uint8_t* q1) {
+  for (int x = 0; x + 1 < width; ++x) {
+    const int s = row[x], r = row[x + 1], d = below[x], e = below[x + 1];
+    PutCellRow(q0 + 4 * x, static_cast<uint8_t>(s), Mean2(s, r));
+    PutCellRow(q1 + 4 * x, Mean2(s, d), Mean4(s, r, d, e));
+  }
+  const int x = width - 1;
+  const int s = row[x], d = below[x];
+  PutCellRow(q0 + 4 * x, static_cast<uint8_t>(s), static_cast<uint8_t>(s));
+  const uint8_t vertical = Mean2(s, d);
+  PutCellRow(q1 + 4 * x, vertical, vertical);
+}
+
+// The 8 x 8 block at every `step`-th sample of `step`-th rows, all inside the grid.
+template <int step>
+void FetchInside(uint8_t destination[64], const uint8_t* source, int gridWidth) {
+  for (int y = 0; y < 8; ++y, source += step * gridWidth) {
+    for (int x = 0; x < 8; ++x) destination[8 * y + x] = source[step * x];
+  }
+}
+
+}  // namespace
+
 void BuildLumaGrid(const uint8_t* plane, int width, int height, uint8_t* grid) {
+  if (width <= 0) return;
   const int stride = 2 * width;
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = plane + y * width;
     const uint8_t* below = (y + 1 < height) ? row + width : row;
     uint8_t* top = grid + 2 * y * stride;
-    uint8_t* half = top + stride;
-    for (int x = 0; x < width; ++x) {
-      const int xr = (x + 1 < width) ? x + 1 : x;
-      const int p = row[x], r = row[xr], d = below[x], e = below[xr];
-      top[2 * x] = static_cast<uint8_t>(p);
-      top[2 * x + 1] = static_cast<uint8_t>((p + r + 1) >> 1);
-      half[2 * x] = static_cast<uint8_t>((p + d + 1) >> 1);
-      half[2 * x + 1] = static_cast<uint8_t>((p + r + d + e + 2) >> 2);
-    }
+    BuildLumaGridRow(row, below, width, top, top + stride);
   }
 }
 
 void BuildChromaGrid(const uint8_t* plane, int width, int height, uint8_t* grid) {
+  if (width <= 0) return;
   const int stride = 4 * width;
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = plane + y * width;
     const uint8_t* below = (y + 1 < height) ? row + width : row;
     uint8_t* q0 = grid + 4 * y * stride;
     uint8_t* q1 = q0 + stride;
-    for (int x = 0; x < width; ++x) {
-      const int xr = (x + 1 < width) ? x + 1 : x;
-      const int s = row[x], r = row[xr], d = below[x], e = below[xr];
-      const uint8_t horizontal = static_cast<uint8_t>((s + r + 1) >> 1);
-      const uint8_t vertical = static_cast<uint8_t>((s + d + 1) >> 1);
-      const uint8_t centre = static_cast<uint8_t>((s + r + d + e + 2) >> 2);
-      uint8_t* c0 = q0 + 4 * x;
-      uint8_t* c1 = q1 + 4 * x;
-      c0[0] = static_cast<uint8_t>(s);
-      c0[1] = c0[2] = c0[3] = horizontal;
-      c1[0] = vertical;
-      c1[1] = c1[2] = c1[3] = centre;
-    }
+    BuildChromaGridRow(row, below, width, q0, q1);
     // Quarter rows 2 and 3 of every cell repeat quarter row 1.
-    std::copy(q1, q1 + stride, q1 + stride);
-    std::copy(q1, q1 + stride, q1 + 2 * stride);
+    std::memcpy(q1 + stride, q1, static_cast<size_t>(stride));
+    std::memcpy(q1 + 2 * stride, q1, static_cast<size_t>(stride));
   }
 }
 
@@ -53,6 +95,9 @@ void FetchFromGrid(uint8_t destination[64], const uint8_t* grid, int gridWidth, 
   const int span = 7 * step;
   if (row >= 0 && col >= 0 && row + span < gridHeight && col + span < gridWidth) {
     const uint8_t* source = grid + row * gridWidth + col;
+    // The decoder's two steps get their own unrolled copies.
+    if (step == 2) return FetchInside<2>(destination, source, gridWidth);
+    if (step == 4) return FetchInside<4>(destination, source, gridWidth);
     for (int y = 0; y < 8; ++y, source += step * gridWidth) {
       for (int x = 0; x < 8; ++x) destination[8 * y + x] = source[step * x];
     }
