@@ -104,8 +104,10 @@ void DecodeAdaptiveVector(float out[kSubframeSamples], const float history[kHist
   float lagged[kSubframeSamples + 4];
   lagged[0] = history[offset + 143 - lag];
   lagged[1] = history[offset + 144 - lag];
-  for (int i = 0; i < kSubframeSamples + 2; ++i) {
-    lagged[2 + i] = history[offset + 145 - lag + i % lag];
+  // The last lag samples of history, repeated: i % lag without a division per sample.
+  for (int i = 0, cycle = 0; i < kSubframeSamples + 2; ++i) {
+    lagged[2 + i] = history[offset + 145 - lag + cycle];
+    if (++cycle == lag) cycle = 0;
   }
 
   for (int i = 0; i < kSubframeSamples; ++i) {

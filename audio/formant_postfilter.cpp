@@ -34,8 +34,9 @@ constexpr float kTiny = std::numeric_limits<float>::min();  // smallest normal s
 float FormantPostfilter(float samples[kSubframeSamples], const LpcSet& lpc) {
   DecoderState& state = decoderState;
 
-  float zero[kLpcOrder];
-  float pole[kLpcOrder];
+  // Single-precision coefficients, widened (exactly) for the double sums.
+  double zero[kLpcOrder];
+  double pole[kLpcOrder];
   for (int j = 0; j < kLpcOrder; ++j) {
     zero[j] = lpc[j] * kWeights.zero[j];
     pole[j] = lpc[j] * kWeights.pole[j];
@@ -58,20 +59,30 @@ float FormantPostfilter(float samples[kSubframeSamples], const LpcSet& lpc) {
 
   auto& zeroMemory = state.postZeroMemory;  // past inputs, newest first
   auto& poleMemory = state.postPoleMemory;  // past pole-section outputs, newest first
+  // Inputs and pole outputs run on from the memories in time order, so the sample j + 1
+  // back from n is at index n + 9 - j, and nothing is shifted per sample. Both are single
+  // precision values, kept widened to double (exactly) as the sums use them.
+  double inputs[kLpcOrder + kSubframeSamples];
+  double poles[kLpcOrder + kSubframeSamples];
+  std::reverse_copy(zeroMemory.begin(), zeroMemory.end(), inputs);
+  std::reverse_copy(poleMemory.begin(), poleMemory.end(), poles);
+  std::copy(samples, samples + kSubframeSamples, inputs + kLpcOrder);
   for (int n = 0; n < kSubframeSamples; ++n) {
-    const float x = samples[n];
-    double zeroSum = x;
-    for (int j = 0; j < kLpcOrder; ++j) zeroSum -= static_cast<double>(zero[j]) * zeroMemory[j];
+    const double* newestInput = inputs + n + kLpcOrder - 1;
+    const double* newestPole = poles + n + kLpcOrder - 1;
+    double zeroSum = inputs[n + kLpcOrder];
+    for (int j = 0; j < kLpcOrder; ++j) zeroSum -= zero[j] * newestInput[-j];
     const float u = static_cast<float>(zeroSum);
-    std::copy_backward(zeroMemory.begin(), zeroMemory.end() - 1, zeroMemory.end());
-    zeroMemory[0] = x;
 
     double poleSum = u;
-    for (int j = 0; j < kLpcOrder; ++j) poleSum += static_cast<double>(pole[j]) * poleMemory[j];
+    for (int j = 0; j < kLpcOrder; ++j) poleSum += pole[j] * newestPole[-j];
     const float v = static_cast<float>(poleSum);
-    std::copy_backward(poleMemory.begin(), poleMemory.end() - 1, poleMemory.end());
-    samples[n] = v + tilt * poleMemory[1];  // poleMemory[1] is the previous v
-    poleMemory[0] = v;
+    samples[n] = v + tilt * static_cast<float>(newestPole[0]);  // the previous v
+    poles[n + kLpcOrder] = v;
   }
+  std::reverse_copy(inputs + kSubframeSamples, inputs + kSubframeSamples + kLpcOrder,
+                    zeroMemory.begin());
+  std::reverse_copy(poles + kSubframeSamples, poles + kSubframeSamples + kLpcOrder,
+                    poleMemory.begin());
   return r0;
 }

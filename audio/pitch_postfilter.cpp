@@ -4,17 +4,13 @@
 #include <cmath>
 #include <limits>
 
+#include "audio/correlation.h"
+
 namespace {
 
 constexpr float kTiny = std::numeric_limits<float>::min();  // smallest normal single
 constexpr int kMaxLag = 142;
 constexpr int kSearchRadius = 3;
-
-double Dot(const float* x, const float* y) {
-  double sum = 0.0;
-  for (int n = 0; n < kSubframeSamples; ++n) sum += static_cast<double>(x[n]) * y[n];
-  return sum;
-}
 
 // Best lag of a search: the first of the strictly largest positive correlations, 0 if none.
 struct LagSearch {
@@ -33,36 +29,53 @@ PitchPostfilterSet PitchPostfilterParams(const float excitation[kExcitationSampl
   const int start = kHistorySamples + kSubframeSamples * s;
   const float* current = excitation + start;
 
+  // Correlations with every candidate lag: backward ones at current - i, forward ones at
+  // current + i, both for i from centre - 3 up; a forward lag must end within the frame.
+  constexpr int kCandidates = 2 * kSearchRadius + 1;
+  const int lowest = centre - kSearchRadius;
+  double backwardSums[kCandidates];  // [k]: lag centre + 3 - k
+  CorrelateShifts(current, current - (centre + kSearchRadius), kSubframeSamples, kCandidates,
+                  backwardSums);
+  const int forwardCount =
+      std::clamp(kFrameSamples - kSubframeSamples * (s + 1) - lowest + 1, 0, kCandidates);
+  double forwardSums[kCandidates];  // [k]: lag centre - 3 + k
+  CorrelateShifts(current, current + lowest, kSubframeSamples, forwardCount, forwardSums);
+
   LagSearch backward;
   LagSearch forward;
-  for (int i = centre - kSearchRadius; i <= centre + kSearchRadius; ++i) {
-    const float r = static_cast<float>(Dot(current, excitation + start - i));
+  double backwardSum = 0.0;
+  double forwardSum = 0.0;
+  for (int i = lowest; i <= centre + kSearchRadius; ++i) {
+    const double sum = backwardSums[centre + kSearchRadius - i];
+    const float r = static_cast<float>(sum);
     if (r > backward.best) {
       backward.best = r;
       backward.lag = i;
+      backwardSum = sum;
     }
   }
-  for (int i = centre - kSearchRadius; i <= centre + kSearchRadius; ++i) {
-    if (kSubframeSamples * (s + 1) + i > kFrameSamples) break;  // must end within the frame
-    const float r = static_cast<float>(Dot(current, excitation + start + i));
+  for (int i = lowest; i < lowest + forwardCount; ++i) {
+    const double sum = forwardSums[i - lowest];
+    const float r = static_cast<float>(sum);
     if (r > forward.best) {
       forward.best = r;
       forward.lag = i;
+      forwardSum = sum;
     }
   }
   if (backward.lag == 0 && forward.lag == 0) return {};
 
-  const float e0 = static_cast<float>(Dot(current, current));
+  const float e0 = static_cast<float>(Dot(current, current, kSubframeSamples));
   float cb = 0.0f, eb = 0.0f, cf = 0.0f, ef = 0.0f;
   if (backward.lag != 0) {
     const float* lagged = current - backward.lag;
-    cb = static_cast<float>(Dot(current, lagged));
-    eb = static_cast<float>(Dot(lagged, lagged));
+    cb = static_cast<float>(backwardSum);
+    eb = static_cast<float>(Dot(lagged, lagged, kSubframeSamples));
   }
   if (forward.lag != 0) {
     const float* lagged = current + forward.lag;
-    cf = static_cast<float>(Dot(current, lagged));
-    ef = static_cast<float>(Dot(lagged, lagged));
+    cf = static_cast<float>(forwardSum);
+    ef = static_cast<float>(Dot(lagged, lagged, kSubframeSamples));
   }
 
   bool useForward = forward.lag != 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "audio/correlation.h"
+
 namespace {
 
 // The last 120 samples of the frame inside E.
@@ -10,30 +12,28 @@ constexpr int kAnalysisLength = kFrameSamples / 2;
 constexpr int kMaxLag = 142;
 constexpr int kSearchSpan = 3;
 
-double Dot(const float* x, const float* y) {
-  double sum = 0;
-  for (int n = 0; n < kAnalysisLength; ++n) sum += static_cast<double>(x[n]) * y[n];
-  return sum;
-}
-
 }  // namespace
 
 Voicing AnalyseVoicing(const float excitation[kExcitationSamples], int openLoopLag) {
   // Held to 18..142 so that every lagged sample lies inside E, whatever the caller passes.
   const int centre = std::clamp(openLoopLag, 18, kMaxLag);
   const float* current = excitation + kAnalysisStart;
+  double sums[2 * kSearchSpan + 1];  // [k]: lag centre + 3 - k
+  CorrelateShifts(current, current - (centre + kSearchSpan), kAnalysisLength,
+                  2 * kSearchSpan + 1, sums);
   float bestCorrelation = 0;
   int lag = centre;
   for (int i = centre - kSearchSpan; i <= centre + kSearchSpan; ++i) {
-    const float r = static_cast<float>(Dot(current, current - i));
+    const float r = static_cast<float>(sums[centre + kSearchSpan - i]);
     if (r > bestCorrelation) {
       bestCorrelation = r;
       lag = i;
     }
   }
   Voicing voicing;
-  voicing.energy = static_cast<float>(Dot(current, current));
-  const float lagEnergy = static_cast<float>(Dot(current - lag, current - lag));
+  voicing.energy = static_cast<float>(Dot(current, current, kAnalysisLength));
+  const float lagEnergy =
+      static_cast<float>(Dot(current - lag, current - lag, kAnalysisLength));
   const double criterion = 0.125 * static_cast<double>(lagEnergy) * voicing.energy -
                            static_cast<double>(bestCorrelation) * bestCorrelation;
   voicing.concealLag = bestCorrelation > 0 && criterion < 0 ? lag : 0;

@@ -1,0 +1,13 @@
+#pragma once
+
+// Dot products of the speech decoder's lag searches. Every sum runs in double, in sample
+// order, exactly as a plain loop would add it; only independent sums share a loop, so
+// their additions overlap instead of waiting on each other.
+
+inline constexpr int kMaxShifts = 7;
+
+// sum of x[n] * y[n] for n < length.
+double Dot(const float* x, const float* y, int length);
+
+// sums[k] = sum of x[n] * y[n + k] for n < length, for every k < count (count <= kMaxShifts).
+void CorrelateShifts(const float* x, const float* y, int length, int count, double sums[]);
