@@ -6,6 +6,7 @@
 
 #include "audio/comfort_noise.h"
 #include "audio/decoder_state.h"
+#include "audio/excitation.h"
 
 namespace {
 
@@ -67,12 +68,35 @@ TEST_F(ComfortNoise, PulseAmplitudeBringsEachPairToTheTargetEnergy) {
     decoderState.excitationHistory[n] = 300.0f * std::sin(0.37f * n) + 50.0f * ((n * 7) % 5);
   }
   for (int frame = 0; frame < 3; ++frame) {
+    const auto history = decoderState.excitationHistory;
     Decode(FrameType::Sid, 40);  // gain 160: above what the history alone carries
     const float gain = comfortNoiseState.noiseGain;
     for (int pair = 0; pair < 2; ++pair) {
       EXPECT_NEAR(PairEnergy(samples + 120 * pair), 120.0 * gain * gain, 120.0 * gain * gain * 1e-4)
           << frame << " " << pair;
     }
+
+    // The first pair's adaptive part comes from the history alone, so the pulses (b x sign)
+    // are what the block adds to it. With x1 = (sum of adaptive at the pulses x sign) / 11,
+    // the two roots are b and -(b + 2 x1): b must be the one of smaller magnitude.
+    float adaptive[120];
+    DecodeAdaptiveVector(adaptive, history.data(), 0, params.openLoopLag[0], params.sub[0].lagDelta,
+                         params.sub[0].gainIndex, Rate::Rate53);
+    DecodeAdaptiveVector(adaptive + 60, history.data(), 60, params.openLoopLag[0],
+                         params.sub[1].lagDelta, params.sub[1].gainIndex, Rate::Rate53);
+    double b2 = 0.0;  // b squared
+    double m = 0.0;   // 2 x1 b = (2 / 11) sum of adaptive x pulse
+    int pulses = 0;
+    for (int n = 0; n < 120; ++n) {
+      const double pulse = static_cast<double>(samples[n]) - adaptive[n];
+      if (std::fabs(pulse) < 1e-2) continue;
+      ++pulses;
+      b2 = pulse * pulse;
+      m += 2.0 / 11.0 * adaptive[n] * pulse;
+    }
+    EXPECT_EQ(pulses, 11) << frame;
+    EXPECT_GT(std::fabs(m), 0.05 * b2) << frame << ": the roots must differ to tell them apart";
+    EXPECT_LE(b2, std::fabs(b2 + m) * 1.0001) << frame;  // |b| <= |b + 2 x1|
   }
 }
 

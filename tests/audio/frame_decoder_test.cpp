@@ -183,6 +183,9 @@ TEST_F(FrameDecoderTest, LostFrameDuringSilenceContinuesTheComfortNoise) {
 TEST_F(FrameDecoderTest, SilenceAfterSpeechStartsFromTheSpeechAndRestartsTheNoiseSequence) {
   DecodeUntilVoiced(true);
   EXPECT_EQ(comfortNoiseState.noiseSeed, 12345);
+  // The noise takes the envelope of the last speech frame until a SID frame brings one.
+  const LspVector speechLsp = decoderState.previousLsp;
+  EXPECT_EQ(comfortNoiseState.sidLsp, speechLsp);
   // The energy of the last 120 excitation samples (no clipping in ordinary speech).
   double energy = 0;
   for (int n = 25; n < kHistorySamples; ++n) {
@@ -194,6 +197,7 @@ TEST_F(FrameDecoderTest, SilenceAfterSpeechStartsFromTheSpeechAndRestartsTheNois
   DecodeBytes(test_frames::PackUntransmitted());
   EXPECT_EQ(comfortNoiseState.noiseGain, DecodeSidGain(QuantiseSidGain(sidGain)));
   EXPECT_NE(comfortNoiseState.noiseSeed, 12345);
+  EXPECT_EQ(decoderState.previousLsp, speechLsp);
   const int16_t seedAfterOneFrame = comfortNoiseState.noiseSeed;
 
   ASSERT_TRUE(DecodeNext());
@@ -202,6 +206,20 @@ TEST_F(FrameDecoderTest, SilenceAfterSpeechStartsFromTheSpeechAndRestartsTheNois
   DecodeBytes(test_frames::PackSid(0, 20));
   EXPECT_EQ(comfortNoiseState.noiseSeed, seedAfterOneFrame);  // the same random sequence
   EXPECT_EQ(comfortNoiseState.noiseGain, DecodeSidGain(20));  // taken at once after speech
+}
+
+TEST_F(FrameDecoderTest, LspRepairedBelowZeroStillGivesFiniteSpeech) {
+  // Band-0 entry 67 four frames running: the stability repair takes lsp[0] below zero after
+  // its clamp to 3, and the cosine lookup must extrapolate rather than index before its table.
+  test_frames::ActiveCodes codes;
+  codes.lspIndex = 67u << 16;
+  for (int s = 0; s < 4; ++s) codes.gainWord[s] = 30 * 24 + 16;
+  codes.positionLow[0] = 1234;
+  for (int frame = 0; frame < 4; ++frame) {
+    DecodeBytes(test_frames::PackActive(codes, Rate::Rate63));
+    for (int n = 0; n < kFrameSamples; ++n) ASSERT_TRUE(std::isfinite(decoder_.samples[n])) << n;
+  }
+  EXPECT_NEAR(decoderState.previousLsp[0], -0.145f, 0.01f);
 }
 
 // An excitation buffer holding a unit impulse in the lagged segment, 130 samples before

@@ -35,10 +35,18 @@ TEST(PitchPostfilter, ForwardLagWinsWhenTheFollowingPeriodCorrelatesBetter) {
   EXPECT_EQ(set.lag, 30);
   EXPECT_GT(set.gain, 0.0f);
 
-  // In subframe 3 no forward segment fits; a lone pulse has no backward match either.
+  // A forward segment may end exactly at the end of the frame: lag 60 in subframe 2.
   for (float& v : e) v = 0.0f;
+  e[kStart3 - 60 + 5] = 50.0f;
   e[kStart3 + 5] = 50.0f;
-  const PitchPostfilterSet neutral = PitchPostfilterParams(e, 30, 3, Rate::Rate53);
+  EXPECT_EQ(PitchPostfilterParams(e, 60, 2, Rate::Rate53).lag, 60);
+
+  // In subframe 3 no forward segment fits. The buffer continues with a perfect match 30
+  // samples on, which must not be seen; a lone pulse has no backward match either.
+  float longer[kExcitationSamples + 64] = {};
+  longer[kStart3 + 55] = 50.0f;
+  longer[kStart3 + 85] = 50.0f;
+  const PitchPostfilterSet neutral = PitchPostfilterParams(longer, 30, 3, Rate::Rate53);
   EXPECT_EQ(neutral.lag, 0);
   EXPECT_EQ(neutral.gain, 0.0f);
   EXPECT_EQ(neutral.scale, 1.0f);
