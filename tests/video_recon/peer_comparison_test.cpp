@@ -42,6 +42,13 @@ void ExpectCloseToFfmpeg(const std::string& path) {
   EXPECT_GE(mean, 40.0);
 }
 
+void PrintSyntax(const std::string& name, const parser_test::ClipSyntax& syntax) {
+  std::printf("%s: %d half-sample vectors, %d intra macroblocks in INTER pictures, %d GOB "
+              "headers, %d quantiser changes\n",
+              name.c_str(), syntax.halfSampleVectors, syntax.intraInInter, syntax.gobHeaders,
+              syntax.quantiserChanges);
+}
+
 struct PeerClip {
   const char* name;
   const char* input;    // ffmpeg input options; STILL names a generated still image
@@ -105,10 +112,7 @@ TEST_P(PeerComparison, MatchesFfmpegWithinPsnrBounds) {
   if (clip.dquant) {
     EXPECT_GT(syntax.quantiserChanges, 0);
   }
-  std::printf("%s: %d half-sample vectors, %d intra macroblocks in INTER pictures, %d GOB "
-              "headers, %d quantiser changes\n",
-              clip.name, syntax.halfSampleVectors, syntax.intraInInter, syntax.gobHeaders,
-              syntax.quantiserChanges);
+  PrintSyntax(clip.name, syntax);
 
   ExpectCloseToFfmpeg(path);
 }
@@ -133,6 +137,8 @@ TEST(PeerComparison, ClipsFromDirectory) {
   int clips = 0;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {
     if (entry.path().extension() != ".263") continue;
+    PrintSyntax(entry.path().filename().string(),
+                parser_test::WalkClipSyntax(ReadFileBytes(entry.path().string())));
     ExpectCloseToFfmpeg(entry.path().string());
     ++clips;
   }
