@@ -253,6 +253,8 @@ intptr_t NativeWindows::RunDialog(const DialogTemplate& source, DialogProc proce
   gtk_container_add(GTK_CONTAINER(window), dialog->area);
   gtk_widget_show(dialog->area);
   g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), dialog);
+  // Another program destroyed the window under us: it is closed, as if asked.
+  g_signal_connect(window, "destroy-event", G_CALLBACK(OnDeleteEvent), dialog);
   g_signal_connect(window, "key-press-event", G_CALLBACK(OnKeyPress), dialog);
   g_signal_connect(window, "map-event", G_CALLBACK(OnMapEvent), dialog);
   g_signal_connect(window, "realize", G_CALLBACK(OnRealize), dialog);

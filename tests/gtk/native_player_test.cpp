@@ -239,6 +239,16 @@ TEST_F(NativePlayerTest, ShowsOurDecodeAndStopsSwitchesSizeAndReplays) {
   EXPECT_EQ(player.WaitForExit(20000), 0);
 }
 
+TEST_F(NativePlayerTest, WindowDestroyedByAnotherProgramDuringPlaybackEndsThePlayerWithZero) {
+  Program& player = StartSpreadClip();
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(WaitUntil([&] { return NativePictureArea(*window) == DecodedPicture(clip_, 0, false); },
+                        60000));
+  x_->DestroyWindow(*window);
+  EXPECT_EQ(player.WaitForExit(20000), 0) << "the player outlived its window";
+}
+
 TEST_F(NativePlayerTest, LastPictureStaysUntilTheWindowIsNextPaintedWhileIdle) {
   WriteBytes(dir_ / "one.263", FirstPictureOnly(clip_));
   Program& player = Start(kTestPlayer, {{"CLIPNOTE_TEST_MOVIE", (dir_ / "one.263").string()}});
