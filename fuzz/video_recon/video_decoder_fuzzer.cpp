@@ -1,24 +1,31 @@
 // Arbitrary bytes as a video clip, through the whole decoder the way the player
-// drives it: initialise, probe, decode until the clip ends or a picture fails.
-// (The colour conversion after it reads only a decoded picture of fixed size,
-// whatever the clip, so it is left out to keep the runs fast.)
+// drives it: initialise, probe, decode until the clip ends or a picture fails,
+// and turn every decoded picture into the native and the doubled display image.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "video/recon/colour_conversion.h"
+#include "video/recon/colour_tables.h"
 #include "video/recon/picture_decoder.h"
 
 namespace {
 
 // Exactly what a CIF stream needs, so any access beyond it is reported.
 constexpr size_t kCifPicture = 352 * 288 * 3 / 2;
+// The player shows 176 x 144 pictures, natively or doubled.
+constexpr int kShownWidth = 176;
+constexpr int kShownHeight = 144;
 
 struct Buffers {
+  Buffers() { BuildColourTables(); }
   std::vector<uint8_t> current = std::vector<uint8_t>(kCifPicture);
   std::vector<uint8_t> previous = std::vector<uint8_t>(kCifPicture);
   std::vector<uint8_t> reference = std::vector<uint8_t>(12 * 352 * 288);
   std::vector<uint8_t> bitBuffer = std::vector<uint8_t>(kBitBufferBytes);
+  std::vector<uint8_t> native = std::vector<uint8_t>(kShownWidth * kShownHeight * 3);
+  std::vector<uint8_t> doubled = std::vector<uint8_t>(4 * kShownWidth * kShownHeight * 3);
 };
 
 }  // namespace
@@ -32,6 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    static_cast<int64_t>(clip.size()));
   ProbePictureFormat();
   while (DecodePicture() == 0 && videoDecoder.endOfSequence == 0) {
+    ConvertToBgr24(b->current.data(), b->native.data(), kShownHeight, kShownWidth);
+    DoubleBgr24(b->native.data(), b->doubled.data(), kShownWidth, kShownHeight);
   }
   return 0;
 }
