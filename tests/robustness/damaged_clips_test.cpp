@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -171,12 +172,10 @@ struct SpeechRun {
   uint32_t readTo = 0;
 };
 
-// Decodes a VOICE clip as the player does, into an output area sized by the
-// prefix (capped: a damaged prefix may ask for gigabytes) and exactly sized.
-SpeechRun DecodeSpeech(const std::vector<uint8_t>& clip, uint32_t areaCap = 1u << 24) {
-  // Short clips get a short area: zeroing the carried clip's area every time would
-  // cost more than the decoding.
-  if (clip.size() < 400) areaCap = 480 * 128;
+// Decodes a VOICE clip as the player does, into an exactly sized output area
+// of the prefix's size. A prefix larger than even one-byte frames could fill is
+// lowered to that: zeroing the area would cost more than the decoding.
+SpeechRun DecodeSpeech(const std::vector<uint8_t>& clip) {
   static AudioDecoder* decoder = [] {
     auto* created = new AudioDecoder;
     EXPECT_TRUE(created->Create());
@@ -185,7 +184,8 @@ SpeechRun DecodeSpeech(const std::vector<uint8_t>& clip, uint32_t areaCap = 1u <
   SpeechRun run;
   if (clip.size() <= 4) return run;
   const uint64_t wanted = uint64_t{Prefix(clip)} + 480;
-  std::vector<uint8_t> pcm(wanted < areaCap ? wanted : areaCap);
+  const uint64_t fillable = 480 * uint64_t{clip.size() - 4} + 480;
+  std::vector<uint8_t> pcm(std::min(wanted, fillable));
   const std::vector<uint8_t> coded(clip.begin() + 4, clip.end());
   decoder->Reset(Rate::Rate53);
   const VoiceDecodeResult result =

@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""Writes the derived seeds of the fuzz corpora: pieces of the carried message
+(resources/message.263 and message.723) and of the hand-made seeds, whole, cut
+short and with single bits flipped. Deterministic, so running it again changes
+nothing; the files it writes are named derived_*, the hand-made ones are left
+alone.
+
+    fuzz/make_seeds.py        (from anywhere; writes into fuzz/<area>/corpus/)
+"""
+
+import pathlib
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+FUZZ = ROOT / "fuzz"
+
+
+def picture_starts(movie):
+    """Offsets of the byte-aligned picture start codes."""
+    return [i for i in range(len(movie) - 2)
+            if movie[i] == 0 and movie[i + 1] == 0 and movie[i + 2] & 0xFC == 0x80]
+
+
+def flipped(data, bit):
+    data = bytearray(data)
+    data[bit // 8] ^= 1 << (bit % 8)
+    return bytes(data)
+
+
+def with_prefix(voice, reserved):
+    return reserved.to_bytes(4, "little") + voice[4:]
+
+
+def variants(name, data, cuts, flips):
+    """The piece itself, cut to each length and flipped at each bit."""
+    yield name, data
+    for length in cuts:
+        if 0 < length < len(data):
+            yield f"{name}_cut{length}", data[:length]
+    for bit in flips:
+        if bit < 8 * len(data):
+            yield f"{name}_flip{bit}", flipped(data, bit)
+
+
+def write(area, target, seeds):
+    directory = FUZZ / area / "corpus" / target
+    directory.mkdir(parents=True, exist_ok=True)
+    for old in directory.glob("derived_*"):
+        old.unlink()
+    total = 0
+    for name, data in seeds:
+        (directory / f"derived_{name}").write_bytes(data)
+        total += len(data)
+    print(f"{target}: {total} bytes of derived seeds")
+
+
+def main():
+    movie = (ROOT / "resources" / "message.263").read_bytes()
+    voice = (ROOT / "resources" / "message.723").read_bytes()
+    starts = picture_starts(movie)
+    # The first (intra) picture and the two inter pictures after it; a later
+    # stretch of three pictures, which predicts from pictures it does not hold.
+    opening = movie[:starts[3]]
+    middle = movie[starts[200]:starts[203]]
+    first_cut = starts[1]
+
+    def video_seeds():
+        yield from variants("opening", opening,
+                            [3, 5, 40, first_cut // 2, first_cut - 1, first_cut + 9, len(opening) - 2],
+                            [18, 30, 45, 300, 4000, 8 * first_cut + 20, 8 * len(opening) - 30])
+        yield from variants("middle", middle, [len(middle) // 2], [24, 8 * len(middle) // 3])
+
+    write("video_recon", "video_decoder_fuzz", video_seeds())
+    # The parser target takes a leading byte: window size (low 3 bits) and a
+    # file source (bit 3).
+    write("video_parser", "video_parser_fuzz",
+          ((name, bytes([selector]) + data)
+           for selector in (0x03, 0x0E)
+           for name, data in variants(f"w{selector:02x}_opening", opening,
+                                      [first_cut + 9], [45, 8 * first_cut + 20])))
+
+    # Speech: the prefix, then the first 60 frames (of every kind the clip uses).
+    opening_voice = voice[:4 + 320]
+    write("audio", "voice_clip_fuzz", [
+        *variants("opening", opening_voice, [2, 4, 5, 27, 160, len(opening_voice) - 1],
+                  [0, 31, 40, 100, 1000, 2000]),
+        # Prefixes too small for the frames, down to nothing.
+        *((f"prefix{reserved}", with_prefix(opening_voice, reserved))
+          for reserved in (0, 479, 480, 4800)),
+        ("prefix_too_large", with_prefix(opening_voice, 0xFFFFFFFF)),
+    ])
+
+    # The whole player: two bytes of speech length, the speech clip, the video clip.
+    def message(speech, video):
+        return len(speech).to_bytes(2, "little") + speech + video
+
+    short_voice = with_prefix(voice[:4 + 120], 480 * 40)
+    short_movie = movie[:starts[2]]
+    write("app", "player_message_fuzz", [
+        ("intact", message(short_voice, short_movie)),
+        ("video_cut", message(short_voice, short_movie[:first_cut // 3])),
+        ("video_flip", message(short_voice, flipped(short_movie, 700))),
+        ("speech_cut", message(short_voice[:57], short_movie)),
+        ("speech_small_prefix", message(with_prefix(short_voice, 960), short_movie)),
+        ("speech_only", message(short_voice, b"")),
+        ("video_only", message(short_voice[:4], short_movie)),
+        ("prefix_too_large", message(with_prefix(short_voice, 0xFFFFFFFF), short_movie)),
+    ])
+
+    # The resource readers: each hand-made seed cut and flipped (its first byte,
+    # which picks the reader, kept).
+    readers = FUZZ / "gtk" / "corpus" / "resource_readers_fuzz"
+    hand_made = sorted(p for p in readers.iterdir() if not p.name.startswith("derived_"))
+    seeds = []
+    for path in hand_made:
+        data = path.read_bytes()[:1024]  # the headers are at the start; keep seeds small
+        size = len(data)
+        for name, varied in variants(path.name, data, [1, 7, 23, size // 2, size - 1],
+                                     [8 * 3 + 1, 8 * 9, 8 * 19 + 5, 8 * (size // 2)]):
+            if name != path.name:
+                seeds.append((name, data[:1] + varied[1:] if len(varied) > 1 else varied))
+    write("gtk", "resource_readers_fuzz", seeds)
+
+
+if __name__ == "__main__":
+    main()
