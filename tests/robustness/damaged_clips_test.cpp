@@ -290,11 +290,17 @@ TEST(DamagedSpeechTest, PrefixesTooSmallForTheFramesBoundTheOutput) {
 
 // ---- The whole player -------------------------------------------------------------
 
-// The first seconds of the carried message: the player runs take real time
-// for every picture.
+// The first seconds of the carried message (its first 40 pictures, found by
+// their byte-aligned start codes): the player runs take real time for every
+// picture.
 std::vector<uint8_t> MovieStart() {
-  const size_t end = static_cast<size_t>(IntactVideo().endOffsets[40]);
-  return {Movie().begin(), Movie().begin() + static_cast<std::ptrdiff_t>(end)};
+  const std::vector<uint8_t>& movie = Movie();
+  size_t end = 0;
+  for (int pictures = 0; end + 2 < movie.size(); ++end) {
+    const bool startCode = movie[end] == 0 && movie[end + 1] == 0 && (movie[end + 2] & 0xFC) == 0x80;
+    if (startCode && pictures++ == 40) break;
+  }
+  return {movie.begin(), movie.begin() + static_cast<std::ptrdiff_t>(end)};
 }
 
 std::vector<uint8_t> VoiceStart() {
