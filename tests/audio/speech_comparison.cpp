@@ -1,5 +1,6 @@
 #include "audio/speech_comparison.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <iterator>
 
 #include "audio/audio_decoder.h"
+#include "audio/frame_unpacker.h"
 
 namespace speech_comparison {
 
@@ -87,12 +89,19 @@ std::vector<int16_t> DecodeWithClipnote(const std::vector<uint8_t>& stream) {
 }
 
 Agreement Compare(const std::vector<int16_t>& reference, const std::vector<int16_t>& ours) {
+  return Compare(reference, ours, std::vector<bool>(std::min(reference.size(), ours.size()), true));
+}
+
+Agreement Compare(const std::vector<int16_t>& reference, const std::vector<int16_t>& ours,
+                  const std::vector<bool>& selected) {
   Agreement agreement;
-  const size_t n = std::min(reference.size(), ours.size());
+  const size_t n = std::min({reference.size(), ours.size(), selected.size()});
   double signal = 0;
   double error = 0;
   double segmentSum = 0;
   for (size_t start = 0; start + kSegmentSamples <= n; start += kSegmentSamples) {
+    const auto first = selected.begin() + static_cast<std::ptrdiff_t>(start);
+    if (!std::all_of(first, first + kSegmentSamples, [](bool s) { return s; })) continue;
     double segmentSignal = 0;
     double segmentError = 0;
     for (size_t i = start; i < start + kSegmentSamples; ++i) {
@@ -111,6 +120,17 @@ Agreement Compare(const std::vector<int16_t>& reference, const std::vector<int16
   agreement.snr = error > 0 ? 10.0 * std::log10(signal / error) : 100.0;
   agreement.segmentalSnr = agreement.segments > 0 ? segmentSum / agreement.segments : 0.0;
   return agreement;
+}
+
+std::vector<bool> SpeechSamples(const std::vector<uint8_t>& stream) {
+  constexpr size_t kFrameSamples = 240;
+  std::vector<bool> speech;
+  for (size_t offset = 0; offset < stream.size();
+       offset += static_cast<size_t>(CodedFrameLength(stream[offset]))) {
+    const bool active = (stream[offset] & 3) < 2;  // 6.3 or 5.3 kbit/s
+    speech.insert(speech.end(), kFrameSamples, active);
+  }
+  return speech;
 }
 
 }  // namespace speech_comparison

@@ -37,6 +37,14 @@ struct Agreement {
 };
 Agreement Compare(const std::vector<int16_t>& reference, const std::vector<int16_t>& ours);
 
+// The same over the segments whose samples are all selected.
+Agreement Compare(const std::vector<int16_t>& reference, const std::vector<int16_t>& ours,
+                  const std::vector<bool>& selected);
+
+// For each output sample of the stream (240 per coded frame), whether it comes from a speech
+// frame rather than a silence descriptor or an untransmitted frame.
+std::vector<bool> SpeechSamples(const std::vector<uint8_t>& stream);
+
 // The test's scratch directory under the build tree.
 std::string ScratchDirectory();
 
