@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/audio_decoder.h"
+#include "audio/speech_comparison.h"
 #include "audio/wav_image.h"
 
 namespace {
@@ -77,6 +78,42 @@ TEST(AudioCommand, RawStreamBecomesTheWavImage) {
   const std::vector<uint8_t> wav = Read(Scratch("hello.wav"));
   EXPECT_EQ(wav.size(), kWavHeaderBytes + frames.size() / 24 * 480);
   EXPECT_EQ(wav, ExpectedImage(frames, static_cast<uint32_t>(frames.size()) * 480));
+}
+
+// Speech made afresh with espeak-ng and encoded by ffmpeg (voices and texts no other test
+// uses), decoded by the command and by ffmpeg: the same length, and agreement well above
+// what a faithful floating-point decoder needs.
+TEST(AudioCommand, FreshSpeechAgreesWithFfmpeg) {
+  namespace sc = speech_comparison;
+  if (!sc::HaveTool("ffmpeg") || !sc::HaveTool("espeak-ng")) GTEST_SKIP() << "ffmpeg and espeak-ng are needed";
+  const std::string directory = std::filesystem::path(Scratch("x")).parent_path().string();
+  const struct {
+    const char* name;
+    const char* voice;
+    const char* text;
+  } clips[] = {
+      {"fresh_it", "it", "Ricordati di comprare il pane, il latte e due chili di mele rosse."},
+      {"fresh_high", "en+f4", "A high voice counts: eleven, twelve, thirteen, and stops."},
+  };
+  for (const auto& clip : clips) {
+    const std::vector<uint8_t> stream = sc::MakeSpeechStream(directory, clip.name, clip.voice, clip.text);
+    ASSERT_FALSE(stream.empty()) << clip.name;
+    const std::string wavPath = directory + "/" + clip.name + ".ours.wav";
+    const RunResult run = RunTool("audio '" + directory + "/" + clip.name + ".723' '" + wavPath + "'");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const std::vector<uint8_t> wav = Read(wavPath);
+    ASSERT_GE(wav.size(), kWavHeaderBytes);
+    std::vector<int16_t> ours((wav.size() - kWavHeaderBytes) / 2);
+    for (size_t i = 0; i < ours.size(); ++i) {
+      ours[i] = static_cast<int16_t>(wav[kWavHeaderBytes + 2 * i] | wav[kWavHeaderBytes + 2 * i + 1] << 8);
+    }
+    const std::vector<int16_t> reference = sc::DecodeWithFfmpeg(directory, clip.name, stream);
+    EXPECT_EQ(ours.size(), reference.size()) << clip.name;
+    const sc::Agreement agreement = sc::Compare(reference, ours);
+    std::printf("[ figures  ] %s: %zu samples, SNR %.2f dB, segmental SNR %.2f dB\n", clip.name,
+                ours.size(), agreement.snr, agreement.segmentalSnr);
+    EXPECT_GE(agreement.segmentalSnr, 15.0) << clip.name;
+  }
 }
 
 TEST(AudioCommand, VoiceClipUsesItsPrefixAsTheOutputBound) {
