@@ -1,6 +1,8 @@
 #include "video/recon/dequantise.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "video/parser/video_decoder.h"
 
@@ -29,16 +31,21 @@ const uint8_t* const zigzagToRaster = kZigzag.data();
 
 void DequantiseLevels(int16_t coefficients[64], const int8_t levels[64], int quant, bool intra) {
   const int evenCorrection = (quant & 1) ? 0 : 1;
-  for (int k = 0; k < 64; ++k) {
-    const int level = levels[k];
-    int value = 0;
-    if (level != 0) {
+  std::fill(coefficients, coefficients + 64, int16_t{0});
+  // Most levels are zero: runs of eight zero levels are passed over at once.
+  for (int chunk = 0; chunk < 64; chunk += 8) {
+    uint64_t eight;
+    std::memcpy(&eight, levels + chunk, sizeof eight);
+    if (eight == 0) continue;
+    for (int k = chunk; k < chunk + 8; ++k) {
+      const int level = levels[k];
+      if (level == 0) continue;
       const int magnitude = quant * (2 * (level < 0 ? -level : level) + 1) - evenCorrection;
-      value = level < 0 ? -magnitude : magnitude;
+      int value = level < 0 ? -magnitude : magnitude;
       if (value < -2048) value = -2048;
       if (value > 2047) value = 2047;
+      coefficients[zigzagToRaster[k]] = static_cast<int16_t>(value);
     }
-    coefficients[zigzagToRaster[k]] = static_cast<int16_t>(value);
   }
   if (intra) {
     const int intraDc = static_cast<uint8_t>(levels[0]);

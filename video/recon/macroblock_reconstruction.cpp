@@ -75,8 +75,6 @@ void ReconstructInterMacroblock(uint8_t* y, uint8_t* u, uint8_t* v, int32_t macr
   if (d.mbError != 0) return;
 
   int16_t coefficients[kBlocks][64];
-  uint8_t samples[kBlocks][64];
-  std::memset(coefficients, 0, sizeof coefficients);
   const bool coded = d.cod == 0;
   if (coded) {
     if (d.mbType == kMbInterQ || d.mbType == kMbIntraQ) {
@@ -84,6 +82,7 @@ void ReconstructInterMacroblock(uint8_t* y, uint8_t* u, uint8_t* v, int32_t macr
     }
     if (IsIntraType(d.mbType)) {
       // An intra macroblock in an INTER picture: no prediction at all.
+      uint8_t samples[kBlocks][64];
       for (int k = 0; k < kBlocks; ++k) {
         Dequantise(coefficients[k], levels[k]);
         IdctToPixels(samples[k], coefficients[k]);
@@ -91,21 +90,27 @@ void ReconstructInterMacroblock(uint8_t* y, uint8_t* u, uint8_t* v, int32_t macr
       StoreMacroblock(y, u, v, macroblock, samples);
       return;
     }
-    // Blocks without coded coefficients keep a zero residual untransformed.
-    for (int k = 0; k < kBlocks; ++k) {
-      if (!BlockCoded(k)) continue;
-      Dequantise(coefficients[k], levels[k]);
-      IdctToResidual(coefficients[k]);
-    }
   }
-  for (int k = 0; k < 4; ++k) {
-    FetchLumaPrediction(samples[k], LumaBlockNumber(macroblock, k), d.mvX, d.mvY);
-    if (coded && BlockCoded(k)) AddResidual(samples[k], coefficients[k], 64);
+  // A macroblock number past the planes (a stream that changed format) stores nothing.
+  const int mbsPerRow = d.width / 16;
+  if (macroblock < 0 || macroblock >= mbsPerRow * (d.height / 16)) return;
+  const int row = macroblock / mbsPerRow;
+  const int column = macroblock % mbsPerRow;
+  const int w = d.width;
+  uint8_t* luma = y + 16 * row * w + 16 * column;
+  uint8_t* const blocks[kBlocks] = {luma,
+                                    luma + 8,
+                                    luma + 8 * w,
+                                    luma + 8 * w + 8,
+                                    u + 8 * row * (w / 2) + 8 * column,
+                                    v + 8 * row * (w / 2) + 8 * column};
+  // The prediction goes straight into the picture; coded blocks add their residual there.
+  PredictMacroblock(blocks, row, column, d.mvX, d.mvY);
+  if (!coded) return;
+  for (int k = 0; k < kBlocks; ++k) {
+    if (!BlockCoded(k)) continue;  // no coefficients: a zero residual, never transformed
+    Dequantise(coefficients[k], levels[k]);
+    IdctToResidual(coefficients[k]);
+    AddResidualInto(blocks[k], k < 4 ? w : w / 2, coefficients[k]);
   }
-  for (int c = 0; c < 2; ++c) {
-    const int k = kU + c;
-    FetchChromaPrediction(samples[k], macroblock, c, d.mvX, d.mvY);
-    if (coded && BlockCoded(k)) AddResidual(samples[k], coefficients[k], 64);
-  }
-  StoreMacroblock(y, u, v, macroblock, samples);
 }

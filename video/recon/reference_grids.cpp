@@ -1,6 +1,7 @@
 #include "video/recon/reference_grids.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "video/parser/video_decoder.h"
@@ -54,11 +55,44 @@ void BuildChromaGridRow(const uint8_t* row, const uint8_t* below, int width, uin
   PutCellRow(q1 + 4 * x, vertical, vertical);
 }
 
-// The 8 x 8 block at every `step`-th sample of `step`-th rows, all inside the grid.
+uint64_t Load64(const uint8_t* at) {
+  uint64_t v;
+  std::memcpy(&v, at, sizeof v);
+  return v;
+}
+
+// Bytes 0, 2, 4 and 6 of v, packed into its low four bytes.
+uint64_t EvenBytes(uint64_t v) {
+  v &= 0x00FF00FF00FF00FFull;
+  v = (v | v >> 8) & 0x0000FFFF0000FFFFull;
+  return (v | v >> 16) & 0xFFFFFFFFull;
+}
+
+// Bytes 0 and 4 of v, packed into its low two bytes.
+uint64_t Bytes0And4(uint64_t v) {
+  v &= 0x000000FF000000FFull;
+  return (v | v >> 24) & 0xFFFFull;
+}
+
+// The 8 x 8 block at every `step`-th sample of `step`-th rows, all inside the grid. The
+// two steps the decoder uses pick each row's samples out of 64-bit words (bytes in memory
+// order, as on the little-endian machines this is built for), never reading past the
+// row's last sample.
+static_assert(std::endian::native == std::endian::little);
+
 template <int step>
-void FetchInside(uint8_t destination[64], const uint8_t* source, int gridWidth) {
-  for (int y = 0; y < 8; ++y, source += step * gridWidth) {
-    for (int x = 0; x < 8; ++x) destination[8 * y + x] = source[step * x];
+void FetchInside(uint8_t* destination, int stride, const uint8_t* source, int gridWidth) {
+  for (int y = 0; y < 8; ++y, source += step * gridWidth, destination += stride) {
+    uint64_t row;
+    if constexpr (step == 2) {
+      // Samples at 0, 2, .., 14: the even bytes of [0, 8) and the odd bytes of [7, 15).
+      row = EvenBytes(Load64(source)) | EvenBytes(Load64(source + 7) >> 8) << 32;
+    } else {
+      // Samples at 0, 4, .., 28, the last two from the word [21, 29).
+      row = Bytes0And4(Load64(source)) | Bytes0And4(Load64(source + 8)) << 16 |
+            Bytes0And4(Load64(source + 16)) << 32 | Bytes0And4(Load64(source + 21) >> 24) << 48;
+    }
+    std::memcpy(destination, &row, sizeof row);
   }
 }
 
@@ -92,14 +126,19 @@ void BuildChromaGrid(const uint8_t* plane, int width, int height, uint8_t* grid)
 
 void FetchFromGrid(uint8_t destination[64], const uint8_t* grid, int gridWidth, int gridHeight,
                    int row, int col, int step) {
+  FetchFromGridInto(destination, 8, grid, gridWidth, gridHeight, row, col, step);
+}
+
+void FetchFromGridInto(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
+                       int gridHeight, int row, int col, int step) {
   const int span = 7 * step;
   if (row >= 0 && col >= 0 && row + span < gridHeight && col + span < gridWidth) {
     const uint8_t* source = grid + row * gridWidth + col;
     // The decoder's two steps get their own unrolled copies.
-    if (step == 2) return FetchInside<2>(destination, source, gridWidth);
-    if (step == 4) return FetchInside<4>(destination, source, gridWidth);
+    if (step == 2) return FetchInside<2>(destination, stride, source, gridWidth);
+    if (step == 4) return FetchInside<4>(destination, stride, source, gridWidth);
     for (int y = 0; y < 8; ++y, source += step * gridWidth) {
-      for (int x = 0; x < 8; ++x) destination[8 * y + x] = source[step * x];
+      for (int x = 0; x < 8; ++x) destination[stride * y + x] = source[step * x];
     }
     return;
   }
@@ -108,7 +147,7 @@ void FetchFromGrid(uint8_t destination[64], const uint8_t* grid, int gridWidth, 
     const int gy = std::clamp(row + step * y, 0, gridHeight - 1);
     for (int x = 0; x < 8; ++x) {
       const int gx = std::clamp(col + step * x, 0, gridWidth - 1);
-      destination[8 * y + x] = grid[gy * gridWidth + gx];
+      destination[stride * y + x] = grid[gy * gridWidth + gx];
     }
   }
 }
@@ -118,6 +157,10 @@ void AddResidual(uint8_t* samples, const int16_t* residual, int count) {
     const int sum = samples[i] + residual[i];
     samples[i] = static_cast<uint8_t>(sum < 0 ? 0 : (sum > 255 ? 255 : sum));
   }
+}
+
+void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]) {
+  for (int y = 0; y < 8; ++y) AddResidual(samples + y * stride, residual + 8 * y, 8);
 }
 
 // Grid layout inside interpolatedReference: luma at 0, U at 4WH, V at 8WH, each
@@ -149,4 +192,19 @@ void FetchChromaPrediction(uint8_t destination[64], int macroblock, int componen
   FetchFromGrid(destination, d.interpolatedReference + (4 + 4 * component) * w * h, 2 * w, 2 * h,
                 32 * (macroblock / mbsPerRow) + vectorY, 32 * (macroblock % mbsPerRow) + vectorX,
                 4);
+}
+
+void PredictMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol, int vectorX, int vectorY) {
+  const VideoDecoder& d = videoDecoder;
+  const int w = d.width, h = d.height;
+  // Luma block k sits at block row 2 mbRow + k / 2, block column 2 mbCol + k % 2.
+  for (int k = 0; k < 4; ++k) {
+    FetchFromGridInto(blocks[k], w, d.interpolatedReference, 2 * w, 2 * h,
+                      16 * (2 * mbRow + (k >> 1)) + vectorY, 16 * (2 * mbCol + (k & 1)) + vectorX,
+                      2);
+  }
+  for (int c = 0; c < 2; ++c) {
+    FetchFromGridInto(blocks[4 + c], w / 2, d.interpolatedReference + (4 + 4 * c) * w * h, 2 * w,
+                      2 * h, 32 * mbRow + vectorY, 32 * mbCol + vectorX, 4);
+  }
 }

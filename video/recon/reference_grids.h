@@ -24,8 +24,14 @@ void BuildChromaGrid(const uint8_t* plane, int width, int height, uint8_t* grid)
 void FetchFromGrid(uint8_t destination[64], const uint8_t* grid, int gridWidth, int gridHeight,
                    int row, int col, int step);
 
+// FetchFromGrid into 8 rows `stride` bytes apart (FetchFromGrid's rows are 8 apart).
+void FetchFromGridInto(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
+                       int gridHeight, int row, int col, int step);
+
 // samples[i] = clamp(samples[i] + residual[i], 0, 255) for i < count.
 void AddResidual(uint8_t* samples, const int16_t* residual, int count);
+// AddResidual over an 8 x 8 block whose rows lie `stride` bytes apart.
+void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]);
 
 // Operations on the decoder's own previous picture and interpolated reference.
 void BuildLumaReference();
@@ -35,3 +41,7 @@ void FetchLumaPrediction(uint8_t destination[64], int block, int vectorX, int ve
 // Chroma block of macroblock n, with the luma vector unchanged.
 void FetchChromaPrediction(uint8_t destination[64], int macroblock, int component, int vectorX,
                            int vectorY);
+// The six prediction blocks of the macroblock in row mbRow, column mbCol, written straight
+// into the picture: blocks[0..3] the luma blocks (rows width apart), blocks[4] and [5] the
+// U and V blocks (rows width / 2 apart).
+void PredictMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol, int vectorX, int vectorY);
