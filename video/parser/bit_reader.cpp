@@ -116,7 +116,7 @@ void AdvanceWindow() {
   d.bitPos = d.bitInByte;
 }
 
-void SkipBits(int32_t n) {
+void SkipBitsAcrossWindow(int32_t n) {
   int32_t pos = d.bitPos + n;
   // The window advances exactly where bit-by-bit reading would have advanced it.
   while ((pos >> 3) >= d.refillAt) {

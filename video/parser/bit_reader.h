@@ -20,7 +20,8 @@ inline uint8_t ReadBit();
 inline uint8_t ReadBits(int32_t n);          // 1 <= n <= 8
 int32_t PeekBits(int32_t offset, int32_t n);  // 0 <= offset <= 16, 1 <= n <= 8; consumes nothing
 inline uint32_t PeekBits16();                 // the next 16 bits; consumes nothing
-void SkipBits(int32_t n);                     // consumes n bits, 0 <= n <= 16
+inline void SkipBits(int32_t n);              // consumes n bits, 0 <= n <= 16
+void SkipBitsAcrossWindow(int32_t n);         // SkipBits when the window must advance
 void AlignToByte();
 void LoadFirstWindow();
 void AdvanceWindow();  // used by the reader itself when bytePos reaches refillAt
@@ -67,6 +68,16 @@ inline uint8_t ReadBits(int32_t n) {
   }
   const uint32_t low = (d.windowStart[d.bytePos] & (mask << (8 - k))) >> (8 - k);
   return static_cast<uint8_t>(high | low);
+}
+
+inline void SkipBits(int32_t n) {
+  VideoDecoder& d = videoDecoder;
+  const int32_t pos = d.bitPos + n;
+  if ((pos >> 3) < d.refillAt) {
+    SetBitPosition(pos);
+  } else {
+    SkipBitsAcrossWindow(n);
+  }
 }
 
 // Between reads bytePos stays below refillAt = windowSize - 3, so the three bytes

@@ -9,19 +9,19 @@ namespace {
 constexpr int32_t kBlockSize = 64;
 
 // Reads TCOEF events into block[pos..63] until LAST. A run that would place a coefficient at
-// position 64 or beyond fails the block before anything is written for that event.
+// position 64 or beyond fails the block before anything is written for that event. The
+// positions the events skip are zero: the block is cleared first.
 int32_t ReadCoefficients(int8_t* block, int32_t pos) {
+  std::memset(block + pos, 0, static_cast<size_t>(kBlockSize - pos));
   int32_t last = 0;
   while (last == 0) {
     int8_t level = 0;
     uint8_t run = 0;
     if (DecodeTcoef(&level, &run, &last) != 0) return 1;
     if (pos + run >= kBlockSize) return 1;
-    std::memset(block + pos, 0, run);
     block[pos + run] = level;
     pos += run + 1;
   }
-  std::memset(block + pos, 0, static_cast<size_t>(kBlockSize - pos));
   return 0;
 }
 

@@ -98,11 +98,16 @@ int32_t DecodeMvd() {
 int32_t DecodeTcoef(int8_t* level, uint8_t* run, int32_t* last) {
   // One lookup stands for the walk down the code tree (see BuildVlcTables); the walk
   // reads at most 12 deciding bits, and a 13th before it gives up.
-  const int32_t outcome = t.tcoefLookup[PeekBits16() >> 4];
-  const int32_t symbol = outcome < 0 ? -1 : (outcome & 0xFF);
-  SkipBits(outcome < 0 ? 13 : outcome >> 8);
-  if (symbol < 0) return 1;
+  const uint32_t next = PeekBits16();
+  const int32_t outcome = t.tcoefLookup[next >> 4];
+  if (outcome < 0) {
+    SkipBits(13);
+    return 1;
+  }
+  const int32_t symbol = outcome & 0xFF;
+  const int32_t codeBits = outcome >> 8;
   if (symbol == kTcoefEscape) {
+    SkipBits(codeBits);
     *last = ReadBit();
     *run = ReadBits(6);
     *level = static_cast<int8_t>(ReadBits(8));
@@ -111,6 +116,9 @@ int32_t DecodeTcoef(int8_t* level, uint8_t* run, int32_t* last) {
   *last = t.tcoefLast[symbol];
   *run = t.tcoefRun[symbol];
   const int8_t magnitude = static_cast<int8_t>(t.tcoefLevel[symbol]);
-  *level = ReadBit() ? static_cast<int8_t>(-magnitude) : magnitude;
+  // The sign bit follows the code, still within the 16 bits looked at.
+  const bool negative = (next >> (15 - codeBits)) & 1;
+  SkipBits(codeBits + 1);
+  *level = negative ? static_cast<int8_t>(-magnitude) : magnitude;
   return 0;
 }
