@@ -47,11 +47,11 @@ void PrepareAudio(MessagePlayer& player) {
     // A prefix so large that the image size would not fit 32 bits cannot be
     // reserved any more than a too-large block.
     if (capacity > std::numeric_limits<uint32_t>::max() - kWavImageExtraBytes) {
-      throw StartupFailure{kNotEnoughMemoryText};
+      RaiseStartupFailure(os, kNotEnoughMemoryText);
     }
     auto* image = static_cast<uint8_t*>(os.GlobalAlloc(kGmemFixed | kGmemZeroInit,
                                                        capacity + kWavImageExtraBytes));
-    if (image == nullptr) throw StartupFailure{kNotEnoughMemoryText};
+    if (image == nullptr) RaiseStartupFailure(os, kNotEnoughMemoryText);
     player.wavImage = image;
 
     SpeechDecodeResult decoded;
@@ -61,12 +61,12 @@ void PrepareAudio(MessagePlayer& player) {
           capacity + kWavImageExtraBytes - kWavImageHeaderBytes,
           SpeechAbortPoll{AbortRequested, &player});
     }
-    if (decoded.failed) throw StartupFailure{kNotEnoughMemoryText};
+    if (decoded.failed) RaiseStartupFailure(os, kNotEnoughMemoryText);
     if (decoded.aborted) return;
     WriteWavHeader(image, decoded.pcmBytes);
     player.audioReady = true;
   } catch (const StartupFailure& failure) {
-    ReportFatal(os, failure.text);
+    ReportFatal(os, failure);
   }
 }
 

@@ -10,8 +10,10 @@ void ComposeFatalMessage(const char* text, const char* systemText, char* out, si
   std::snprintf(out, outBytes, "%s\nError: %s\n", text, systemText);
 }
 
-void ShowErrorReport(Platform& os, Hwnd owner, const char* text, const char* caption) {
-  const uint32_t error = os.GetLastError();
+namespace {
+
+void ShowReportFor(Platform& os, Hwnd owner, const char* text, const char* caption,
+                   uint32_t error) {
   char* systemText = nullptr;
   const uint32_t length =
       os.FormatMessageA(kFormatMessageFromSystem | kFormatMessageIgnoreInserts |
@@ -26,10 +28,26 @@ void ShowErrorReport(Platform& os, Hwnd owner, const char* text, const char* cap
   if (gotText) os.LocalFree(systemText);
 }
 
-void ReportFatal(Platform& os, const char* text) {
-  ShowErrorReport(os, nullptr, text, kFatalCaption);
+[[noreturn]] void ReportAndExit(Platform& os, const char* text, uint32_t error) {
+  ShowReportFor(os, nullptr, text, kFatalCaption, error);
   os.ExitProcess(0);
   std::abort();  // not reached: ExitProcess does not return
+}
+
+}  // namespace
+
+void RaiseStartupFailure(Platform& os, const char* text) {
+  throw StartupFailure{text, os.GetLastError()};
+}
+
+void ShowErrorReport(Platform& os, Hwnd owner, const char* text, const char* caption) {
+  ShowReportFor(os, owner, text, caption, os.GetLastError());
+}
+
+void ReportFatal(Platform& os, const char* text) { ReportAndExit(os, text, os.GetLastError()); }
+
+void ReportFatal(Platform& os, const StartupFailure& failure) {
+  ReportAndExit(os, failure.text, failure.lastError);
 }
 
 }  // namespace clipnote

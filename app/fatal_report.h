@@ -4,6 +4,7 @@
 // text for the last error in a message box, then the end of the process.
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/platform.h"
 
@@ -18,10 +19,16 @@ inline constexpr char kNoSystemText[] = "(no description available)";
 inline constexpr size_t kFatalMessageBytes = 256;
 
 // A failed start-up step, raised with its text and caught at the end of the
-// same operation, which hands the text to ReportFatal.
+// same operation, which hands it to ReportFatal.
 struct StartupFailure {
   const char* text;
+  uint32_t lastError;  // the system's error code right after the step failed
 };
+
+// Raises the failure of a start-up step. The last error is read here, at
+// once: unwinding the exception can itself reset it (it does in the mingw
+// build), and the report must name the error of the step that failed.
+[[noreturn]] void RaiseStartupFailure(Platform& os, const char* text);
 
 // "<text>\nError: <system text>\n", cut to fit kFatalMessageBytes.
 void ComposeFatalMessage(const char* text, const char* systemText, char* out, size_t outBytes);
@@ -31,9 +38,11 @@ void ComposeFatalMessage(const char* text, const char* systemText, char* out, si
 // kNoSystemText when the system has no text for the error.
 void ShowErrorReport(Platform& os, Hwnd owner, const char* text, const char* caption);
 
-// Shows the report for the calling thread's last error (caption
-// kFatalCaption, an error icon, brought to the foreground) and ends the
-// process with exit code 0. Never returns.
+// Shows the report (caption kFatalCaption, an error icon, brought to the
+// foreground) and ends the process with exit code 0. Never returns. The first
+// form reports the calling thread's last error, the second the error recorded
+// when the step failed.
 [[noreturn]] void ReportFatal(Platform& os, const char* text);
+[[noreturn]] void ReportFatal(Platform& os, const StartupFailure& failure);
 
 }  // namespace clipnote

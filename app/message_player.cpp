@@ -12,15 +12,15 @@ namespace {
 
 uint8_t* AllocateZeroed(Platform& os, size_t bytes) {
   auto* block = static_cast<uint8_t*>(os.GlobalAlloc(kGmemFixed | kGmemZeroInit, bytes));
-  if (block == nullptr) throw StartupFailure{kNotEnoughMemoryText};
+  if (block == nullptr) RaiseStartupFailure(os, kNotEnoughMemoryText);
   return block;
 }
 
-std::unique_ptr<uint8_t[]> AllocateImage(size_t bytes) {
+std::unique_ptr<uint8_t[]> AllocateImage(Platform& os, size_t bytes) {
   // The non-throwing form: a failure here, inside static construction, must
   // reach the report instead of ending the program unreported.
   std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[bytes]);
-  if (!image) throw StartupFailure{kNotEnoughMemoryText};
+  if (!image) RaiseStartupFailure(os, kNotEnoughMemoryText);
   return image;
 }
 
@@ -38,7 +38,7 @@ MessagePlayer::MessagePlayer(Platform& platform, VideoDecoding& video, SpeechDec
     BuildColourTables();
 
     void* header = os.GlobalAlloc(kGmemFixed, sizeof(BitmapInfoHeader));
-    if (header == nullptr) throw StartupFailure{kNotEnoughMemoryText};
+    if (header == nullptr) RaiseStartupFailure(os, kNotEnoughMemoryText);
     bitmapHeader = static_cast<BitmapInfoHeader*>(header);
     *bitmapHeader = BitmapInfoHeader{};
     bitmapHeader->biSize = sizeof(BitmapInfoHeader);
@@ -48,7 +48,7 @@ MessagePlayer::MessagePlayer(Platform& platform, VideoDecoding& video, SpeechDec
     bitmapHeader->biBitCount = 24;
     bitmapHeader->biCompression = kBiRgb;
   } catch (const StartupFailure& failure) {
-    ReportFatal(os, failure.text);
+    ReportFatal(os, failure);
   }
 }
 
@@ -66,8 +66,8 @@ void MessagePlayer::AllocateBuffers() {
   currentPicture = AllocateZeroed(os, pictureAreaSize);
   previousPicture = AllocateZeroed(os, 2 * pictureAreaSize);
   interpolatedReference = AllocateZeroed(os, 12 * pictureAreaSize);
-  rgbNative = AllocateImage(kRgbNativeBytes);
-  rgbDoubled = AllocateImage(kRgbDoubledBytes);
+  rgbNative = AllocateImage(os, kRgbNativeBytes);
+  rgbDoubled = AllocateImage(os, kRgbDoubledBytes);
 }
 
 void MessagePlayer::DestroyPlayer() {

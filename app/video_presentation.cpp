@@ -35,9 +35,9 @@ void OpenDisplay(MessagePlayer& player) {
   Platform& os = player.os;
   try {
     player.windowDC = os.GetDC(player.window);
-    if (player.windowDC == nullptr) throw StartupFailure{kNotEnoughMemoryText};
+    if (player.windowDC == nullptr) RaiseStartupFailure(os, kNotEnoughMemoryText);
   } catch (const StartupFailure& failure) {
-    ReportFatal(os, failure.text);
+    ReportFatal(os, failure);
   }
   player.halftonePalette = os.CreateHalftonePalette(player.windowDC);
   player.previousPalette = os.SelectPalette(player.windowDC, player.halftonePalette, false);

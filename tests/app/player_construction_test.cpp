@@ -167,6 +167,22 @@ TEST(ComposeFatalMessage, FormatsTextThenSystemText) {
   EXPECT_STREQ(out, "Step failed!\nError: Access is denied.\r\n\n");
 }
 
+// Unwinding may reset the last error before the report is made (the mingw
+// runtime does): the report names the error of the step that failed.
+TEST(StartupFailure, ReportsTheErrorOfTheFailedStepNotTheLaterOne) {
+  FakePlatform fake;
+  fake.SetSystemText("The specified resource name cannot be found in the image file.\r\n");
+  fake.SetLastErrorCode(1814);
+  try {
+    RaiseStartupFailure(fake, "Step failed!");
+  } catch (const StartupFailure& failure) {
+    fake.SetLastErrorCode(0);
+    EXPECT_THROW(ReportFatal(fake, failure), FakeProcessExit);
+  }
+  EXPECT_EQ(fake.FormattedErrors(), std::vector<uint32_t>{1814});
+  EXPECT_EQ(fake.ExitCode(), 0u);
+}
+
 TEST_F(ConstructionTest, SecondInstanceOnlyBringsTheRunningWindowForward) {
   fake.SetRunningInstance(true);
   MessagePlayer player(fake, video, speech);

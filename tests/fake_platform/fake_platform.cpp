@@ -255,6 +255,10 @@ std::vector<MessageBoxRecord> FakePlatform::MessageBoxes() {
   Lock lock(mutex_);
   return messageBoxes_;
 }
+std::vector<uint32_t> FakePlatform::FormattedErrors() {
+  Lock lock(mutex_);
+  return formattedErrors_;
+}
 std::vector<SoundRecord> FakePlatform::Sounds() {
   Lock lock(mutex_);
   return sounds_;
@@ -980,10 +984,11 @@ int FakePlatform::MessageBoxA(Hwnd owner, const char* text, const char* caption,
 }
 
 uint32_t FakePlatform::FormatMessageA(uint32_t flags, const void* /*source*/,
-                                      uint32_t /*messageId*/, uint32_t /*languageId*/,
+                                      uint32_t messageId, uint32_t /*languageId*/,
                                       char* buffer, uint32_t /*size*/) {
   Lock lock(mutex_);
   Record("FormatMessageA");
+  formattedErrors_.push_back(messageId);
   if (!systemText_ || (flags & kFormatMessageAllocateBuffer) == 0) return 0;
   char* text = new char[systemText_->size() + 1];
   std::memcpy(text, systemText_->c_str(), systemText_->size() + 1);

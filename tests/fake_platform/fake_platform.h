@@ -138,6 +138,7 @@ class FakePlatform final : public Platform {
   std::optional<uint32_t> ExitCode();
   std::vector<std::string> Calls();  // "Name" of every call, in order
   std::vector<MessageBoxRecord> MessageBoxes();
+  std::vector<uint32_t> FormattedErrors();  // error codes FormatMessageA was asked about
   std::vector<SoundRecord> Sounds();
   std::vector<MoveRecord> Moves();
   std::vector<DrawRecord> Draws();
@@ -317,6 +318,7 @@ class FakePlatform final : public Platform {
 
   std::vector<std::string> calls_;
   std::vector<MessageBoxRecord> messageBoxes_;
+  std::vector<uint32_t> formattedErrors_;
   std::vector<SoundRecord> sounds_;
   std::vector<MoveRecord> moves_;
   std::vector<DrawRecord> draws_;
