@@ -144,6 +144,11 @@ TEST(AudioCommand, EmptyVoiceClipGivesAnEmptyWav) {
 TEST(AudioCommand, UnusableInputIsRefusedWithAClearMessage) {
   RunResult run = RunTool("audio '" + Scratch("no-such-file.723") + "' '" + Scratch("x.wav") + "'");
   EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.errors.find("cannot open"), std::string::npos) << run.errors;
+
+  const std::string directory = std::filesystem::path(Scratch("x")).parent_path().string();
+  run = RunTool("audio '" + directory + "' '" + Scratch("x.wav") + "'");
+  EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.errors.find("cannot read"), std::string::npos) << run.errors;
 
   Write(Scratch("short.voice"), {1, 2, 3});

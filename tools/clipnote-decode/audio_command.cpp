@@ -5,12 +5,10 @@
 // --voice, the player's VOICE clip (a 4-byte PCM-capacity prefix, then the frames). For a
 // VOICE clip the output area is limited to the prefix plus one frame, as in the player.
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -19,18 +17,12 @@
 #include "audio/voice_clip.h"
 #include "audio/wav_image.h"
 #include "tools/clipnote-decode/commands.h"
+#include "tools/clipnote-decode/file_input.h"
 
 namespace {
 
 void PrintAudioUsage() {
   std::fprintf(stderr, "usage: clipnote-decode audio IN.723 OUT.wav [--voice]\n");
-}
-
-bool ReadWholeFile(const char* path, std::vector<uint8_t>& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
 }
 
 }  // namespace
@@ -61,9 +53,9 @@ int RunAudioCommand(int argc, char** argv) {
   }
 
   std::vector<uint8_t> input;
-  if (!ReadWholeFile(inputPath, input)) {
-    std::fprintf(stderr, "clipnote-decode audio: cannot read %s: %s\n", inputPath,
-                 std::strerror(errno));
+  std::string error;
+  if (!ReadWholeFile(inputPath, input, error)) {
+    std::fprintf(stderr, "clipnote-decode audio: %s\n", error.c_str());
     return 1;
   }
 

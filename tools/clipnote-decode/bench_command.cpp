@@ -7,14 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "tools/clipnote-decode/bench_subject.h"
 #include "tools/clipnote-decode/commands.h"
+#include "tools/clipnote-decode/file_input.h"
 
 namespace {
 
@@ -69,14 +68,12 @@ int RunBenchCommand(int argc, char** argv) {
     return 2;
   }
 
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "clipnote-decode bench: cannot read %s\n", path);
+  std::vector<uint8_t> input;
+  std::string error;
+  if (!ReadWholeFile(path, input, error)) {
+    std::fprintf(stderr, "clipnote-decode bench: %s\n", error.c_str());
     return 1;
   }
-  const std::vector<uint8_t> input((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-  std::string error;
   if (!subject->Prepare(input, error)) {
     std::fprintf(stderr, "clipnote-decode bench: %s: %s\n", path, error.c_str());
     return 1;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/clipnote-decode/commands.h"
+#include "tools/clipnote-decode/file_input.h"
 #include "video/recon/decoder_buffers.h"
 #include "video/recon/picture_decoder.h"
 
@@ -28,19 +29,9 @@ bool EndsWith(const std::string& s, const char* suffix) {
 
 // Reads the whole file; on failure prints why and returns false.
 bool ReadClip(const char* path, std::vector<uint8_t>& clip) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) {
-    std::fprintf(stderr, "clipnote-decode: cannot open %s: %s\n", path, std::strerror(errno));
-    return false;
-  }
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) clip.insert(clip.end(), chunk, chunk + n);
-  const bool failed = std::ferror(f) != 0;
-  const int readErrno = errno;
-  std::fclose(f);
-  if (failed) {
-    std::fprintf(stderr, "clipnote-decode: cannot read %s: %s\n", path, std::strerror(readErrno));
+  std::string error;
+  if (!ReadWholeFile(path, clip, error)) {
+    std::fprintf(stderr, "clipnote-decode: %s\n", error.c_str());
     return false;
   }
   if (clip.empty()) {

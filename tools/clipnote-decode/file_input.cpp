@@ -1,0 +1,25 @@
+#include "tools/clipnote-decode/file_input.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+bool ReadWholeFile(const char* path, std::vector<uint8_t>& bytes, std::string& error) {
+  bytes.clear();
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) {
+    error = std::string("cannot open ") + path + ": " + std::strerror(errno);
+    return false;
+  }
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  const bool failed = std::ferror(f) != 0;
+  const int readErrno = errno;
+  std::fclose(f);
+  if (failed) {
+    error = std::string("cannot read ") + path + ": " + std::strerror(readErrno);
+    return false;
+  }
+  return true;
+}
