@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,8 +37,13 @@ bool XvfbServer::Start(int width, int height) {
   if (pipe(ready) != 0) return false;
   const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
   const std::string fd = std::to_string(ready[1]);
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    // The server ends with the test process, also when that one never runs
+    // its destructors (a server shared by a whole test program, a crash).
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
     close(ready[0]);
     const int null = open("/dev/null", O_RDWR);
     dup2(null, 0);
