@@ -29,23 +29,48 @@ constexpr std::array<uint8_t, 64> kZigzag = MakeZigzag();
 
 const uint8_t* const zigzagToRaster = kZigzag.data();
 
-void DequantiseLevels(int16_t coefficients[64], const int8_t levels[64], int quant, bool intra) {
+namespace {
+
+// quant x (2|L| + 1), minus 1 for an even quant, with the level's sign, clamped to
+// -2048..2047; 0 for level 0.
+int16_t LevelValue(int level, int quant) {
+  if (level == 0) return 0;
   const int evenCorrection = (quant & 1) ? 0 : 1;
-  std::fill(coefficients, coefficients + 64, int16_t{0});
+  const int magnitude = quant * (2 * (level < 0 ? -level : level) + 1) - evenCorrection;
+  return static_cast<int16_t>(std::clamp(level < 0 ? -magnitude : magnitude, -2048, 2047));
+}
+
+// The value of every level (indexed by its byte) for each quant the decoder can hold,
+// each table filled the first time its quant is used.
+constexpr int kQuants = 32;
+int16_t levelValues[kQuants][256];
+bool levelValuesFilled[kQuants];
+
+void DequantiseWithTable(int16_t coefficients[64], const int8_t levels[64], int quant) {
+  int16_t* values = levelValues[quant];
+  if (!levelValuesFilled[quant]) {
+    for (int byte = 0; byte < 256; ++byte) values[byte] = LevelValue(static_cast<int8_t>(byte), quant);
+    levelValuesFilled[quant] = true;
+  }
   // Most levels are zero: runs of eight zero levels are passed over at once.
   for (int chunk = 0; chunk < 64; chunk += 8) {
     uint64_t eight;
     std::memcpy(&eight, levels + chunk, sizeof eight);
     if (eight == 0) continue;
     for (int k = chunk; k < chunk + 8; ++k) {
-      const int level = levels[k];
-      if (level == 0) continue;
-      const int magnitude = quant * (2 * (level < 0 ? -level : level) + 1) - evenCorrection;
-      int value = level < 0 ? -magnitude : magnitude;
-      if (value < -2048) value = -2048;
-      if (value > 2047) value = 2047;
-      coefficients[zigzagToRaster[k]] = static_cast<int16_t>(value);
+      coefficients[zigzagToRaster[k]] = values[static_cast<uint8_t>(levels[k])];
     }
+  }
+}
+
+}  // namespace
+
+void DequantiseLevels(int16_t coefficients[64], const int8_t levels[64], int quant, bool intra) {
+  std::fill(coefficients, coefficients + 64, int16_t{0});
+  if (quant >= 0 && quant < kQuants) {
+    DequantiseWithTable(coefficients, levels, quant);
+  } else {
+    for (int k = 0; k < 64; ++k) coefficients[zigzagToRaster[k]] = LevelValue(levels[k], quant);
   }
   if (intra) {
     const int intraDc = static_cast<uint8_t>(levels[0]);

@@ -1,6 +1,8 @@
 #include "video/recon/inverse_transform.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "video/parser/video_decoder.h"
 
@@ -25,7 +27,9 @@ void ComputeIdctWeightsInto(int32_t weights[6]) {
   }
 }
 
-void IdctRowWith(const int32_t weights[6], int16_t* b) {
+namespace {
+
+inline void RowPass(const int32_t weights[6], int16_t* b) {
   const u32 w1 = static_cast<u32>(weights[kW1]), w2 = static_cast<u32>(weights[kW2]),
             w3 = static_cast<u32>(weights[kW3]), w5 = static_cast<u32>(weights[kW5]),
             w6 = static_cast<u32>(weights[kW6]), w7 = static_cast<u32>(weights[kW7]);
@@ -72,7 +76,7 @@ void IdctRowWith(const int32_t weights[6], int16_t* b) {
   b[7] = Low16(Sar(x7 - x1, 8));
 }
 
-void IdctColumnWith(const int32_t weights[6], int16_t* b) {
+inline void ColumnPass(const int32_t weights[6], int16_t* b) {
   const u32 w1 = static_cast<u32>(weights[kW1]), w2 = static_cast<u32>(weights[kW2]),
             w3 = static_cast<u32>(weights[kW3]), w5 = static_cast<u32>(weights[kW5]),
             w6 = static_cast<u32>(weights[kW6]), w7 = static_cast<u32>(weights[kW7]);
@@ -121,14 +125,36 @@ void IdctColumnWith(const int32_t weights[6], int16_t* b) {
   b[8 * 7] = Low16(Sar(x7 - x1, 14));
 }
 
-namespace {
+// True when every coefficient but the first is zero.
+bool DcOnly(const int16_t coefficients[64]) {
+  uint64_t any = static_cast<uint16_t>(coefficients[1] | coefficients[2] | coefficients[3]);
+  for (int i = 1; i < 16; ++i) {
+    uint64_t four;
+    std::memcpy(&four, coefficients + 4 * i, sizeof four);
+    any |= four;
+  }
+  return any == 0;
+}
 
 void Transform2d(const int32_t weights[6], int16_t coefficients[64]) {
-  for (int r = 0; r < 8; ++r) IdctRowWith(weights, coefficients + 8 * r);
-  for (int c = 0; c < 8; ++c) IdctColumnWith(weights, coefficients + c);
+  if (DcOnly(coefficients)) {
+    // What the sixteen short-cut passes make of a DC-only block, in one step: the row
+    // pass spreads DC x 8 (low 16 bits) along row 0, the column passes round it.
+    const int16_t rowValue = Low16(In(coefficients[0]) << 3);
+    int dc = (rowValue + 32) >> 6;
+    if (dc < -256) dc = -256;
+    if (dc > 255) dc = 255;
+    std::fill(coefficients, coefficients + 64, static_cast<int16_t>(dc));
+    return;
+  }
+  for (int r = 0; r < 8; ++r) RowPass(weights, coefficients + 8 * r);
+  for (int c = 0; c < 8; ++c) ColumnPass(weights, coefficients + c);
 }
 
 }  // namespace
+
+void IdctRowWith(const int32_t weights[6], int16_t* row) { RowPass(weights, row); }
+void IdctColumnWith(const int32_t weights[6], int16_t* top) { ColumnPass(weights, top); }
 
 void IdctToPixelsWith(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]) {
   Transform2d(weights, coefficients);
