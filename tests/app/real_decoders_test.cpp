@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/fatal_report.h"
 #include "audio/audio_decoder.h"
 #include "player_harness.h"
 #include "video/recon/colour_conversion.h"
@@ -80,6 +81,32 @@ TEST(RealDecodersTest, PlaysExactlyWhatTheDecodersGiveForTheCarriedMessage) {
   ASSERT_EQ(played.size(), 1u);
   EXPECT_EQ(played[0].samples, speech);
   EXPECT_EQ(played[0].time, draws[0].time);
+}
+
+// The speech decoder's two buffers (samples, then the frame) come from the platform's
+// allocator after the player's five blocks and the WAV image. Either failing is reported
+// like any allocation, and the decoder is never used.
+TEST(RealDecodersTest, FailedSpeechBufferIsReportedLikeAnyAllocation) {
+  const std::string resources = std::string(CLIPNOTE_SOURCE_DIR) + "/resources/";
+  const std::vector<uint8_t> movie = ReadFile(resources + "message.263");
+  const std::vector<uint8_t> voice = ReadFile(resources + "message.723");
+  for (const int failingCall : {7, 8}) {
+    FakePlatform fake;
+    fake.SetResource("#263", "MOVIE", movie);
+    fake.SetResource("#723", "VOICE", voice);
+    fake.SetSystemText("Not enough memory resources are available to process this command.\r\n");
+    fake.FailGlobalAllocCall(failingCall);
+    MessagePlayer player(fake);
+    fake.WhenIdle([&] { fake.PostClose(); });
+    RunPlayer(player);
+
+    EXPECT_EQ(fake.ExitCode(), 0u) << failingCall;
+    ASSERT_EQ(fake.MessageBoxes().size(), 1u) << failingCall;
+    EXPECT_EQ(fake.MessageBoxes()[0].caption, "Memory Allocation Error");
+    EXPECT_EQ(fake.MessageBoxes()[0].text.rfind(kNotEnoughMemoryText, 0), 0u)
+        << fake.MessageBoxes()[0].text;
+    for (const SoundRecord& sound : fake.Sounds()) EXPECT_NE(sound.kind, SoundRecord::kMemory);
+  }
 }
 
 }  // namespace
