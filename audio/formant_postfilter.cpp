@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "audio/decoder_state.h"
+#include "audio/synthesis_filter.h"
 
 namespace {
 
@@ -29,19 +30,61 @@ constexpr Weights kWeights = MakeWeights();
 
 constexpr float kTiny = std::numeric_limits<float>::min();  // smallest normal single
 
-}  // namespace
-
-float FormantPostfilter(float samples[kSubframeSamples], const LpcSet& lpc) {
-  DecoderState& state = decoderState;
-
-  // Single-precision coefficients, widened (exactly) for the double sums.
-  double zero[kLpcOrder];
-  double pole[kLpcOrder];
-  for (int j = 0; j < kLpcOrder; ++j) {
-    zero[j] = lpc[j] * kWeights.zero[j];
-    pole[j] = lpc[j] * kWeights.pole[j];
+// The pole-zero section over one subframe, a sample at a time. Inputs and pole outputs run
+// on from the memories in time order, so the sample j + 1 back from n is at index n + 9 - j,
+// and nothing is shifted per sample. Both are single precision values, kept widened to
+// double (exactly) as the sums use them.
+class PoleZeroRun {
+ public:
+  explicit PoleZeroRun(const LpcSet& lpc) {
+    // Single-precision coefficients, widened (exactly) for the double sums.
+    for (int j = 0; j < kLpcOrder; ++j) {
+      zero_[j] = lpc[j] * kWeights.zero[j];
+      pole_[j] = lpc[j] * kWeights.pole[j];
+    }
   }
 
+  void Begin() {
+    const DecoderState& state = decoderState;
+    std::reverse_copy(state.postZeroMemory.begin(), state.postZeroMemory.end(), inputs_);
+    std::reverse_copy(state.postPoleMemory.begin(), state.postPoleMemory.end(), poles_);
+  }
+
+  void Step(int n, float x) {
+    inputs_[n + kLpcOrder] = x;
+    const double* newestInput = inputs_ + n + kLpcOrder - 1;
+    const double* newestPole = poles_ + n + kLpcOrder - 1;
+    double zeroSum = x;
+    for (int j = 0; j < kLpcOrder; ++j) zeroSum -= zero_[j] * newestInput[-j];
+    const float u = static_cast<float>(zeroSum);
+    double poleSum = u;
+    for (int j = 0; j < kLpcOrder; ++j) poleSum += pole_[j] * newestPole[-j];
+    poles_[n + kLpcOrder] = static_cast<float>(poleSum);
+  }
+
+  // Writes the tilt-compensated outputs and stores the memories back.
+  void End(float samples[kSubframeSamples], float tilt) {
+    for (int n = 0; n < kSubframeSamples; ++n) {
+      const float v = static_cast<float>(poles_[n + kLpcOrder]);
+      samples[n] = v + tilt * static_cast<float>(poles_[n + kLpcOrder - 1]);  // the previous v
+    }
+    DecoderState& state = decoderState;
+    std::reverse_copy(inputs_ + kSubframeSamples, inputs_ + kSubframeSamples + kLpcOrder,
+                      state.postZeroMemory.begin());
+    std::reverse_copy(poles_ + kSubframeSamples, poles_ + kSubframeSamples + kLpcOrder,
+                      state.postPoleMemory.begin());
+  }
+
+ private:
+  double zero_[kLpcOrder];
+  double pole_[kLpcOrder];
+  double inputs_[kLpcOrder + kSubframeSamples];
+  double poles_[kLpcOrder + kSubframeSamples];
+};
+
+// Updates the smoothed tilt from the subframe's first autocorrelation coefficient and
+// returns the tilt factor; energy gets the subframe's energy.
+float UpdateTilt(const float samples[kSubframeSamples], float& energy) {
   double lag1 = 0.0;
   double lag0 = 0.0;
   for (int n = 0; n < kSubframeSamples - 1; ++n) {
@@ -54,35 +97,37 @@ float FormantPostfilter(float samples[kSubframeSamples], const LpcSet& lpc) {
   const float r0 = static_cast<float>(lag0);
 
   const float k1 = r0 > kTiny ? r1 / r0 : 0.0f;
+  DecoderState& state = decoderState;
   state.tiltState = 0.75f * state.tiltState + 0.25f * k1;
-  const float tilt = -0.25f * state.tiltState;
+  energy = r0;
+  return -0.25f * state.tiltState;
+}
 
-  auto& zeroMemory = state.postZeroMemory;  // past inputs, newest first
-  auto& poleMemory = state.postPoleMemory;  // past pole-section outputs, newest first
-  // Inputs and pole outputs run on from the memories in time order, so the sample j + 1
-  // back from n is at index n + 9 - j, and nothing is shifted per sample. Both are single
-  // precision values, kept widened to double (exactly) as the sums use them.
-  double inputs[kLpcOrder + kSubframeSamples];
-  double poles[kLpcOrder + kSubframeSamples];
-  std::reverse_copy(zeroMemory.begin(), zeroMemory.end(), inputs);
-  std::reverse_copy(poleMemory.begin(), poleMemory.end(), poles);
-  std::copy(samples, samples + kSubframeSamples, inputs + kLpcOrder);
+}  // namespace
+
+float FormantPostfilter(float samples[kSubframeSamples], const LpcSet& lpc) {
+  float energy = 0.0f;
+  const float tilt = UpdateTilt(samples, energy);
+  PoleZeroRun run(lpc);
+  run.Begin();
+  for (int n = 0; n < kSubframeSamples; ++n) run.Step(n, samples[n]);
+  run.End(samples, tilt);
+  return energy;
+}
+
+float SynthesizeAndPostfilter(float samples[kSubframeSamples], const LpcSet& lpc) {
+  SynthesisRun synthesis(lpc);
+  PoleZeroRun postfilter(lpc);
+  synthesis.Begin();
+  postfilter.Begin();
   for (int n = 0; n < kSubframeSamples; ++n) {
-    const double* newestInput = inputs + n + kLpcOrder - 1;
-    const double* newestPole = poles + n + kLpcOrder - 1;
-    double zeroSum = inputs[n + kLpcOrder];
-    for (int j = 0; j < kLpcOrder; ++j) zeroSum -= zero[j] * newestInput[-j];
-    const float u = static_cast<float>(zeroSum);
-
-    double poleSum = u;
-    for (int j = 0; j < kLpcOrder; ++j) poleSum += pole[j] * newestPole[-j];
-    const float v = static_cast<float>(poleSum);
-    samples[n] = v + tilt * static_cast<float>(newestPole[0]);  // the previous v
-    poles[n + kLpcOrder] = v;
+    samples[n] = synthesis.Step(n, samples[n]);
+    postfilter.Step(n, samples[n]);
   }
-  std::reverse_copy(inputs + kSubframeSamples, inputs + kSubframeSamples + kLpcOrder,
-                    zeroMemory.begin());
-  std::reverse_copy(poles + kSubframeSamples, poles + kSubframeSamples + kLpcOrder,
-                    poleMemory.begin());
-  return r0;
+  synthesis.End();
+  // The tilt depends on the whole synthesised subframe, and only the last step uses it.
+  float energy = 0.0f;
+  const float tilt = UpdateTilt(samples, energy);
+  postfilter.End(samples, tilt);
+  return energy;
 }

@@ -8,3 +8,7 @@
 // Uses decoderState.postZeroMemory, postPoleMemory and tiltState. Returns the subframe's
 // energy before filtering, which gain scaling restores.
 float FormantPostfilter(float samples[kSubframeSamples], const LpcSet& lpc);
+
+// Synthesize followed by FormantPostfilter, with the same results, in one loop: the two
+// recursive filters' sums, each waiting on its own previous output, overlap.
+float SynthesizeAndPostfilter(float samples[kSubframeSamples], const LpcSet& lpc);

@@ -12,7 +12,6 @@
 #include "audio/lsp_decoder.h"
 #include "audio/next_random.h"
 #include "audio/pitch_postfilter.h"
-#include "audio/synthesis_filter.h"
 #include "audio/voicing_analysis.h"
 
 namespace {
@@ -134,8 +133,7 @@ void DecodeSpeechFrame(const uint8_t frame[kMaxCodedFrameBytes], bool lost, Rate
 
   for (int s = 0; s < kSubframesPerFrame; ++s) {
     float* subframe = samples + s * kSubframeSamples;
-    Synthesize(subframe, lpc[s]);
-    const float energy = FormantPostfilter(subframe, lpc[s]);
+    const float energy = SynthesizeAndPostfilter(subframe, lpc[s]);
     ScaleGain(subframe, energy);
   }
 }
