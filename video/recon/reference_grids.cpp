@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "video/parser/video_decoder.h"
 
 namespace {
@@ -14,19 +18,62 @@ inline uint8_t Mean4(int a, int b, int c, int d) {
   return static_cast<uint8_t>((a + b + c + d + 2) >> 2);
 }
 
+#if defined(__SSE2__)
+// Sixteen source samples at a time: the sample, its horizontal, vertical and centre means.
+// The two-sample means are the SSE2 rounding average, (a + b + 1) >> 1; the four-sample
+// mean is taken in 16-bit lanes. Both equal Mean2 and Mean4 exactly.
+struct Means16 {
+  __m128i sample, horizontal, vertical, centre;
+};
+
+Means16 MeansOf16(const uint8_t* row, const uint8_t* below) {
+  const auto load = [](const uint8_t* at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  };
+  const __m128i p = load(row), r = load(row + 1), d = load(below), e = load(below + 1);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i two = _mm_set1_epi16(2);
+  const auto centreHalf = [&](auto unpack) {
+    const __m128i sum = _mm_add_epi16(_mm_add_epi16(unpack(p, zero), unpack(r, zero)),
+                                      _mm_add_epi16(unpack(d, zero), unpack(e, zero)));
+    return _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
+  };
+  const __m128i low = centreHalf([](__m128i a, __m128i b) { return _mm_unpacklo_epi8(a, b); });
+  const __m128i high = centreHalf([](__m128i a, __m128i b) { return _mm_unpackhi_epi8(a, b); });
+  return {p, _mm_avg_epu8(p, r), _mm_avg_epu8(p, d), _mm_packus_epi16(low, high)};
+}
+
+void Store16(uint8_t* at, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v); }
+#endif
+
 // One source row of the luma grid: `top` gets each sample and its horizontal mean,
-// `half` the vertical and centre means. The last column is its own right neighbour;
-// the loop above it has no edge test so that the compiler can vectorise it.
+// `half` the vertical and centre means. The last column is its own right neighbour.
 void BuildLumaGridRow(const uint8_t* row, const uint8_t* below, int width, uint8_t* top,
                       uint8_t* half) {
-  for (int x = 0; x + 1 < width; ++x) {
+  int x = 0;
+#if defined(__SSE2__)
+  // Columns 0 .. width - 2 in steps of 16, the last step moved back to end at width - 2
+  // (it recomputes a few columns, to the same values).
+  const auto sixteen = [&](int at) {
+    const Means16 m = MeansOf16(row + at, below + at);
+    Store16(top + 2 * at, _mm_unpacklo_epi8(m.sample, m.horizontal));
+    Store16(top + 2 * at + 16, _mm_unpackhi_epi8(m.sample, m.horizontal));
+    Store16(half + 2 * at, _mm_unpacklo_epi8(m.vertical, m.centre));
+    Store16(half + 2 * at + 16, _mm_unpackhi_epi8(m.vertical, m.centre));
+  };
+  if (width > 16) {
+    for (; x < width - 17; x += 16) sixteen(x);
+    sixteen(width - 17);
+    x = width - 1;
+  }
+#endif
+  for (; x + 1 < width; ++x) {
     const int p = row[x], r = row[x + 1], d = below[x], e = below[x + 1];
     top[2 * x] = static_cast<uint8_t>(p);
     top[2 * x + 1] = Mean2(p, r);
     half[2 * x] = Mean2(p, d);
     half[2 * x + 1] = Mean4(p, r, d, e);
   }
-  const int x = width - 1;
   const int p = row[x], d = below[x];
   top[2 * x] = top[2 * x + 1] = static_cast<uint8_t>(p);
   half[2 * x] = half[2 * x + 1] = Mean2(p, d);
@@ -41,18 +88,42 @@ inline void PutCellRow(uint8_t* cell, uint8_t first, uint8_t rest) {
   cell[3] = rest;
 }
 
+#if defined(__SSE2__)
+// Sixteen 4-byte cells: first[i], then rest[i] three times, as four vectors of four cells.
+void StoreCells16(uint8_t* at, __m128i first, __m128i rest) {
+  const __m128i pairsLow = _mm_unpacklo_epi8(first, rest), pairsHigh = _mm_unpackhi_epi8(first, rest);
+  const __m128i restLow = _mm_unpacklo_epi8(rest, rest), restHigh = _mm_unpackhi_epi8(rest, rest);
+  Store16(at, _mm_unpacklo_epi16(pairsLow, restLow));
+  Store16(at + 16, _mm_unpackhi_epi16(pairsLow, restLow));
+  Store16(at + 32, _mm_unpacklo_epi16(pairsHigh, restHigh));
+  Store16(at + 48, _mm_unpackhi_epi16(pairsHigh, restHigh));
+}
+#endif
+
+// One source row of a chroma grid: quarter row q0, and quarter rows 1 to 3 (all alike)
+// starting at q1, `stride` bytes apart.
 void BuildChromaGridRow(const uint8_t* row, const uint8_t* below, int width, uint8_t* q0,
-                        uint8_t* q1) {
-  for (int x = 0; x + 1 < width; ++x) {
-    const int s = row[x], r = row[x + 1], d = below[x], e = below[x + 1];
-    PutCellRow(q0 + 4 * x, static_cast<uint8_t>(s), Mean2(s, r));
-    PutCellRow(q1 + 4 * x, Mean2(s, d), Mean4(s, r, d, e));
+                        uint8_t* q1, int stride) {
+  int x = 0;
+#if defined(__SSE2__)
+  // As for the luma rows: steps of 16, the last one moved back to end at width - 2.
+  const auto sixteen = [&](int at) {
+    const Means16 m = MeansOf16(row + at, below + at);
+    StoreCells16(q0 + 4 * at, m.sample, m.horizontal);
+    for (int q = 0; q < 3; ++q) StoreCells16(q1 + q * stride + 4 * at, m.vertical, m.centre);
+  };
+  if (width > 16) {
+    for (; x < width - 17; x += 16) sixteen(x);
+    sixteen(width - 17);
+    x = width - 1;
   }
-  const int x = width - 1;
-  const int s = row[x], d = below[x];
-  PutCellRow(q0 + 4 * x, static_cast<uint8_t>(s), static_cast<uint8_t>(s));
-  const uint8_t vertical = Mean2(s, d);
-  PutCellRow(q1 + 4 * x, vertical, vertical);
+#endif
+  for (; x < width; ++x) {
+    const int xr = x + 1 < width ? x + 1 : x;
+    const int s = row[x], r = row[xr], d = below[x], e = below[xr];
+    PutCellRow(q0 + 4 * x, static_cast<uint8_t>(s), Mean2(s, r));
+    for (int q = 0; q < 3; ++q) PutCellRow(q1 + q * stride + 4 * x, Mean2(s, d), Mean4(s, r, d, e));
+  }
 }
 
 uint64_t Load64(const uint8_t* at) {
@@ -117,10 +188,7 @@ void BuildChromaGrid(const uint8_t* plane, int width, int height, uint8_t* grid)
     const uint8_t* below = (y + 1 < height) ? row + width : row;
     uint8_t* q0 = grid + 4 * y * stride;
     uint8_t* q1 = q0 + stride;
-    BuildChromaGridRow(row, below, width, q0, q1);
-    // Quarter rows 2 and 3 of every cell repeat quarter row 1.
-    std::memcpy(q1 + stride, q1, static_cast<size_t>(stride));
-    std::memcpy(q1 + 2 * stride, q1, static_cast<size_t>(stride));
+    BuildChromaGridRow(row, below, width, q0, q1, stride);
   }
 }
 
