@@ -11,3 +11,8 @@ double Dot(const float* x, const float* y, int length);
 
 // sums[k] = sum of x[n] * y[n + k] for n < length, for every k < count (count <= kMaxShifts).
 void CorrelateShifts(const float* x, const float* y, int length, int count, double sums[]);
+
+// sums[i] = Dot(x[i], y[i], length) for every i < count (count <= 3), the sums running
+// side by side.
+void DotsSideBySide(const float* const x[], const float* const y[], int count, int length,
+                    double sums[]);

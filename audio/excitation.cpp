@@ -110,9 +110,14 @@ void DecodeAdaptiveVector(float out[kSubframeSamples], const float history[kHist
     if (++cycle == lag) cycle = 0;
   }
 
+  // Samples and taps widened (exactly) once, not once per product.
+  double wideLagged[kSubframeSamples + 4];
+  std::copy(lagged, lagged + kSubframeSamples + 4, wideLagged);
+  double wideTaps[kAdaptiveTaps];
+  std::copy(taps, taps + kAdaptiveTaps, wideTaps);
   for (int i = 0; i < kSubframeSamples; ++i) {
     double sum = 0.0;
-    for (int k = 0; k < kAdaptiveTaps; ++k) sum += static_cast<double>(lagged[i + k]) * taps[k];
+    for (int k = 0; k < kAdaptiveTaps; ++k) sum += wideLagged[i + k] * wideTaps[k];
     out[i] = static_cast<float>(sum);
   }
 }

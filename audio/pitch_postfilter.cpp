@@ -65,17 +65,23 @@ PitchPostfilterSet PitchPostfilterParams(const float excitation[kExcitationSampl
   }
   if (backward.lag == 0 && forward.lag == 0) return {};
 
-  const float e0 = static_cast<float>(Dot(current, current, kSubframeSamples));
+  // Energies of the subframe and of the chosen lagged stretches.
+  const float* const backwardLagged = current - backward.lag;
+  const float* const forwardLagged = current + forward.lag;
+  const float* const stretches[3] = {current, backward.lag != 0 ? backwardLagged : forwardLagged,
+                                     forwardLagged};
+  const int stretchCount = 1 + (backward.lag != 0) + (forward.lag != 0);
+  double energies[3] = {};
+  DotsSideBySide(stretches, stretches, stretchCount, kSubframeSamples, energies);
+  const float e0 = static_cast<float>(energies[0]);
   float cb = 0.0f, eb = 0.0f, cf = 0.0f, ef = 0.0f;
   if (backward.lag != 0) {
-    const float* lagged = current - backward.lag;
     cb = static_cast<float>(backwardSum);
-    eb = static_cast<float>(Dot(lagged, lagged, kSubframeSamples));
+    eb = static_cast<float>(energies[1]);
   }
   if (forward.lag != 0) {
-    const float* lagged = current + forward.lag;
     cf = static_cast<float>(forwardSum);
-    ef = static_cast<float>(Dot(lagged, lagged, kSubframeSamples));
+    ef = static_cast<float>(energies[stretchCount - 1]);
   }
 
   bool useForward = forward.lag != 0;

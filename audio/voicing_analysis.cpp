@@ -31,9 +31,11 @@ Voicing AnalyseVoicing(const float excitation[kExcitationSamples], int openLoopL
     }
   }
   Voicing voicing;
-  voicing.energy = static_cast<float>(Dot(current, current, kAnalysisLength));
-  const float lagEnergy =
-      static_cast<float>(Dot(current - lag, current - lag, kAnalysisLength));
+  const float* const stretches[2] = {current, current - lag};
+  double energies[2];
+  DotsSideBySide(stretches, stretches, 2, kAnalysisLength, energies);
+  voicing.energy = static_cast<float>(energies[0]);
+  const float lagEnergy = static_cast<float>(energies[1]);
   const double criterion = 0.125 * static_cast<double>(lagEnergy) * voicing.energy -
                            static_cast<double>(bestCorrelation) * bestCorrelation;
   voicing.concealLag = bestCorrelation > 0 && criterion < 0 ? lag : 0;
