@@ -55,6 +55,7 @@ TEST(ClipnoteDecodeVideo, ClearErrorsForBadInput) {
       {dir + " " + dir + "/o.y4m", "cannot read"},  // a directory
       {dir + "/text.263 " + dir + "/o.y4m", "not a baseline H.263"},
       {kQcif + " " + dir + "/o.png", ".y4m or .yuv"},
+      {kQcif + " " + dir + "/no/such/dir/o.y4m", "cannot create"},
       {kQcif, "usage"},
   };
   for (const auto& [arguments, message] : cases) {
