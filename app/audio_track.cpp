@@ -109,8 +109,12 @@ void PlayAudio(MessagePlayer& player) {
   const uint32_t dataBytes =
       player.audioReady && image != nullptr ? ReadLittleEndian32(image + 40) : 0;
   player.audioEndTime = os.timeGetTime() + dataBytes / 16;
+  // The button calls above wait for the window thread, which may have been
+  // running a Stop meanwhile: a speech stopped before it started stays unplayed.
   // (A null sound would mean "stop": without an image there is nothing to play.)
-  if (image != nullptr) os.PlaySoundA(reinterpret_cast<const char*>(image), nullptr, kSndMemory);
+  if (image != nullptr && !IsSet(os, player.events.stopEvent)) {
+    os.PlaySoundA(reinterpret_cast<const char*>(image), nullptr, kSndMemory);
+  }
 
   if (player.videoAbsent != 1) return;  // the video thread ends the playback
   // If the sound came back early without a stop (no sound device, say), the

@@ -15,14 +15,6 @@ namespace {
 
 bool IsSet(Platform& os, Handle event) { return os.WaitForSingleObject(event, 0) == kWaitObject0; }
 
-// While the window thread waits it keeps serving the calls of the playback
-// threads, which would otherwise wait for it forever.
-uint32_t WaitServingWindow(MessagePlayer& player, std::initializer_list<Handle> events,
-                           uint32_t milliseconds) {
-  return player.os.MsgWaitForMultipleObjects(static_cast<uint32_t>(events.size()), events.begin(),
-                                             true, milliseconds);
-}
-
 constexpr uint32_t kRecutInterval = 50;
 
 }  // namespace
@@ -93,16 +85,20 @@ void Stop(MessagePlayer& player) {
   os.SetEvent(events.stopEvent);
   os.PlaySoundA(nullptr, nullptr, 0);
 
+  // Both playback threads are waited for, also while the speech is still being
+  // prepared (they wait for the preparation, which the abort above ends): "Play"
+  // must not come back while one of them runs, or a new playback would reset
+  // the events under it and share the decoder with it. The window thread keeps
+  // serving the calls these threads make into the window meanwhile. Until the
+  // audio playback thread is done the sound is cut again now and then: one that
+  // it started just after the first cut must not play to its end.
+  const Handle waited[] = {events.videoDoneEvent, events.audioDoneEvent,
+                           events.audioPreparedEvent};
+  const uint32_t count = player.audioReady ? 2 : 3;
   uint32_t result;
-  if (player.audioReady) {
-    // Until the audio playback thread is done, cut again now and then: a sound
-    // that it started just after the first cut must not play to its end.
-    while ((result = WaitServingWindow(player, {events.videoDoneEvent, events.audioDoneEvent},
-                                       kRecutInterval)) == kWaitTimeout) {
-      os.PlaySoundA(nullptr, nullptr, 0);
-    }
-  } else {
-    result = WaitServingWindow(player, {events.audioPreparedEvent}, kInfinite);
+  while ((result = os.MsgWaitForMultipleObjects(count, waited, true, kRecutInterval)) ==
+         kWaitTimeout) {
+    os.PlaySoundA(nullptr, nullptr, 0);
   }
   if (result != kWaitObject0) {
     char message[64];
@@ -136,7 +132,13 @@ uint32_t VideoThread(void* parameter) {
   MessagePlayer& player = *static_cast<MessagePlayer*>(parameter);
   Platform& os = player.os;
   if (!player.audioReady) os.WaitForSingleObject(player.events.audioPreparedEvent, kInfinite);
-  PresentVideo(player);
+  if (IsSet(os, player.events.stopEvent)) {
+    // Stopped (the window closing) while the speech was prepared: no picture
+    // goes up; the audio playback thread is released to find the stop too.
+    os.SetEvent(player.events.startEvent);
+  } else {
+    PresentVideo(player);
+  }
   os.SetEvent(player.events.videoDoneEvent);
   return kVideoThreadExitCode;
 }

@@ -36,6 +36,8 @@ TEST_P(RandomSessionTest, NeverDeadlocksAndEndsEveryThread) {
     const int gaps[] = {2, 3, 4, 8};
     reference = static_cast<uint8_t>(reference + gaps[between(0, 3)]);
   }
+  // Now and then a thread cannot be created.
+  if (between(0, 7) == 0) fake.FailCreateThreadCall(between(1, 5));
   ScriptedVideo video(fake, pictures);
   ScriptedSpeech speech(frames, static_cast<uint32_t>(between(0, 8)));
   MessagePlayer player(fake, video, speech);

@@ -261,6 +261,8 @@ TEST_F(PlaybackTest, CloseDuringTheFirstDecodingAbandonsItAndEndsEveryThreadFirs
   EXPECT_EQ(speech.framesDecoded, 4u);  // abandoned at the next frame
   EXPECT_FALSE(player.audioReady);
   EXPECT_TRUE(SoundsOf(SoundRecord::kMemory).empty());  // no speech after the stop
+  EXPECT_TRUE(fake.Draws().empty());                    // nor a picture
+  EXPECT_EQ(video.inits, 0);
   EXPECT_EQ(fake.ThreadExitCodes(), (std::vector<uint32_t>{100, 102, 103}));
   EXPECT_TRUE(NothingDrawnAfterCloseDisplay());
   // Every thread had ended before the display went (and the buffers after it).
@@ -278,6 +280,24 @@ TEST_F(PlaybackTest, CloseAtTheVeryStartOfThePreparationEndsCleanly) {
   EXPECT_LE(speech.framesDecoded, 2u);
   EXPECT_FALSE(player.audioReady);
   EXPECT_TRUE(NothingDrawnAfterCloseDisplay());
+}
+
+TEST_F(PlaybackTest, CloseWhilePictureZeroIsDecodedKeepsTheSpeechFromStarting) {
+  MessagePlayer player(fake, video, speech);
+  // The speech is ready; the window closes while the first picture is decoded.
+  video.onDecode = [&](size_t picture) {
+    if (picture != 0) return;
+    fake.PostClose();
+    fake.WaitForSingleObject(player.events.stopEvent, kInfinite);
+  };
+  EXPECT_EQ(Run(player), 0);
+
+  EXPECT_TRUE(player.audioReady);
+  EXPECT_TRUE(SoundsOf(SoundRecord::kMemory).empty());
+  EXPECT_EQ(fake.Draws().size(), 1u);  // the picture being decoded still goes up
+  EXPECT_EQ(video.decodes, 2);         // the next decode saw the stop
+  EXPECT_TRUE(NothingDrawnAfterCloseDisplay());
+  EXPECT_EQ(fake.ThreadExitCodes(), (std::vector<uint32_t>{100, 102, 103}));
 }
 
 TEST_F(PlaybackTest, AudioOnlyMessageEndsByItselfWhenTheSpeechHasPlayedOut) {
@@ -461,6 +481,32 @@ TEST_F(PlaybackTest, ThreadThatCannotBeCreatedIsReportedAndNothingHangs) {
   EXPECT_EQ(captions, (std::vector<std::string>{"Thread Error"}));
   EXPECT_TRUE(fake.Draws().empty());
   EXPECT_EQ(player.playing, 0);
+}
+
+TEST_F(PlaybackTest, WithoutAPreparationThreadThePicturesPlayAndStopWaitsForThem) {
+  fake.FailCreateThreadCall(1);  // the preparation thread
+  video.SetPictures(Pictures({0, 2, 4, 6, 8}));
+  MessagePlayer player(fake, video, speech);
+  // Stop 10 ms after picture 1, while picture 2 is awaited; Play 10 ms later,
+  // before the stopped playback's video thread has seen the stop.
+  fake.AfterDraw(2, [this] {
+    const uint32_t now = fake.Now();
+    fake.At(now + 10, [this] { fake.Click(IDC_PLAY_BUTTON); });
+    fake.At(now + 20, [this] { fake.Click(IDC_PLAY_BUTTON); });
+  });
+  CloseWhenIdle();
+  EXPECT_EQ(Run(player), 0);
+
+  std::vector<std::string> captions;
+  for (const auto& box : fake.MessageBoxes()) captions.push_back(box.caption);
+  EXPECT_EQ(captions, (std::vector<std::string>{"Thread Error"}));
+  EXPECT_EQ(speech.runs, 0);
+  EXPECT_TRUE(SoundsOf(SoundRecord::kMemory).empty());
+  // "Play" came back only once the video thread had ended, so the second click
+  // found the button disabled and no playback ran beside the stopped one.
+  EXPECT_EQ(DrawTimes(), (std::vector<int>{0, 66, 133}));
+  EXPECT_EQ(video.inits, 1);
+  EXPECT_EQ(fake.Control(IDC_PLAY_BUTTON).text, "Play");
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ class ScriptedVideo final : public VideoDecoding {
     ++decodes;
     if (next_ >= pictures_.size()) return 1;  // ran off the end of the clip
     current_ = pictures_[next_];
+    if (onDecode) onDecode(next_);
     if (current_.decodeMs != 0) fake_.AdvanceClock(current_.decodeMs);
     if (current_.result == 0 && !current_.endOfSequence) {
       std::memset(player_->currentPicture, static_cast<int>(next_ + 1), 38016);
@@ -61,6 +62,8 @@ class ScriptedVideo final : public VideoDecoding {
     std::memset(doubled, image[0] ^ 0x80, static_cast<size_t>(rows) * columns * 12);
   }
 
+  // Runs on the video thread while picture n is being decoded.
+  std::function<void(size_t)> onDecode;
   int inits = 0;
   int decodes = 0;
   uint32_t clipSizeGiven = 0;
