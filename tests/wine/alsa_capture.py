@@ -3,7 +3,8 @@
 `capture_environment(out_file, work_dir)` writes an ALSA configuration whose
 default device converts everything to 8000 Hz mono signed 16-bit little-endian
 and writes it, raw, to `out_file` (the `file` plugin, with a `null` device
-behind it so nothing needs a sound card), and returns the environment variables
+behind it so nothing needs a sound card; each opening of the device appends to
+the file, which the device fills faster than real time), and returns the environment variables
 that make a program use it. Wine plays to ALSA's default device once its audio
 driver is set to ALSA (WineSession does that when asked to capture).
 
@@ -35,7 +36,9 @@ pcm.!default {{
 pcm.clipnote_capture {{
   type file
   slave.pcm "null"
-  file "{file}"
+  # A pipe: every opening of the device appends to the file (a plain file
+  # would be rewritten from its start), so it holds one sound after another.
+  file "| cat >> '{file}'"
   format "raw"
 }}
 """

@@ -15,11 +15,8 @@ import tempfile
 import time
 from pathlib import Path
 
-from wine_harness import (PLAYER_TITLE, HarnessError, WineSession, find_win32_output,
-                          native_picture_area)
-
-PLAY_BUTTON = (22, 303)   # centre of (0, 289) 44 x 28, client pixels
-SIZE_BUTTON = (67, 303)   # centre of (45, 289) 44 x 28
+from wine_harness import (PLAY_BUTTON, PLAYER_TITLE, SIZE_BUTTON, HarnessError, WineSession,
+                          find_win32_output, native_picture_area)
 
 
 def check(condition, message):
@@ -66,11 +63,6 @@ def wait_for_match(wine, area, pictures, width, height, path, timeout=20):
         time.sleep(0.3)
 
 
-def click(wine, window, point):
-    subprocess.run(["xdotool", "mousemove", "--window", window, str(point[0]), str(point[1]),
-                    "click", "1"], env=wine.env, check=True, timeout=30)
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--win32-build-dir", required=True)
@@ -100,11 +92,11 @@ def main():
 
             # Stop (the button reads "Stop" once the speech runs), then idle.
             time.sleep(1.0)
-            click(wine, window, PLAY_BUTTON)
+            wine.click(window, PLAY_BUTTON)
             time.sleep(1.0)
             check(process.poll() is None, "player ended after Stop")
             # The size switch replays doubled from the client origin.
-            click(wine, window, SIZE_BUTTON)
+            wine.click(window, SIZE_BUTTON)
             x, y, client_width, _ = geometry
             doubled_area = (x, y, min(352, client_width))
             index = wait_for_match(wine, doubled_area, doubled, 352, 288, shot)
@@ -112,9 +104,9 @@ def main():
 
             # Stop, then Play again at doubled size: it plays from the start once more.
             time.sleep(1.0)
-            click(wine, window, PLAY_BUTTON)
+            wine.click(window, PLAY_BUTTON)
             time.sleep(1.0)
-            click(wine, window, PLAY_BUTTON)
+            wine.click(window, PLAY_BUTTON)
             index = wait_for_match(wine, doubled_area, doubled, 352, 288, shot)
             print(f"replayed: decoded, doubled picture {index}")
 

@@ -25,6 +25,8 @@ import time
 from pathlib import Path
 
 PLAYER_TITLE = "Tarvany Clipnote Player"
+PLAY_BUTTON = (22, 303)   # centre of the Play/Stop button, (0, 289) 44 x 28 in client pixels
+SIZE_BUTTON = (67, 303)   # centre of the size button, (45, 289) 44 x 28
 SKIP = 77  # CTest's SKIP_RETURN_CODE for the tests built on this harness
 
 
@@ -200,6 +202,11 @@ class WineSession:
                                 stdout=subprocess.PIPE, text=True, check=True, timeout=30)
         values = dict(line.split("=", 1) for line in result.stdout.split())
         return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def click(self, window, point):
+        """A left click at `point` of the X window (client pixels)."""
+        subprocess.run(["xdotool", "mousemove", "--window", window, str(point[0]), str(point[1]),
+                        "click", "1"], env=self.env, check=True, timeout=30)
 
     def screenshot(self, path, crop=None):
         """Saves the whole screen (or the (x, y, width, height) `crop` of it) with
