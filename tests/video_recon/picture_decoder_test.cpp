@@ -105,6 +105,32 @@ TEST_F(PictureDecoderTest, InterMacroblocksPredictAndAddResidual) {
   EXPECT_EQ(At(current, 3, 0, 4, 4), At(first, 3, 0, 4, 4));
 }
 
+// Vectors reaching past the picture's edges read the edge samples again (an
+// unclamped fetch would wrap into the neighbouring grid row, or before it).
+TEST_F(PictureDecoderTest, VectorsPastTheEdgesRepeatTheEdgeSamples) {
+  PatternedIntraPicture();
+  stream.PictureHeader(1, 2, true, 8);
+  stream.InterMacroblock(-1, -1);  // macroblock 0: vector (-1, -1), up and left of the picture
+  for (int n = 1; n < 9; ++n) stream.NotCoded();
+  stream.InterMacroblock(1, 0);  // macroblock 9: (1, 0)
+  stream.InterMacroblock(1, 0);  // macroblock 10, last of its row: (1, 0) + 1 = (2, 0)
+  for (int n = 11; n < 99; ++n) stream.NotCoded();
+  Start();
+  ASSERT_EQ(DecodePicture(), 0);
+  const std::vector<uint8_t> first = current;
+  ASSERT_EQ(DecodePicture(), 0);
+  ASSERT_EQ(videoDecoder.mbError, 0);
+  // Every block of the first picture is flat, so the edge blocks keep their values.
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      ASSERT_EQ(At(current, 0, 0, y, x), At(first, 0, 0, y, x)) << y << "," << x;
+      ASSERT_EQ(At(current, 0, 4, y, x), At(first, 0, 4, y, x)) << y << "," << x;
+      ASSERT_EQ(At(current, 10, 1, y, x), At(first, 10, 1, y, x)) << y << "," << x;
+      ASSERT_EQ(At(current, 10, 5, y, x), At(first, 10, 5, y, x)) << y << "," << x;
+    }
+  }
+}
+
 TEST_F(PictureDecoderTest, MacroblockErrorStopsThePictureAndTheClip) {
   PatternedIntraPicture();
   stream.PictureHeader(1, 2, true, 8);
