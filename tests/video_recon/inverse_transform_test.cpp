@@ -20,20 +20,93 @@ TEST(InverseTransform, WeightsAreTruncatedNotRounded) {
   for (int i = 0; i < 6; ++i) EXPECT_EQ(Weights()[i], expected[i]);
 }
 
-// With only b0 set, the full row path reduces to (2048 b0 + 128) >> 8 and the
-// full column path to (256 (b0 + 32)) >> 14; the short-cuts must agree (the
-// column one clamps to -256..255 early, as the final clamp would).
-TEST(InverseTransform, ShortCutsMatchTheFullPath) {
-  for (int b0 = -16384; b0 <= 16376; ++b0) {
-    int16_t row[8] = {static_cast<int16_t>(b0)};
-    if (b0 >= -2048 && b0 <= 2047) {
-      IdctRowWith(Weights(), row);
-      for (int16_t v : row) ASSERT_EQ(v, (2048 * b0 + 128) >> 8) << b0;
+// The transform as described, with no short-cuts: 32-bit wrapping arithmetic
+// kept in 64 bits and wrapped after every step, shifts on the wrapped values.
+int64_t Wrap(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
+
+void FullPass(int16_t* b, int gap, bool column) {
+  const int64_t w1 = 2840, w2 = 2675, w3 = 2408, w5 = 1609, w6 = 1108, w7 = 565;
+  const int64_t round = column ? 4 : 0;
+  const int shift = column ? 3 : 0;
+  auto stage = [&](int64_t v) { return Wrap(v) >> shift; };
+  int64_t x1 = Wrap(int64_t{b[4 * gap]} * (column ? 256 : 2048));
+  int64_t x2 = b[6 * gap], x3 = b[2 * gap], x4 = b[gap], x5 = b[7 * gap], x6 = b[5 * gap],
+          x7 = b[3 * gap];
+  int64_t x0 = Wrap(column ? (int64_t{b[0]} + 32) * 256 : int64_t{b[0]} * 2048 + 128);
+  int64_t x8 = Wrap(w7 * (x4 + x5) + round);
+  x4 = stage(x8 + (w1 - w7) * x4);
+  x5 = stage(x8 - (w1 + w7) * x5);
+  x8 = Wrap(w3 * (x6 + x7) + round);
+  x6 = stage(x8 - (w3 - w5) * x6);
+  x7 = stage(x8 - (w3 + w5) * x7);
+  x8 = Wrap(x0 + x1);
+  x0 = Wrap(x0 - x1);
+  x1 = Wrap(w6 * (x3 + x2) + round);
+  x2 = stage(x1 - (w2 + w6) * x2);
+  x3 = stage(x1 + (w2 - w6) * x3);
+  x1 = Wrap(x4 + x6);
+  x4 = Wrap(x4 - x6);
+  x6 = Wrap(x5 + x7);
+  x5 = Wrap(x5 - x7);
+  x7 = Wrap(x8 + x3);
+  x8 = Wrap(x8 - x3);
+  x3 = Wrap(x0 + x2);
+  x0 = Wrap(x0 - x2);
+  x2 = Wrap(181 * (x4 + x5) + 128) >> 8;
+  x4 = Wrap(181 * (x4 - x5) + 128) >> 8;
+  const int64_t out[8] = {x7 + x1, x3 + x2, x0 + x4, x8 + x6, x8 - x6, x0 - x4, x3 - x2, x7 - x1};
+  for (int i = 0; i < 8; ++i) {
+    b[i * gap] = static_cast<int16_t>(static_cast<uint16_t>(Wrap(out[i]) >> (column ? 14 : 8)));
+  }
+}
+
+void FullTransform(int16_t block[64]) {
+  for (int r = 0; r < 8; ++r) FullPass(block + 8 * r, 1, false);
+  for (int c = 0; c < 8; ++c) FullPass(block + c, 8, true);
+}
+
+// Blocks that take the short-cuts (DC-only blocks, rows and columns without AC
+// terms), ordinary ones and extreme ones, transformed by the decoder and by the
+// full path above: the results must agree exactly.
+TEST(InverseTransform, ShortCutsAndEverythingElseMatchTheFullPath) {
+  std::mt19937 rng(5);
+  auto value = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  auto coefficient = [&](int lo, int hi) { return static_cast<int16_t>(value(lo, hi)); };
+  for (int trial = 0; trial < 20000; ++trial) {
+    int16_t block[64] = {};
+    switch (trial % 5) {
+      case 0:  // DC only, over the whole int16 range
+        block[0] = coefficient(-32768, 32767);
+        break;
+      case 1:  // only row 0: every column takes its short-cut
+        for (int i = 0; i < 8; ++i) block[i] = coefficient(-2048, 2047);
+        break;
+      case 2:  // some rows with only their first term
+        for (int r = 0; r < 8; ++r) {
+          const bool full = value(0, 1) != 0;
+          for (int i = 0; i < (full ? 8 : 1); ++i) block[8 * r + i] = coefficient(-2048, 2047);
+        }
+        break;
+      case 3:  // a few coefficients, as real blocks have
+        for (int k = value(1, 6); k > 0; --k) block[value(0, 63)] = coefficient(-300, 300);
+        break;
+      default:  // extremes, wrapping on the way
+        for (int16_t& c : block) {
+          c = value(0, 2) == 0 ? coefficient(-32768, 32767) : value(0, 1) ? 2047 : -2048;
+        }
     }
-    int16_t column[64] = {static_cast<int16_t>(b0)};
-    IdctColumnWith(Weights(), column);
-    const int full = std::clamp((256 * (b0 + 32)) >> 14, -256, 255);
-    for (int i = 0; i < 8; ++i) ASSERT_EQ(column[8 * i], full) << b0;
+    int16_t full[64], residual[64], forPixels[64];
+    std::copy(block, block + 64, full);
+    std::copy(block, block + 64, residual);
+    std::copy(block, block + 64, forPixels);
+    FullTransform(full);
+    IdctToResidualWith(Weights(), residual);
+    uint8_t samples[64];
+    IdctToPixelsWith(Weights(), samples, forPixels);
+    for (int i = 0; i < 64; ++i) {
+      ASSERT_EQ(residual[i], std::clamp<int>(full[i], -256, 255)) << trial << " at " << i;
+      ASSERT_EQ(samples[i], std::clamp<int>(full[i], 0, 255)) << trial << " at " << i;
+    }
   }
 }
 
