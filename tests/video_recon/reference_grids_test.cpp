@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "video/parser/video_decoder.h"
@@ -85,6 +87,65 @@ TEST_F(ReferenceGridsTest, VectorsOutsideThePictureStayInsideTheGrids) {
   // Clamping continues the edge replication.
   EXPECT_EQ(Luma(0, -100, -100, 63), Y(0, 0));
   EXPECT_EQ(Chroma(1, 98, 100, 100, 0), C(1, kH / 2 - 1, kW / 2 - 1));
+}
+
+// Random planes of several widths (the builders may work on many samples at a
+// time, with a last step that overlaps the one before) against the cell rules
+// written out sample by sample. Extremes are frequent, to catch sums that
+// overflow a byte.
+TEST(ReferenceGridBuilders, FollowTheCellRulesOnRandomPlanes) {
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<int> sample(-200, 455);
+  for (int width : {1, 2, 15, 16, 17, 18, 33, 88, 176, 352}) {
+    const int height = 5;
+    std::vector<uint8_t> plane(static_cast<size_t>(width * height));
+    for (uint8_t& s : plane) s = static_cast<uint8_t>(std::clamp(sample(rng), 0, 255));
+    std::vector<uint8_t> luma(4 * plane.size()), chroma(16 * plane.size());
+    BuildLumaGrid(plane.data(), width, height, luma.data());
+    BuildChromaGrid(plane.data(), width, height, chroma.data());
+    // Past the last row and column the neighbours are the edge samples.
+    auto at = [&](int y, int x) {
+      return static_cast<int>(plane[std::min(y, height - 1) * width + std::min(x, width - 1)]);
+    };
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const int p = at(y, x), r = at(y, x + 1), d = at(y + 1, x), e = at(y + 1, x + 1);
+        const int cell[2][2] = {{p, (p + r + 1) >> 1},
+                                {(p + d + 1) >> 1, (p + r + d + e + 2) >> 2}};
+        for (int i = 0; i < 4; ++i) {
+          for (int j = 0; j < 4; ++j) {
+            if (i < 2 && j < 2) {
+              ASSERT_EQ(luma[(2 * y + i) * 2 * width + 2 * x + j], cell[i][j])
+                  << "luma, width " << width << " at " << y << "," << x;
+            }
+            ASSERT_EQ(chroma[(4 * y + i) * 4 * width + 4 * x + j], cell[i > 0][j > 0])
+                << "chroma, width " << width << " at " << y << "," << x;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Any position, inside the grid or past its edges, reads the grid at the
+// clamped coordinates.
+TEST(ReferenceGridFetch, EqualsClampedIndexingEverywhere) {
+  constexpr int kGridW = 352, kGridH = 288;
+  std::mt19937 rng(9);
+  std::vector<uint8_t> grid(kGridW * kGridH);
+  for (uint8_t& g : grid) g = static_cast<uint8_t>(rng());
+  std::uniform_int_distribution<int> row(-70, kGridH + 40), col(-70, kGridW + 40);
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int step = trial % 2 == 0 ? 2 : 4;
+    const int r = row(rng), c = col(rng);
+    uint8_t block[64];
+    FetchFromGrid(block, grid.data(), kGridW, kGridH, r, c, step);
+    for (int i = 0; i < 64; ++i) {
+      const int gy = std::clamp(r + step * (i / 8), 0, kGridH - 1);
+      const int gx = std::clamp(c + step * (i % 8), 0, kGridW - 1);
+      ASSERT_EQ(block[i], grid[gy * kGridW + gx]) << r << "," << c << " step " << step << " " << i;
+    }
+  }
 }
 
 TEST(AddResidual, ClampsToSampleRange) {
