@@ -122,7 +122,7 @@ TEST(DamagedVideoTest, CutClipsKeepThePicturesBeforeTheCut) {
   // Every length through the first pictures, then a spread over the whole clip.
   std::vector<size_t> lengths;
   for (size_t length = 0; length < 1200; ++length) lengths.push_back(length);
-  for (size_t length = 1200; length < size; length += size / 12 + 1) lengths.push_back(length);
+  for (size_t length = 1200; length < size; length += size / 8 + 1) lengths.push_back(length);
   for (size_t length : lengths) {
     const std::vector<uint8_t> cut(Movie().begin(), Movie().begin() + static_cast<std::ptrdiff_t>(length));
     const VideoRun run = DecodeVideo(cut, true);
@@ -141,7 +141,7 @@ TEST(DamagedVideoTest, CutClipsKeepThePicturesBeforeTheCut) {
 // Cut positions densely over the whole clip, each decoded from a picture or two before it.
 TEST(DamagedVideoTest, CutsAllOverTheClipEnd) {
   const size_t size = Movie().size();
-  for (size_t end = 1; end < size; end += 29) {
+  for (size_t end = 1; end < size; end += 47) {
     DecodeVideo(AroundOffset(Movie(), end, end), false);
     if (::testing::Test::HasFailure()) FAIL() << "cut at " << end;
   }
@@ -266,7 +266,7 @@ TEST(DamagedSpeechTest, CutClipsFromTheStartDecode) {
 
 TEST(DamagedSpeechTest, SingleBitFlipsSpreadOverTheClipDecode) {
   const size_t bits = Voice().size() * 8;
-  for (size_t bit = 32; bit < bits; bit += 29) {
+  for (size_t bit = 32; bit < bits; bit += 53) {
     const size_t byte = bit / 8;
     const size_t from = SpeechStartBefore(byte);
     std::vector<uint8_t> clip = SpeechAround(Voice(), byte, std::min(Voice().size(), byte + 200));
