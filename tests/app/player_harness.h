@@ -134,13 +134,17 @@ inline uint64_t DoubledHashOfPicture(int picture) {
 }
 
 // Runs the entry function; returns its result, or 1000 + the code of an
-// ExitProcess, or -1 when the fake gave up (deadlock).
+// ExitProcess, or -1 when the fake gave up (deadlock). After an abnormal end
+// every thread is ended before it returns: none may outlive the player.
 inline int RunPlayer(MessagePlayer& player) {
+  auto& fake = static_cast<FakePlatform&>(player.os);
   try {
     return PlayerWinMain(player, reinterpret_cast<Hinstance>(0x400000));
   } catch (const FakeProcessExit& exit) {
+    fake.EndAllThreads();
     return 1000 + static_cast<int>(exit.code);
   } catch (const FakeAbandon&) {
+    fake.EndAllThreads();
     return -1;
   }
 }

@@ -31,7 +31,7 @@ std::map<int, std::vector<Place>> MovesByControl(const std::vector<MoveRecord>& 
 TEST_F(WindowLayoutTest, WindowIsSizedForTheLayoutCentredAndGivenItsIcon) {
   MessagePlayer player(fake, video, speech);
   fake.WhenIdle([&] { fake.PostClose(); });
-  RunPlayer(player);
+  EXPECT_EQ(RunPlayer(player), 0);
 
   const auto moves = MovesByControl(fake.Moves());
   // 2 x border + 354 wide; 2 x border + caption + 317 high (border 1, caption 22).
@@ -66,7 +66,7 @@ TEST_F(WindowLayoutTest, ControlsTakeTheirPlacesInEveryState) {
     fake.Click(IDC_SIZE_BUTTON);
   });
   fake.WhenIdle([&] { fake.PostClose(); });
-  RunPlayer(player);
+  EXPECT_EQ(RunPlayer(player), 0);
   const std::vector<MoveRecord> all = fake.Moves();
 
   // Creation, then the first (idle) paint, then the native presentation's start.
@@ -107,7 +107,7 @@ TEST_F(WindowLayoutTest, WhilePlayingOnlyStopIsEnabled) {
     sizeDuring = fake.Control(IDC_SIZE_BUTTON);
   });
   fake.WhenIdle([&] { fake.PostClose(); });
-  RunPlayer(player);
+  EXPECT_EQ(RunPlayer(player), 0);
   EXPECT_EQ(playDuring.text, "Stop");
   EXPECT_TRUE(playDuring.enabled);
   EXPECT_FALSE(sizeDuring.enabled);

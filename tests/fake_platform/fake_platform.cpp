@@ -83,6 +83,17 @@ FakePlatform::~FakePlatform() {
   for (void* block : localBlocks_) delete[] static_cast<char*>(block);
 }
 
+void FakePlatform::EndAllThreads() {
+  {
+    Lock lock(mutex_);
+    exiting_ = true;
+    changed_.notify_all();
+  }
+  for (std::thread& thread : threads_) {
+    if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
+  }
+}
+
 // ---- Scheduling --------------------------------------------------------------
 
 FakePlatform::Participant* FakePlatform::Self() {

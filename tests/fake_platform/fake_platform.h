@@ -132,6 +132,11 @@ class FakePlatform final : public Platform {
   void Click(int controlId);  // nothing happens when the control is disabled
   void PostClose();
 
+  // Ends the run for good: every thread blocked in the fake, or blocking later,
+  // is abandoned, and each is waited for. For a test whose run ended abnormally
+  // (a process exit, a deadlock), before the objects the threads use go away.
+  void EndAllThreads();
+
   // ---- Observations -----------------------------------------------------
   uint32_t Now();
   bool Deadlocked();
