@@ -76,12 +76,16 @@ inline void RowPass(const int32_t weights[6], int16_t* b) {
   b[7] = Low16(Sar(x7 - x1, 8));
 }
 
+// kLowerRowsZero: rows 4 to 7 are known to be zero, so their terms are the constant 0
+// and the compiler drops the arithmetic on them (the results are those of the full pass).
+template <bool kLowerRowsZero = false>
 inline void ColumnPass(const int32_t weights[6], int16_t* b) {
   const u32 w1 = static_cast<u32>(weights[kW1]), w2 = static_cast<u32>(weights[kW2]),
             w3 = static_cast<u32>(weights[kW3]), w5 = static_cast<u32>(weights[kW5]),
             w6 = static_cast<u32>(weights[kW6]), w7 = static_cast<u32>(weights[kW7]);
-  u32 x1 = In(b[8 * 4]) << 8, x2 = In(b[8 * 6]), x3 = In(b[8 * 2]), x4 = In(b[8 * 1]),
-      x5 = In(b[8 * 7]), x6 = In(b[8 * 5]), x7 = In(b[8 * 3]);
+  const auto lower = [&](int row) { return kLowerRowsZero ? u32{0} : In(b[8 * row]); };
+  u32 x1 = lower(4) << 8, x2 = lower(6), x3 = In(b[8 * 2]), x4 = In(b[8 * 1]), x5 = lower(7),
+      x6 = lower(5), x7 = In(b[8 * 3]);
   if ((x1 | x2 | x3 | x4 | x5 | x6 | x7) == 0) {
     int dc = (b[0] + 32) >> 6;
     if (dc < -256) dc = -256;
@@ -125,6 +129,12 @@ inline void ColumnPass(const int32_t weights[6], int16_t* b) {
   b[8 * 7] = Low16(Sar(x7 - x1, 14));
 }
 
+bool RowIsZero(const int16_t row[8]) {
+  uint64_t halves[2];
+  std::memcpy(halves, row, sizeof halves);
+  return (halves[0] | halves[1]) == 0;
+}
+
 // True when every coefficient but the first is zero.
 bool DcOnly(const int16_t coefficients[64]) {
   uint64_t any = static_cast<uint16_t>(coefficients[1] | coefficients[2] | coefficients[3]);
@@ -147,14 +157,24 @@ void Transform2d(const int32_t weights[6], int16_t coefficients[64]) {
     std::fill(coefficients, coefficients + 64, static_cast<int16_t>(dc));
     return;
   }
-  for (int r = 0; r < 8; ++r) RowPass(weights, coefficients + 8 * r);
-  for (int c = 0; c < 8; ++c) ColumnPass(weights, coefficients + c);
+  // A row of zeros stays zeros in the row pass (its short-cut gives 0 x 8).
+  bool lowerRowsZero = true;
+  for (int r = 0; r < 8; ++r) {
+    if (RowIsZero(coefficients + 8 * r)) continue;
+    RowPass(weights, coefficients + 8 * r);
+    if (r >= 4) lowerRowsZero = false;
+  }
+  if (lowerRowsZero) {
+    for (int c = 0; c < 8; ++c) ColumnPass<true>(weights, coefficients + c);
+  } else {
+    for (int c = 0; c < 8; ++c) ColumnPass(weights, coefficients + c);
+  }
 }
 
 }  // namespace
 
 void IdctRowWith(const int32_t weights[6], int16_t* row) { RowPass(weights, row); }
-void IdctColumnWith(const int32_t weights[6], int16_t* top) { ColumnPass(weights, top); }
+void IdctColumnWith(const int32_t weights[6], int16_t* top) { ColumnPass<>(weights, top); }
 
 void IdctToPixelsWith(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]) {
   Transform2d(weights, coefficients);
