@@ -149,7 +149,7 @@ TEST(DamagedVideoTest, CutsAllOverTheClipEnd) {
 
 TEST(DamagedVideoTest, SingleBitFlipsSpreadOverTheClipDecode) {
   const size_t bits = Movie().size() * 8;
-  for (size_t bit = 5; bit < bits; bit += 397) {
+  for (size_t bit = 5; bit < bits; bit += 797) {
     const size_t byte = bit / 8;
     // A few pictures past the damage, where its effects show.
     const size_t end = std::min(Movie().size(), byte + 1200);
