@@ -5,21 +5,12 @@
 
 #include "audio/decoder_state.h"
 #include "audio/frame_decoder.h"
+#include "audio/pcm_conversion.h"
 
 namespace {
 
 void* HeapAllocate(uint32_t bytes) { return std::malloc(bytes); }
 void HeapRelease(void* block) { std::free(block); }
-
-int16_t ToPcmSample(float v) {
-  if (v < -32767.5f) return -32768;
-  if (v > 32766.5f) return 32767;
-  if (v != v) return 0;  // a NaN has no sample value; converting it would be undefined
-  // Round half away from zero; in double so that v + 0.5 is exact.
-  const double d = v;
-  return static_cast<int16_t>(d >= 0 ? static_cast<int32_t>(d + 0.5)
-                                     : static_cast<int32_t>(d - 0.5));
-}
 
 }  // namespace
 
@@ -64,12 +55,7 @@ int AudioDecoder::DecodeFrame(bool lost) {
 }
 
 void AudioDecoder::StorePcm(uint8_t* out, uint32_t& count) const {
-  uint8_t* at = out + count;
-  for (int n = 0; n < 240; ++n) {
-    const uint16_t sample = static_cast<uint16_t>(ToPcmSample(samples[n]));
-    at[2 * n] = static_cast<uint8_t>(sample);
-    at[2 * n + 1] = static_cast<uint8_t>(sample >> 8);
-  }
+  StorePcmSamples(samples, 240, out + count);
   count += kPcmBytesPerFrame;
 }
 

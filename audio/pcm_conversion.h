@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdint>
+
+// One decoded sample as 16-bit PCM: rounded half away from zero, clipped to the 16-bit
+// range, and 0 for a NaN (which has no sample value).
+int16_t ToPcmSample(float v);
+
+// Writes count samples as 16-bit little-endian PCM at out (2 * count bytes), each exactly
+// as ToPcmSample converts it.
+void StorePcmSamples(const float* samples, int count, uint8_t* out);
