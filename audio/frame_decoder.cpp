@@ -7,10 +7,9 @@
 #include "audio/decoder_state.h"
 #include "audio/excitation.h"
 #include "audio/excitation_tables.h"
-#include "audio/formant_postfilter.h"
-#include "audio/gain_scaling.h"
 #include "audio/lsp_decoder.h"
 #include "audio/next_random.h"
+#include "audio/output_chain.h"
 #include "audio/pitch_postfilter.h"
 #include "audio/voicing_analysis.h"
 
@@ -131,9 +130,5 @@ void DecodeSpeechFrame(const uint8_t frame[kMaxCodedFrameBytes], bool lost, Rate
   }
   comfortNoiseState.previousFrameType = type;
 
-  for (int s = 0; s < kSubframesPerFrame; ++s) {
-    float* subframe = samples + s * kSubframeSamples;
-    const float energy = SynthesizeAndPostfilter(subframe, lpc[s]);
-    ScaleGain(subframe, energy);
-  }
+  FilterFrameOutput(samples, lpc);
 }

@@ -5,19 +5,22 @@
 
 #include "audio/decoder_state.h"
 
-void ScaleGain(float samples[kSubframeSamples], float energyBefore) {
+float SubframeEnergy(const float samples[kSubframeSamples]) {
   double sum = 0.0;
   for (int n = 0; n < kSubframeSamples; ++n) sum += static_cast<double>(samples[n]) * samples[n];
-  const float energyAfter = static_cast<float>(sum);
+  return static_cast<float>(sum);
+}
 
-  // One sixteenth of the target gain per sample: the smoothed gain settles on
-  // sqrt(before / after) with a time constant of 16 samples.
-  const float step = energyAfter > std::numeric_limits<float>::min()
-                         ? std::sqrt(energyBefore / energyAfter) * 0.0625f
-                         : 0.0625f;
+// One sixteenth of the target gain per sample: the smoothed gain settles on
+// sqrt(before / after) with a time constant of 16 samples.
+float GainStep(float energyBefore, float energyAfter) {
+  return energyAfter > std::numeric_limits<float>::min()
+             ? std::sqrt(energyBefore / energyAfter) * 0.0625f
+             : 0.0625f;
+}
+
+void ScaleGain(float samples[kSubframeSamples], float energyBefore) {
+  const float step = GainStep(energyBefore, SubframeEnergy(samples));
   float& gain = decoderState.scaleGain;
-  for (int n = 0; n < kSubframeSamples; ++n) {
-    gain = 0.9375f * gain + step;
-    samples[n] = samples[n] * gain * 1.0625f;
-  }
+  for (int n = 0; n < kSubframeSamples; ++n) samples[n] = ApplySmoothedGain(samples[n], gain, step);
 }

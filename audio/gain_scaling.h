@@ -6,3 +6,14 @@
 // formant postfilter (energyBefore, as FormantPostfilter returned it) through a per-sample
 // smoothed gain, decoderState.scaleGain, that carries over between subframes and frames.
 void ScaleGain(float samples[kSubframeSamples], float energyBefore);
+
+// The pieces of ScaleGain, for callers that run them inside other loops: the subframe's
+// energy, and from both energies the step the smoothed gain takes per sample.
+float SubframeEnergy(const float samples[kSubframeSamples]);
+float GainStep(float energyBefore, float energyAfter);
+
+// One sample of the smoothed gain: advances gain by step and returns the scaled sample.
+inline float ApplySmoothedGain(float sample, float& gain, float step) {
+  gain = 0.9375f * gain + step;
+  return sample * gain * 1.0625f;
+}

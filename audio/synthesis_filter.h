@@ -18,17 +18,21 @@ class SynthesisRun {
   void Begin() {
     const auto& memory = decoderState.synthesisMemory;  // newest first
     std::reverse_copy(memory.begin(), memory.end(), past_);
+    newest_ = past_[kLpcOrder - 1];
   }
 
   // Output n of the subframe from input x. Outputs run on from the memory in time order,
   // so y(n - 1 - j) is past_[n + 9 - j] and nothing is shifted per sample; they are kept
-  // widened to double (exactly), as the sum uses them.
+  // widened to double (exactly), as the sum uses them. The newest output also stays in
+  // newest_, so the next step need not wait for it to come back from memory.
   float Step(int n, float x) {
     const double* newest = past_ + n + kLpcOrder - 1;
     double sum = x;
-    for (int j = 0; j < kLpcOrder; ++j) sum += a_[j] * newest[-j];
+    sum += a_[0] * newest_;
+    for (int j = 1; j < kLpcOrder; ++j) sum += a_[j] * newest[-j];
     const float y = static_cast<float>(sum);
-    past_[n + kLpcOrder] = y;
+    newest_ = y;
+    past_[n + kLpcOrder] = newest_;
     return y;
   }
 
@@ -40,4 +44,5 @@ class SynthesisRun {
  private:
   double a_[kLpcOrder];
   double past_[kLpcOrder + kSubframeSamples];
+  double newest_ = 0.0;
 };

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "audio/decoder_state.h"
 #include "audio/formant_postfilter.h"
 #include "audio/gain_scaling.h"
+#include "audio/output_chain.h"
 #include "audio/synthesis_filter.h"
 
 namespace {
@@ -63,6 +65,50 @@ TEST_F(OutputFilters, GainScalingSmoothsTowardTheEnergyRatio) {
   ScaleGain(silent, 0.0f);  // silence drives the gain toward 1
   EXPECT_NEAR(decoderState.scaleGain, 1.0f + (before - 1.0f) * std::pow(0.9375f, 60), 1e-5f);
   for (float v : silent) EXPECT_EQ(v, 0.0f);
+}
+
+// The frame-wide chain interleaves the stages of neighbouring subframes; every output bit and
+// every carried state must still equal the stages run one subframe after another.
+TEST(OutputChain, FrameChainEqualsTheStagesRunSubframeBySubframe) {
+  uint32_t seed = 1;
+  auto next = [&seed](float scale) {
+    seed = seed * 1664525u + 1013904223u;
+    return scale * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
+  };
+  float reference[kFrameSamples];
+  float chained[kFrameSamples];
+  DecoderState referenceState;
+  DecoderState chainedState;
+  ResetDecoderStates();
+  referenceState = decoderState;
+  chainedState = decoderState;
+  for (int frame = 0; frame < 6; ++frame) {
+    LpcSets lpc{};
+    for (auto& set : lpc) {
+      // Mildly resonant sets; one frame of silence drives the gain and tilt toward rest.
+      set[0] = 0.9f + next(0.3f);
+      set[1] = -0.4f + next(0.2f);
+      for (int j = 2; j < kLpcOrder; ++j) set[j] = next(0.05f);
+    }
+    const float level = frame == 3 ? 0.0f : 3000.0f;
+    for (int n = 0; n < kFrameSamples; ++n) reference[n] = chained[n] = next(level);
+
+    decoderState = referenceState;
+    for (int s = 0; s < kSubframesPerFrame; ++s) {
+      float* subframe = reference + s * kSubframeSamples;
+      Synthesize(subframe, lpc[s]);
+      ScaleGain(subframe, FormantPostfilter(subframe, lpc[s]));
+    }
+    referenceState = decoderState;
+
+    decoderState = chainedState;
+    FilterFrameOutput(chained, lpc);
+    chainedState = decoderState;
+
+    EXPECT_EQ(std::memcmp(reference, chained, sizeof reference), 0) << "frame " << frame;
+    EXPECT_EQ(std::memcmp(&referenceState, &chainedState, sizeof referenceState), 0)
+        << "frame " << frame;
+  }
 }
 
 }  // namespace
