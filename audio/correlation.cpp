@@ -1,5 +1,9 @@
 #include "audio/correlation.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // The longest stretch of y a correlation reads: the analysis length of the voicing
@@ -9,14 +13,42 @@ constexpr int kMaxSpan = 120 + kMaxShifts - 1;
 template <int kCount>
 void CorrelateFixed(const float* x, const float* y, int length, double sums[]) {
   // Each y sample is widened (exactly) once, not once per shift.
-  double wide[kMaxSpan];
+  double wide[kMaxSpan + 1];
   for (int n = 0; n < length + kCount - 1; ++n) wide[n] = y[n];
+#if defined(__SSE2__)
+  // Neighbouring shifts share a register: packed products and additions round each lane
+  // exactly as the scalar ones, and every sum still runs in sample order. With an odd
+  // count the last register's upper lane sums a padding zero and is dropped.
+  constexpr int kPairs = (kCount + 1) / 2;
+  wide[length + kCount - 1] = 0.0;
+  __m128d acc[kPairs];
+  for (int p = 0; p < kPairs; ++p) acc[p] = _mm_setzero_pd();
+  for (int n = 0; n < length; ++n) {
+    const __m128d xn = _mm_set1_pd(x[n]);
+    for (int p = 0; p < kPairs; ++p) {
+      acc[p] = _mm_add_pd(acc[p], _mm_mul_pd(xn, _mm_loadu_pd(wide + n + 2 * p)));
+    }
+  }
+  double packed[2 * kPairs];
+  for (int p = 0; p < kPairs; ++p) _mm_storeu_pd(packed + 2 * p, acc[p]);
+  for (int k = 0; k < kCount; ++k) sums[k] = packed[k];
+#else
   double acc[kCount] = {};
   for (int n = 0; n < length; ++n) {
     const double xn = x[n];
     for (int k = 0; k < kCount; ++k) acc[k] += xn * wide[n + k];
   }
   for (int k = 0; k < kCount; ++k) sums[k] = acc[k];
+#endif
+}
+
+template <int kCount>
+void DotsFixed(const float* const x[], const float* const y[], int length, double sums[]) {
+  double acc[kCount] = {};
+  for (int n = 0; n < length; ++n) {
+    for (int i = 0; i < kCount; ++i) acc[i] += static_cast<double>(x[i][n]) * y[i][n];
+  }
+  for (int i = 0; i < kCount; ++i) sums[i] = acc[i];
 }
 
 }  // namespace
@@ -36,10 +68,8 @@ void CorrelateShifts(const float* x, const float* y, int length, int count, doub
 
 void DotsSideBySide(const float* const x[], const float* const y[], int count, int length,
                     double sums[]) {
-  double acc[3] = {};
-  const int pairs = count < 3 ? count : 3;
-  for (int n = 0; n < length; ++n) {
-    for (int i = 0; i < pairs; ++i) acc[i] += static_cast<double>(x[i][n]) * y[i][n];
-  }
-  for (int i = 0; i < pairs; ++i) sums[i] = acc[i];
+  // A fixed count lets each sum live in its own register.
+  if (count >= 3) return DotsFixed<3>(x, y, length, sums);
+  if (count == 2) return DotsFixed<2>(x, y, length, sums);
+  if (count == 1) return DotsFixed<1>(x, y, length, sums);
 }
