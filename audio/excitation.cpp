@@ -5,6 +5,10 @@
 
 #include "audio/excitation_tables.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int kSlots = 30;           // pulse slots per grid in a subframe
@@ -104,15 +108,27 @@ void DecodeAdaptiveVector(float out[kSubframeSamples], const float history[kHist
   float lagged[kSubframeSamples + 4];
   lagged[0] = history[offset + 143 - lag];
   lagged[1] = history[offset + 144 - lag];
-  // The last lag samples of history, repeated: i % lag without a division per sample.
-  for (int i = 0, cycle = 0; i < kSubframeSamples + 2; ++i) {
-    lagged[2 + i] = history[offset + 145 - lag + cycle];
-    if (++cycle == lag) cycle = 0;
+  // The last lag samples of history, repeated as often as the subframe needs them.
+  const float* const period = history + offset + 145 - lag;
+  for (int i = 0; i < kSubframeSamples + 2; i += lag) {
+    std::copy(period, period + std::min(lag, kSubframeSamples + 2 - i), lagged + 2 + i);
   }
 
   // Samples and taps widened (exactly) once, not once per product.
   double wideLagged[kSubframeSamples + 4];
   std::copy(lagged, lagged + kSubframeSamples + 4, wideLagged);
+#if defined(__SSE2__)
+  // Two neighbouring samples at a time: packed products and additions round each lane as the
+  // scalar ones do, and each sample's taps are still added in order.
+  for (int i = 0; i < kSubframeSamples; i += 2) {
+    __m128d sum = _mm_setzero_pd();
+    for (int k = 0; k < kAdaptiveTaps; ++k) {
+      sum = _mm_add_pd(sum, _mm_mul_pd(_mm_loadu_pd(wideLagged + i + k),
+                                       _mm_set1_pd(static_cast<double>(taps[k]))));
+    }
+    _mm_storel_pi(reinterpret_cast<__m64*>(out + i), _mm_cvtpd_ps(sum));
+  }
+#else
   double wideTaps[kAdaptiveTaps];
   std::copy(taps, taps + kAdaptiveTaps, wideTaps);
   for (int i = 0; i < kSubframeSamples; ++i) {
@@ -120,4 +136,5 @@ void DecodeAdaptiveVector(float out[kSubframeSamples], const float history[kHist
     for (int k = 0; k < kAdaptiveTaps; ++k) sum += wideLagged[i + k] * wideTaps[k];
     out[i] = static_cast<float>(sum);
   }
+#endif
 }

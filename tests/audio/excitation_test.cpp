@@ -198,4 +198,31 @@ TEST(AdaptiveVector, DamagedLagsStayInsideTheHistory) {
   }
 }
 
+// The vector equals, bit for bit, the five taps summed in order in double over the past
+// repeated with period lag, for every lag a valid frame can have.
+TEST(AdaptiveVector, EveryLagMatchesTheTapsSummedInOrder) {
+  float h[kHistorySamples];
+  uint32_t seed = 99;
+  for (float& v : h) {
+    seed = seed * 1664525u + 1013904223u;
+    v = static_cast<float>(static_cast<int32_t>(seed) >> 16) * 0.731f;
+  }
+  for (int entry : {1, 40, 84}) {
+    for (int lag = 1; lag <= 143; ++lag) {
+      float out[kSubframeSamples];
+      DecodeAdaptiveVector(out, h, 0, lag, 1, entry, Rate::Rate63);
+      const float* taps = lag < 58 ? AdaptiveGainTable85[entry] : AdaptiveGainTable170[entry];
+      for (int i = 0; i < kSubframeSamples; ++i) {
+        double sum = 0.0;
+        for (int k = 0; k < kAdaptiveTaps; ++k) {
+          const int j = i + k;  // index into the lagged past, whose first two samples lead in
+          const float past = j < 2 ? h[143 - lag + j] : h[145 - lag + (j - 2) % lag];
+          sum += static_cast<double>(past) * taps[k];
+        }
+        ASSERT_EQ(out[i], static_cast<float>(sum)) << "lag " << lag << " sample " << i;
+      }
+    }
+  }
+}
+
 }  // namespace
