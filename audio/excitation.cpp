@@ -90,11 +90,12 @@ void DecodeFixedVector(float out[kSubframeSamples], const SubframeParams& sub, i
 void DecodeAdaptiveVector(float out[kSubframeSamples], const float history[kHistorySamples],
                           int indexOffset, int openLoopLag, int lagDelta, int gainIndex,
                           Rate rate) {
-  std::fill(out, out + kSubframeSamples, 0.0f);
-
   const bool smallTable = rate == Rate::Rate63 && openLoopLag < kSmallGainTableLagLimit;
   const int entries = smallTable ? 85 : 170;
-  if (gainIndex < 0 || gainIndex >= entries) return;
+  if (gainIndex < 0 || gainIndex >= entries) {
+    std::fill(out, out + kSubframeSamples, 0.0f);
+    return;
+  }
   const float* taps = smallTable ? AdaptiveGainTable85[gainIndex] : AdaptiveGainTable170[gainIndex];
 
   // Every lag a valid frame produces reads within history. Damaged parameters are held to
@@ -105,26 +106,25 @@ void DecodeAdaptiveVector(float out[kSubframeSamples], const float history[kHist
   const int maxLag = offset + 143;
   const int lag = std::clamp(openLoopLag + lagDelta - 1, minLag, maxLag);
 
-  float lagged[kSubframeSamples + 4];
-  lagged[0] = history[offset + 143 - lag];
-  lagged[1] = history[offset + 144 - lag];
+  // The lagged past, each sample widened (exactly) once, not once per product.
+  double wideLagged[kSubframeSamples + 4];
+  wideLagged[0] = history[offset + 143 - lag];
+  wideLagged[1] = history[offset + 144 - lag];
   // The last lag samples of history, repeated as often as the subframe needs them.
   const float* const period = history + offset + 145 - lag;
   for (int i = 0; i < kSubframeSamples + 2; i += lag) {
-    std::copy(period, period + std::min(lag, kSubframeSamples + 2 - i), lagged + 2 + i);
+    std::copy(period, period + std::min(lag, kSubframeSamples + 2 - i), wideLagged + 2 + i);
   }
-
-  // Samples and taps widened (exactly) once, not once per product.
-  double wideLagged[kSubframeSamples + 4];
-  std::copy(lagged, lagged + kSubframeSamples + 4, wideLagged);
 #if defined(__SSE2__)
   // Two neighbouring samples at a time: packed products and additions round each lane as the
   // scalar ones do, and each sample's taps are still added in order.
+  // The taps are loaded before the loop: out might, as far as the compiler knows, overlap them.
+  __m128d wideTaps[kAdaptiveTaps];
+  for (int k = 0; k < kAdaptiveTaps; ++k) wideTaps[k] = _mm_set1_pd(taps[k]);
   for (int i = 0; i < kSubframeSamples; i += 2) {
     __m128d sum = _mm_setzero_pd();
     for (int k = 0; k < kAdaptiveTaps; ++k) {
-      sum = _mm_add_pd(sum, _mm_mul_pd(_mm_loadu_pd(wideLagged + i + k),
-                                       _mm_set1_pd(static_cast<double>(taps[k]))));
+      sum = _mm_add_pd(sum, _mm_mul_pd(_mm_loadu_pd(wideLagged + i + k), wideTaps[k]));
     }
     _mm_storel_pi(reinterpret_cast<__m64*>(out + i), _mm_cvtpd_ps(sum));
   }
