@@ -27,6 +27,11 @@ float FilterSubframe(float samples[kSubframeSamples], const LpcSet& lpc, const P
   double lag1 = 0.0;
   double lag0 = 0.0;
   float previous = 0.0f;
+  // Local copies stay in registers; the stores to the pending samples could, as far as the
+  // compiler knows, change anything reached through a reference.
+  float* const pendingSamples = pending.samples;
+  const float step = pending.step;
+  float runningGain = gain;
   for (int n = 0; n < kSubframeSamples; ++n) {
     const float y = synthesis.Step(n, samples[n]);
     samples[n] = y;
@@ -35,9 +40,10 @@ float FilterSubframe(float samples[kSubframeSamples], const LpcSet& lpc, const P
     lag0 += static_cast<double>(y) * y;
     previous = y;
     if constexpr (kScalePending) {
-      pending.samples[n] = ApplySmoothedGain(pending.samples[n], gain, pending.step);
+      pendingSamples[n] = ApplySmoothedGain(pendingSamples[n], runningGain, step);
     }
   }
+  gain = runningGain;
   synthesis.End();
   float energy = 0.0f;
   const float tilt = UpdateTilt(lag1, lag0, energy);
@@ -56,8 +62,9 @@ void FilterFrameOutput(float samples[kFrameSamples], const LpcSets& lpc) {
                                       : FilterSubframe<true>(subframe, lpc[s], pending, gain);
     pending = {subframe, GainStep(energyBefore, SubframeEnergy(subframe))};
   }
+  float runningGain = gain;
   for (int n = 0; n < kSubframeSamples; ++n) {
-    pending.samples[n] = ApplySmoothedGain(pending.samples[n], gain, pending.step);
+    pending.samples[n] = ApplySmoothedGain(pending.samples[n], runningGain, pending.step);
   }
-  decoderState.scaleGain = gain;
+  decoderState.scaleGain = runningGain;
 }
