@@ -43,12 +43,10 @@ void DecodeGoodExcitation(const FrameParams& params, Rate rate, float* e,
   for (int s = 0; s < kSubframesPerFrame; ++s) {
     postfilter[s] = PitchPostfilterParams(e, params.openLoopLag[s / 2], s, rate);
   }
+  // Selects rather than branches, so that the loop runs four samples at a time.
   for (int n = kHistorySamples; n < kExcitationSamples; ++n) {
-    if (e[n] < -32767.5f) {
-      e[n] = -32768.0f;
-    } else if (e[n] > 32766.5f) {
-      e[n] = 32767.0f;
-    }
+    const float v = e[n];
+    e[n] = v < -32767.5f ? -32768.0f : (v > 32766.5f ? 32767.0f : v);
   }
   for (int s = 0; s < kSubframesPerFrame; ++s) {
     ApplyPitchPostfilter(samples, e, postfilter[s], s);
