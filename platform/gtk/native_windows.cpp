@@ -142,6 +142,9 @@ struct WindowRecord {
   int clientWidth = 0, clientHeight = 0;
   bool paintPending = false;
   bool inPaint = false;
+  // The window was painted as it was shown, before the X server mapped it:
+  // the exposure that comes with the mapping asks for nothing more.
+  bool mapExposureCovered = false;
   guint paintSource = 0;
   std::shared_ptr<PictureLayer> layer;
   std::vector<std::unique_ptr<WindowRecord>> controls;
@@ -256,7 +259,6 @@ intptr_t NativeWindows::RunDialog(const DialogTemplate& source, DialogProc proce
   // Another program destroyed the window under us: it is closed, as if asked.
   g_signal_connect(window, "destroy-event", G_CALLBACK(OnDeleteEvent), dialog);
   g_signal_connect(window, "key-press-event", G_CALLBACK(OnKeyPress), dialog);
-  g_signal_connect(window, "map-event", G_CALLBACK(OnMapEvent), dialog);
   g_signal_connect(window, "realize", G_CALLBACK(OnRealize), dialog);
   g_signal_connect(window, "window-state-event", G_CALLBACK(OnWindowState), dialog);
   g_signal_connect_after(dialog->area, "draw", G_CALLBACK(OnDrawAfter), dialog);
@@ -448,12 +450,6 @@ void NativeWindows::DeliverPaint(WindowRecord& dialog) {
   dialog.inPaint = false;
 }
 
-gboolean NativeWindows::OnMapEvent(GtkWidget*, GdkEvent*, gpointer data) {
-  auto* dialog = static_cast<WindowRecord*>(data);
-  dialog->windows->SchedulePaint(*dialog);
-  return FALSE;
-}
-
 void NativeWindows::OnRealize(GtkWidget* widget, gpointer data) {
   GdkWindow* window = gtk_widget_get_window(widget);
   if (window != nullptr && GDK_IS_X11_WINDOW(window)) {
@@ -465,10 +461,22 @@ GdkFilterReturn NativeWindows::OnNativeEvent(GdkXEvent* native, GdkEvent*, gpoin
   // The X server asks for a part of the window to be drawn again (it was
   // covered, or has just been mapped): that is a paint for the procedure, as
   // an update region is on Windows. GDK goes on to redraw it as usual.
+  //
+  // Showing the window already asked for its paint (and UpdateWindow may
+  // have delivered it at once, as on Windows). The exposure that follows
+  // the mapping is that same update, not a new one: were it delivered again,
+  // a playback that has drawn its picture and ended in the meantime would
+  // see its picture erased by an idle paint.
   const auto* event = static_cast<XEvent*>(native);
-  if (event->type == Expose && event->xexpose.count == 0) {
-    auto* dialog = static_cast<WindowRecord*>(data);
-    dialog->windows->SchedulePaint(*dialog);
+  auto* dialog = static_cast<WindowRecord*>(data);
+  if (event->type == MapNotify) {
+    dialog->mapExposureCovered = !dialog->paintPending;
+  } else if (event->type == Expose) {
+    if (dialog->mapExposureCovered) {
+      if (event->xexpose.count == 0) dialog->mapExposureCovered = false;
+    } else if (event->xexpose.count == 0) {
+      dialog->windows->SchedulePaint(*dialog);
+    }
   }
   return GDK_FILTER_CONTINUE;
 }

@@ -97,7 +97,6 @@ class NativeWindows {
   static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer record);
   static gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer record);
   static void OnButtonClicked(GtkButton*, gpointer record);
-  static gboolean OnMapEvent(GtkWidget*, GdkEvent*, gpointer record);
   static void OnRealize(GtkWidget* widget, gpointer record);
   static GdkFilterReturn OnNativeEvent(GdkXEvent* native, GdkEvent*, gpointer record);
   static gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer record);
