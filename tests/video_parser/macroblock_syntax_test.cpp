@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <random>
 #include <string>
 
 #include "video/parser/vlc_tables.h"
@@ -174,6 +175,53 @@ TEST_F(Macroblock, RunPastTheBlockFails) {
                 1);
       for (int i = 0; i < 8; ++i) ASSERT_EQ(guarded[i] + guarded[72 + i], 2 * 77);
     }
+  }
+}
+
+// Blocks read with a window far larger than a block and with windows so small
+// that every block crosses several: the same coefficients, the same result and
+// the same bits consumed, for valid blocks, escapes, runs past the end and
+// invalid codes.
+TEST_F(Macroblock, BlocksReadAlikeWhateverTheWindow) {
+  std::mt19937 rng(23);
+  auto value = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int trial = 0; trial < 400; ++trial) {
+    std::string bits;
+    const int blocks = value(1, 6);
+    for (int b = 0; b < blocks; ++b) {
+      const int events = value(1, trial % 7 == 0 ? 70 : 12);
+      for (int e = 0; e < events; ++e) {
+        const int last = e + 1 == events;
+        const TcoefRow& row = kTcoefRows[value(0, kTcoefSymbols - 1)];
+        if (row.level == 0 || value(0, 9) == 0) {
+          bits += Escape(last, value(0, 63), value(-128, 127));
+        } else if (row.last == last) {
+          bits += Binary(row.code, row.codeBits) + (value(0, 1) ? "1" : "0");
+        } else {
+          bits += Tcoef(last, 0, 1);
+        }
+        if (value(0, 499) == 0) bits += "0000 0000 0000 0";  // an invalid code
+      }
+    }
+    for (int i = value(0, 40); i > 0; --i) bits += value(0, 1) ? '1' : '0';
+
+    std::vector<std::array<int8_t, 64>> wide(blocks), narrow(blocks);
+    std::vector<int32_t> wideResults, narrowResults;
+    std::vector<int64_t> wideBits, narrowBits;
+    for (int32_t windowSize : {8192, 16}) {
+      Stream s(bits, windowSize);
+      auto& out = windowSize == 16 ? narrow : wide;
+      auto& results = windowSize == 16 ? narrowResults : wideResults;
+      auto& consumed = windowSize == 16 ? narrowBits : wideBits;
+      for (int b = 0; b < blocks; ++b) {
+        results.push_back(DecodeInterBlock(out[b].data(), 1, 0));
+        consumed.push_back(BitsConsumed());
+        if (results.back() != 0) break;
+      }
+    }
+    ASSERT_EQ(wideResults, narrowResults) << trial;
+    ASSERT_EQ(wideBits, narrowBits) << trial;
+    for (size_t b = 0; b < wideResults.size(); ++b) ASSERT_EQ(wide[b], narrow[b]) << trial;
   }
 }
 

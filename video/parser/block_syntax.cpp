@@ -11,8 +11,64 @@ constexpr int32_t kBlockSize = 64;
 // Reads TCOEF events into block[pos..63] until LAST. A run that would place a coefficient at
 // position 64 or beyond fails the block before anything is written for that event. The
 // positions the events skip are zero: the block is cleared first.
+// The most bytes one block's events can span: 65 events (the 65th fails) of
+// at most 22 bits, and the 4 bytes the last one is loaded from.
+constexpr int32_t kMostBlockBytes = (65 * 22 + 7) / 8 + 4;
+
+// ReadCoefficients for a block that surely ends inside the current window,
+// so that no event can reach the point where the window advances: the bit
+// position stays in a local and each event is taken from one 32-bit load,
+// giving exactly what DecodeTcoef would give event by event.
+int32_t ReadCoefficientsInWindow(int8_t* block, int32_t pos) {
+  VideoDecoder& d = videoDecoder;
+  const VlcTables& t = d.vlc;
+  const uint8_t* window = d.windowStart;
+  int32_t bit = d.bitPos;
+  int32_t result = 0;
+  for (;;) {
+    const uint8_t* at = window + (bit >> 3);
+    const uint32_t word = (static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
+                           static_cast<uint32_t>(at[2]) << 8 | at[3])
+                          << (bit & 7);  // at least 25 bits ahead are valid
+    const int32_t outcome = t.tcoefLookup[word >> 20];
+    if (outcome < 0) {
+      bit += 13;
+      result = 1;
+      break;
+    }
+    const int32_t symbol = outcome & 0xFF;
+    const int32_t codeBits = outcome >> 8;
+    int32_t last, run, level;
+    if (symbol == kTcoefEscape) {
+      // LAST, RUN (6 bits) and LEVEL (8 bits) follow the 7-bit code.
+      last = (word >> (31 - codeBits)) & 1;
+      run = (word >> (25 - codeBits)) & 63;
+      level = static_cast<int8_t>((word >> (17 - codeBits)) & 255);
+      bit += codeBits + 15;
+    } else {
+      last = t.tcoefLast[symbol];
+      run = t.tcoefRun[symbol];
+      const int32_t magnitude = static_cast<int8_t>(t.tcoefLevel[symbol]);
+      level = ((word >> (31 - codeBits)) & 1) != 0 ? -magnitude : magnitude;
+      bit += codeBits + 1;
+    }
+    if (pos + run >= kBlockSize) {
+      result = 1;
+      break;
+    }
+    block[pos + run] = static_cast<int8_t>(level);
+    pos += run + 1;
+    if (last != 0) break;
+  }
+  SetBitPosition(bit);
+  return result;
+}
+
 int32_t ReadCoefficients(int8_t* block, int32_t pos) {
   std::memset(block + pos, 0, static_cast<size_t>(kBlockSize - pos));
+  if (videoDecoder.bytePos + kMostBlockBytes < videoDecoder.refillAt) {
+    return ReadCoefficientsInWindow(block, pos);
+  }
   int32_t last = 0;
   while (last == 0) {
     int8_t level = 0;
