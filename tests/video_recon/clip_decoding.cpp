@@ -1,5 +1,6 @@
 #include "clip_decoding.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,11 +10,29 @@
 
 #include "video/recon/decoder_buffers.h"
 #include "video/recon/picture_decoder.h"
+#include "video/recon/reference_grids.h"
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
+
+namespace {
+
+// True when interpolatedReference holds exactly what building it whole from
+// previousPicture gives (the decoder rebuilds only where pictures change).
+bool ReferenceIsWholeBuild() {
+  const VideoDecoder& d = videoDecoder;
+  const int w = d.width, h = d.height;
+  std::vector<uint8_t> whole(static_cast<size_t>(12) * w * h);
+  BuildLumaGrid(d.previousPicture, w, h, whole.data());
+  BuildChromaGrid(d.previousPicture + w * h, w / 2, h / 2, whole.data() + 4 * w * h);
+  BuildChromaGrid(d.previousPicture + w * h + (w / 2) * (h / 2), w / 2, h / 2,
+                  whole.data() + 8 * w * h);
+  return std::equal(whole.begin(), whole.end(), d.interpolatedReference);
+}
+
+}  // namespace
 
 DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip) {
   static VideoDecoderBuffers buffers;
@@ -28,6 +47,9 @@ DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip) {
     out.lastResult = DecodePicture();
     if (out.lastResult != 0 || videoDecoder.endOfSequence != 0) break;
     out.pictures.emplace_back(videoDecoder.currentPicture, videoDecoder.currentPicture + bytes);
+    if (out.firstStaleReference < 0 && !ReferenceIsWholeBuild()) {
+      out.firstStaleReference = static_cast<int>(out.pictures.size()) - 1;
+    }
     if (videoDecoder.mbError != 0 && !out.macroblockError) {
       out.macroblockError = true;
       out.failedPicture = static_cast<int>(out.pictures.size()) - 1;

@@ -15,6 +15,9 @@ struct DecodedClip {
   bool macroblockError = false;  // decoding stopped at a macroblock; later pictures repeat it
   int failedPicture = -1;
   int failedMacroblock = -1;
+  // The first picture after which the reference grids differed from a whole build of the
+  // previous picture (-1: none did).
+  int firstStaleReference = -1;
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);

@@ -25,6 +25,7 @@ void ExpectCloseToFfmpeg(const std::string& path) {
   const DecodedClip ours = DecodeWithDecoder(ReadFileBytes(path));
   ASSERT_FALSE(ours.pictures.empty());
   ASSERT_FALSE(ours.macroblockError) << "macroblock " << ours.failedMacroblock;
+  EXPECT_EQ(ours.firstStaleReference, -1) << "grids not rebuilt where the picture changed";
   const auto theirs = DecodeWithFfmpeg(path, ours.width, ours.height);
   ASSERT_EQ(ours.pictures.size(), theirs.size());
 

@@ -25,6 +25,7 @@ void ExpectChecksums(const std::string& name, const std::vector<uint64_t>& expec
                                : CLIPNOTE_SOURCE_DIR "/" + name;
   const DecodedClip clip = DecodeWithDecoder(ReadFileBytes(path));
   ASSERT_EQ(clip.pictures.size(), expected.size()) << name;
+  EXPECT_EQ(clip.firstStaleReference, -1) << name;
   for (size_t i = 0; i < expected.size(); ++i) {
     const uint64_t sum = Fnv1a(clip.pictures[i]);
     EXPECT_EQ(sum, expected[i]) << name << " picture " << i << ": 0x" << std::hex << sum;
@@ -59,6 +60,7 @@ TEST(PictureChecksums, DefaultMessage) {
   const DecodedClip clip =
       DecodeWithDecoder(ReadFileBytes(CLIPNOTE_SOURCE_DIR "/resources/message.263"));
   EXPECT_FALSE(clip.macroblockError);
+  EXPECT_EQ(clip.firstStaleReference, -1);
   std::vector<uint8_t> all;
   for (const auto& picture : clip.pictures) all.insert(all.end(), picture.begin(), picture.end());
   EXPECT_EQ(clip.pictures.size(), 430u);

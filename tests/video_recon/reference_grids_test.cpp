@@ -158,4 +158,39 @@ TEST(AddResidual, ClampsToSampleRange) {
   EXPECT_EQ(samples[3], 155);
 }
 
+// Grids built from one picture, then the picture changed in a scattered set of
+// macroblocks (edges and corners among them) and the grids updated around those
+// alone: the result equals building them whole from the changed picture.
+TEST_F(ReferenceGridsTest, UpdateAroundChangedMacroblocksEqualsAWholeBuild) {
+  std::mt19937 rng(17);
+  auto value = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const int columns = kW / 16, rows = kH / 16;
+  for (int trial = 0; trial < 60; ++trial) {
+    for (uint8_t& sample : previous) sample = static_cast<uint8_t>(value(0, 255));
+    BuildLumaReference();
+    BuildChromaReference(0);
+    BuildChromaReference(1);
+    uint8_t changed[kMaxMbColumns * kMaxMbRows] = {};
+    const int count = trial % 3 == 0 ? 1 : value(1, 30);
+    for (int k = 0; k < count; ++k) {
+      const int row = value(0, rows - 1), column = value(0, columns - 1);
+      changed[row * columns + column] = 1;
+      for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) Y(16 * row + y, 16 * column + x) = static_cast<uint8_t>(value(0, 255));
+      }
+      for (int c = 0; c < 2; ++c) {
+        for (int y = 0; y < 8; ++y) {
+          for (int x = 0; x < 8; ++x) C(c, 8 * row + y, 8 * column + x) = static_cast<uint8_t>(value(0, 255));
+        }
+      }
+    }
+    UpdateReferenceAround(changed);
+    std::vector<uint8_t> whole(reference.size());
+    BuildLumaGrid(previous.data(), kW, kH, whole.data());
+    BuildChromaGrid(&C(0, 0, 0), kW / 2, kH / 2, whole.data() + 4 * kW * kH);
+    BuildChromaGrid(&C(1, 0, 0), kW / 2, kH / 2, whole.data() + 8 * kW * kH);
+    ASSERT_EQ(reference, whole) << trial;
+  }
+}
+
 }  // namespace

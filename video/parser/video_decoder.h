@@ -128,6 +128,12 @@ struct VideoDecoder {
   int32_t failedMbIndex;  // macroblock whose syntax failed (set with mbError), else -1
   uint8_t quant;
   int32_t idctWeights[6];
+  // Macroblocks (raster order) of the picture being decoded whose samples may now differ
+  // from the previous picture's; the reference grids are rebuilt only around them.
+  // referenceInSync is 0 until the grids have been built whole from previousPicture
+  // since InitVideoDecoder.
+  uint8_t changedMbs[kMaxMbColumns * kMaxMbRows];
+  uint8_t referenceInSync;
 };
 
 extern VideoDecoder videoDecoder;

@@ -29,7 +29,14 @@ int LumaBlockNumber(int n, int k) {
   return b0 + (k & 1) + (k >> 1) * blocksPerRow;
 }
 
+// Records that macroblock n of the picture may differ from the previous picture.
+void MarkChanged(int n) {
+  const int count = (videoDecoder.width / 16) * (videoDecoder.height / 16);
+  if (n >= 0 && n < count) videoDecoder.changedMbs[n] = 1;
+}
+
 void StoreMacroblock(uint8_t* y, uint8_t* u, uint8_t* v, int n, uint8_t samples[kBlocks][64]) {
+  MarkChanged(n);
   const int w = videoDecoder.width, h = videoDecoder.height;
   for (int k = 0; k < 4; ++k) StoreBlock(y, samples[k], w, h, 8, 8, LumaBlockNumber(n, k));
   StoreBlock(u, samples[kU], w / 2, h / 2, 8, 8, n);
@@ -104,6 +111,8 @@ void ReconstructInterMacroblock(uint8_t* y, uint8_t* u, uint8_t* v, int32_t macr
                                     luma + 8 * w + 8,
                                     u + 8 * row * (w / 2) + 8 * column,
                                     v + 8 * row * (w / 2) + 8 * column};
+  // A macroblock without coefficients and with a zero vector repeats the previous picture.
+  if (coded || d.mvX != 0 || d.mvY != 0) MarkChanged(macroblock);
   // The prediction goes straight into the picture; coded blocks add their residual there.
   PredictMacroblock(blocks, row, column, d.mvX, d.mvY);
   if (!coded) return;

@@ -22,6 +22,7 @@ void InitVideoDecoder(uint8_t* currentPicture, uint8_t* previousPicture,
   videoDecoder.currentPicture = currentPicture;
   videoDecoder.mbError = 0;
   videoDecoder.failedMbIndex = -1;
+  videoDecoder.referenceInSync = 0;
   SetBitSource(sourceMode, windowSize, source, sourceLength, bitBuffer);
 }
 
@@ -37,6 +38,7 @@ int32_t ProbePictureFormat() {
   RewindWindow();
   videoDecoder.mbError = 0;
   videoDecoder.failedMbIndex = -1;
+  videoDecoder.referenceInSync = 0;  // the sizes may have changed
   return code;
 }
 
@@ -70,9 +72,16 @@ int32_t DecodePicture() {
 
   std::memcpy(d.previousPicture, d.currentPicture,
               static_cast<size_t>(d.width * d.height * 3 / 2));
-  BuildLumaReference();
-  BuildChromaReference(0);
-  BuildChromaReference(1);
+  if (d.referenceInSync != 0) {
+    // Every other macroblock holds what it held in the picture the grids were built from.
+    UpdateReferenceAround(d.changedMbs);
+  } else {
+    BuildLumaReference();
+    BuildChromaReference(0);
+    BuildChromaReference(1);
+    d.referenceInSync = 1;
+  }
+  std::memset(d.changedMbs, 0, sizeof d.changedMbs);
   return kParseOk;
 }
 

@@ -46,13 +46,15 @@ Means16 MeansOf16(const uint8_t* row, const uint8_t* below) {
 void Store16(uint8_t* at, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v); }
 #endif
 
-// One source row of the luma grid: `top` gets each sample and its horizontal mean,
-// `half` the vertical and centre means. The last column is its own right neighbour.
-void BuildLumaGridRow(const uint8_t* row, const uint8_t* below, int width, uint8_t* top,
-                      uint8_t* half) {
-  int x = 0;
+// Columns [from, to) of one source row of the luma grid: `top` gets each sample and its
+// horizontal mean, `half` the vertical and centre means. The last column is its own
+// right neighbour.
+void BuildLumaGridRow(const uint8_t* row, const uint8_t* below, int width, int from, int to,
+                      uint8_t* top, uint8_t* half) {
+  int x = from;
+  const int inner = std::min(to, width - 1);  // columns that have a right neighbour
 #if defined(__SSE2__)
-  // Columns 0 .. width - 2 in steps of 16, the last step moved back to end at width - 2
+  // Steps of 16; a step that would read past the row is moved back to end at width - 2
   // (it recomputes a few columns, to the same values).
   const auto sixteen = [&](int at) {
     const Means16 m = MeansOf16(row + at, below + at);
@@ -62,21 +64,23 @@ void BuildLumaGridRow(const uint8_t* row, const uint8_t* below, int width, uint8
     Store16(half + 2 * at + 16, _mm_unpackhi_epi8(m.vertical, m.centre));
   };
   if (width > 16) {
-    for (; x < width - 17; x += 16) sixteen(x);
-    sixteen(width - 17);
-    x = width - 1;
+    for (; x < inner; x += 16) sixteen(std::min(x, width - 17));
+    x = std::max(from, inner);
   }
 #endif
-  for (; x + 1 < width; ++x) {
+  for (; x < inner; ++x) {
     const int p = row[x], r = row[x + 1], d = below[x], e = below[x + 1];
     top[2 * x] = static_cast<uint8_t>(p);
     top[2 * x + 1] = Mean2(p, r);
     half[2 * x] = Mean2(p, d);
     half[2 * x + 1] = Mean4(p, r, d, e);
   }
-  const int p = row[x], d = below[x];
-  top[2 * x] = top[2 * x + 1] = static_cast<uint8_t>(p);
-  half[2 * x] = half[2 * x + 1] = Mean2(p, d);
+  if (to == width) {
+    x = width - 1;
+    const int p = row[x], d = below[x];
+    top[2 * x] = top[2 * x + 1] = static_cast<uint8_t>(p);
+    half[2 * x] = half[2 * x + 1] = Mean2(p, d);
+  }
 }
 
 // A chroma cell's quarter row: the sample (or vertical mean) at offset 0, the
@@ -100,29 +104,52 @@ void StoreCells16(uint8_t* at, __m128i first, __m128i rest) {
 }
 #endif
 
-// One source row of a chroma grid: quarter row q0, and quarter rows 1 to 3 (all alike)
-// starting at q1, `stride` bytes apart.
-void BuildChromaGridRow(const uint8_t* row, const uint8_t* below, int width, uint8_t* q0,
-                        uint8_t* q1, int stride) {
-  int x = 0;
+// Columns [from, to) of one source row of a chroma grid: quarter row q0, and quarter rows
+// 1 to 3 (all alike) starting at q1, `stride` bytes apart.
+void BuildChromaGridRow(const uint8_t* row, const uint8_t* below, int width, int from, int to,
+                        uint8_t* q0, uint8_t* q1, int stride) {
+  int x = from;
 #if defined(__SSE2__)
-  // As for the luma rows: steps of 16, the last one moved back to end at width - 2.
+  // As for the luma rows: steps of 16, moved back to end at width - 2 where they must.
   const auto sixteen = [&](int at) {
     const Means16 m = MeansOf16(row + at, below + at);
     StoreCells16(q0 + 4 * at, m.sample, m.horizontal);
     for (int q = 0; q < 3; ++q) StoreCells16(q1 + q * stride + 4 * at, m.vertical, m.centre);
   };
+  const int inner = std::min(to, width - 1);
   if (width > 16) {
-    for (; x < width - 17; x += 16) sixteen(x);
-    sixteen(width - 17);
-    x = width - 1;
+    for (; x < inner; x += 16) sixteen(std::min(x, width - 17));
+    x = std::max(from, inner);
   }
 #endif
-  for (; x < width; ++x) {
+  for (; x < to; ++x) {
     const int xr = x + 1 < width ? x + 1 : x;
     const int s = row[x], r = row[xr], d = below[x], e = below[xr];
     PutCellRow(q0 + 4 * x, static_cast<uint8_t>(s), Mean2(s, r));
     for (int q = 0; q < 3; ++q) PutCellRow(q1 + q * stride + 4 * x, Mean2(s, d), Mean4(s, r, d, e));
+  }
+}
+
+// Rows [rowFrom, rowTo) and columns [from, to) of a plane's luma or chroma grid.
+void BuildLumaGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                       int from, int to, uint8_t* grid) {
+  const int stride = 2 * width;
+  for (int y = rowFrom; y < rowTo; ++y) {
+    const uint8_t* row = plane + y * width;
+    const uint8_t* below = (y + 1 < height) ? row + width : row;
+    uint8_t* top = grid + 2 * y * stride;
+    BuildLumaGridRow(row, below, width, from, to, top, top + stride);
+  }
+}
+
+void BuildChromaGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                         int from, int to, uint8_t* grid) {
+  const int stride = 4 * width;
+  for (int y = rowFrom; y < rowTo; ++y) {
+    const uint8_t* row = plane + y * width;
+    const uint8_t* below = (y + 1 < height) ? row + width : row;
+    uint8_t* q0 = grid + 4 * y * stride;
+    BuildChromaGridRow(row, below, width, from, to, q0, q0 + stride, stride);
   }
 }
 
@@ -198,25 +225,12 @@ void FetchInsideWide(uint8_t* destination, int stride, const uint8_t* source, in
 
 void BuildLumaGrid(const uint8_t* plane, int width, int height, uint8_t* grid) {
   if (width <= 0) return;
-  const int stride = 2 * width;
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* row = plane + y * width;
-    const uint8_t* below = (y + 1 < height) ? row + width : row;
-    uint8_t* top = grid + 2 * y * stride;
-    BuildLumaGridRow(row, below, width, top, top + stride);
-  }
+  BuildLumaGridPart(plane, width, height, 0, height, 0, width, grid);
 }
 
 void BuildChromaGrid(const uint8_t* plane, int width, int height, uint8_t* grid) {
   if (width <= 0) return;
-  const int stride = 4 * width;
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* row = plane + y * width;
-    const uint8_t* below = (y + 1 < height) ? row + width : row;
-    uint8_t* q0 = grid + 4 * y * stride;
-    uint8_t* q1 = q0 + stride;
-    BuildChromaGridRow(row, below, width, q0, q1, stride);
-  }
+  BuildChromaGridPart(plane, width, height, 0, height, 0, width, grid);
 }
 
 void FetchFromGrid(uint8_t destination[64], const uint8_t* grid, int gridWidth, int gridHeight,
@@ -289,6 +303,41 @@ void BuildChromaReference(int component) {
   const int w = d.width, h = d.height;
   const uint8_t* plane = d.previousPicture + w * h + component * (w / 2) * (h / 2);
   BuildChromaGrid(plane, w / 2, h / 2, d.interpolatedReference + (4 + 4 * component) * w * h);
+}
+
+void UpdateReferenceAround(const uint8_t* changedMbs) {
+  const VideoDecoder& d = videoDecoder;
+  const int w = d.width, h = d.height;
+  const int columns = w / 16, rows = h / 16;
+  if (columns <= 0 || rows <= 0) return;
+  const uint8_t* u = d.previousPicture + w * h;
+  const uint8_t* v = u + (w / 2) * (h / 2);
+  const auto changed = [&](int row, int column) {
+    return row < rows && column < columns && changedMbs[row * columns + column] != 0;
+  };
+  for (int row = 0; row < rows; ++row) {
+    // A macroblock's cells are built from its own samples and, on its last row and
+    // column, from those of the macroblocks below and to the right.
+    for (int column = 0; column < columns;) {
+      const auto stale = [&](int c) {
+        return changed(row, c) || changed(row, c + 1) || changed(row + 1, c) ||
+               changed(row + 1, c + 1);
+      };
+      if (!stale(column)) {
+        ++column;
+        continue;
+      }
+      int end = column + 1;
+      while (end < columns && stale(end)) ++end;
+      BuildLumaGridPart(d.previousPicture, w, h, 16 * row, 16 * row + 16, 16 * column, 16 * end,
+                        d.interpolatedReference);
+      BuildChromaGridPart(u, w / 2, h / 2, 8 * row, 8 * row + 8, 8 * column, 8 * end,
+                          d.interpolatedReference + 4 * w * h);
+      BuildChromaGridPart(v, w / 2, h / 2, 8 * row, 8 * row + 8, 8 * column, 8 * end,
+                          d.interpolatedReference + 8 * w * h);
+      column = end;
+    }
+  }
 }
 
 void FetchLumaPrediction(uint8_t destination[64], int block, int vectorX, int vectorY) {

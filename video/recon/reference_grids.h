@@ -36,6 +36,11 @@ void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]);
 // Operations on the decoder's own previous picture and interpolated reference.
 void BuildLumaReference();
 void BuildChromaReference(int component);  // 0 = U, 1 = V
+// Brings all three grids up to date with previousPicture where it may differ from the
+// picture they were built from: around each macroblock (raster order, W/16 per row) whose
+// changedMbs entry is not 0. Cells of other macroblocks are already what a whole build
+// would write.
+void UpdateReferenceAround(const uint8_t* changedMbs);
 // Luma block number b (raster order over 8 x 8 blocks), vector in half samples.
 void FetchLumaPrediction(uint8_t destination[64], int block, int vectorX, int vectorY);
 // Chroma block of macroblock n, with the luma vector unchanged.
