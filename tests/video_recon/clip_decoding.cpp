@@ -17,10 +17,6 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-namespace {
-
-// True when interpolatedReference holds exactly what building it whole from
-// previousPicture gives (the decoder rebuilds only where pictures change).
 bool ReferenceIsWholeBuild() {
   const VideoDecoder& d = videoDecoder;
   const int w = d.width, h = d.height;
@@ -31,8 +27,6 @@ bool ReferenceIsWholeBuild() {
                   whole.data() + 8 * w * h);
   return std::equal(whole.begin(), whole.end(), d.interpolatedReference);
 }
-
-}  // namespace
 
 DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip) {
   static VideoDecoderBuffers buffers;

@@ -26,6 +26,10 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // DecodePicture fails or the sequence ends.
 DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip);
 
+// True when the decoder's interpolatedReference holds exactly what building it whole
+// from its previousPicture gives (the decoder rebuilds only where pictures change).
+bool ReferenceIsWholeBuild();
+
 // True when the ffmpeg command-line tool can be run.
 bool FfmpegAvailable();
 // Runs a shell command; true on exit status 0.

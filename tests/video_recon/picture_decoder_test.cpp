@@ -150,6 +150,8 @@ TEST_F(PictureDecoderTest, MacroblockErrorStopsThePictureAndTheClip) {
     }
   }
   EXPECT_EQ(previous, current);
+  // What the macroblocks not reached held has become the reference.
+  EXPECT_TRUE(ReferenceIsWholeBuild());
   // Nothing further decodes; the error stays until the next probe.
   EXPECT_NE(DecodePicture(), 0);
   EXPECT_NE(videoDecoder.mbError, 0);

@@ -193,4 +193,31 @@ TEST_F(ReferenceGridsTest, UpdateAroundChangedMacroblocksEqualsAWholeBuild) {
   }
 }
 
+// The zero-vector copy from the previous picture gives what the grids give.
+TEST_F(ReferenceGridsTest, ZeroVectorCopyEqualsTheGridPrediction) {
+  std::mt19937 rng(29);
+  for (uint8_t& sample : previous) sample = static_cast<uint8_t>(rng());
+  BuildLumaReference();
+  BuildChromaReference(0);
+  BuildChromaReference(1);
+  std::vector<uint8_t> predicted(previous.size()), copied(previous.size());
+  for (int row = 0; row < kH / 16; ++row) {
+    for (int column = 0; column < kW / 16; ++column) {
+      for (auto* picture : {&predicted, &copied}) {
+        uint8_t* luma = picture->data() + 16 * row * kW + 16 * column;
+        uint8_t* u = picture->data() + kW * kH + 8 * row * (kW / 2) + 8 * column;
+        uint8_t* const blocks[6] = {luma, luma + 8, luma + 8 * kW, luma + 8 * kW + 8, u,
+                                    u + (kW / 2) * (kH / 2)};
+        if (picture == &predicted) {
+          PredictMacroblock(blocks, row, column, 0, 0);
+        } else {
+          CopyPreviousMacroblock(blocks, row, column);
+        }
+      }
+    }
+  }
+  EXPECT_EQ(predicted, previous);
+  EXPECT_EQ(copied, previous);
+}
+
 }  // namespace

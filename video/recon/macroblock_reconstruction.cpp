@@ -114,7 +114,13 @@ void ReconstructInterMacroblock(uint8_t* y, uint8_t* u, uint8_t* v, int32_t macr
   // A macroblock without coefficients and with a zero vector repeats the previous picture.
   if (coded || d.mvX != 0 || d.mvY != 0) MarkChanged(macroblock);
   // The prediction goes straight into the picture; coded blocks add their residual there.
-  PredictMacroblock(blocks, row, column, d.mvX, d.mvY);
+  // With a zero vector and the grids in step with the previous picture, the prediction
+  // is the previous picture's macroblock itself, copied row by row.
+  if (d.mvX == 0 && d.mvY == 0 && d.referenceInSync != 0) {
+    CopyPreviousMacroblock(blocks, row, column);
+  } else {
+    PredictMacroblock(blocks, row, column, d.mvX, d.mvY);
+  }
   if (!coded) return;
   for (int k = 0; k < kBlocks; ++k) {
     if (!BlockCoded(k)) continue;  // no coefficients: a zero residual, never transformed

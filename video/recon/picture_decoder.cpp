@@ -72,6 +72,9 @@ int32_t DecodePicture() {
 
   std::memcpy(d.previousPicture, d.currentPicture,
               static_cast<size_t>(d.width * d.height * 3 / 2));
+  // After a macroblock error the macroblocks not reached hold whatever the picture
+  // buffer held: the grids are built whole.
+  if (d.mbError != 0) d.referenceInSync = 0;
   if (d.referenceInSync != 0) {
     // Every other macroblock holds what it held in the picture the grids were built from.
     UpdateReferenceAround(d.changedMbs);

@@ -371,3 +371,15 @@ void PredictMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol, int vecto
                       2 * h, 32 * mbRow + vectorY, 32 * mbCol + vectorX, 4);
   }
 }
+
+void CopyPreviousMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol) {
+  const VideoDecoder& d = videoDecoder;
+  const int w = d.width, h = d.height;
+  const uint8_t* luma = d.previousPicture + 16 * mbRow * w + 16 * mbCol;
+  for (int y = 0; y < 16; ++y) std::memcpy(blocks[0] + y * w, luma + y * w, 16);
+  for (int c = 0; c < 2; ++c) {
+    const uint8_t* chroma = d.previousPicture + w * h + c * (w / 2) * (h / 2) +
+                            8 * mbRow * (w / 2) + 8 * mbCol;
+    for (int y = 0; y < 8; ++y) std::memcpy(blocks[4 + c] + y * (w / 2), chroma + y * (w / 2), 8);
+  }
+}

@@ -50,3 +50,6 @@ void FetchChromaPrediction(uint8_t destination[64], int macroblock, int componen
 // into the picture: blocks[0..3] the luma blocks (rows width apart), blocks[4] and [5] the
 // U and V blocks (rows width / 2 apart).
 void PredictMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol, int vectorX, int vectorY);
+// PredictMacroblock with a zero vector, taken from previousPicture itself: the same
+// samples while the grids are in step with it.
+void CopyPreviousMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol);
