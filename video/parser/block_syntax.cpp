@@ -13,6 +13,8 @@ constexpr int32_t kBlockSize = 64;
 // positions the events skip are zero: the block is cleared first.
 // The most bytes one block's events can span: 65 events (the 65th fails) of
 // at most 22 bits, and the 4 bytes the last one is loaded from.
+constexpr uint32_t kEscapeEvent = 1u << 5;  // in VlcTables::tcoefEvents
+
 constexpr int32_t kMostBlockBytes = (65 * 22 + 7) / 8 + 4;
 
 // ReadCoefficients for a block that surely ends inside the current window,
@@ -26,29 +28,28 @@ int32_t ReadCoefficientsInWindow(int8_t* block, int32_t pos) {
   int32_t bit = d.bitPos;
   int32_t result = 0;
   for (;;) {
-    const uint8_t* at = window + (bit >> 3);
-    const uint32_t word = (static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
-                           static_cast<uint32_t>(at[2]) << 8 | at[3])
-                          << (bit & 7);  // at least 25 bits ahead are valid
-    const int32_t outcome = t.tcoefLookup[word >> 20];
-    if (outcome < 0) {
+    uint32_t bytes;
+    std::memcpy(&bytes, window + (bit >> 3), sizeof bytes);
+    // Big-endian, shifted to the bit position: at least 25 bits ahead are valid.
+    const uint32_t word = __builtin_bswap32(bytes) << (bit & 7);
+    const uint32_t event = t.tcoefEvents[word >> 20];
+    if (event == 0) {
       bit += 13;
       result = 1;
       break;
     }
-    const int32_t symbol = outcome & 0xFF;
-    const int32_t codeBits = outcome >> 8;
+    const int32_t codeBits = static_cast<int32_t>(event & 15);
     int32_t last, run, level;
-    if (symbol == kTcoefEscape) {
+    if ((event & kEscapeEvent) != 0) {
       // LAST, RUN (6 bits) and LEVEL (8 bits) follow the 7-bit code.
       last = (word >> (31 - codeBits)) & 1;
       run = (word >> (25 - codeBits)) & 63;
       level = static_cast<int8_t>((word >> (17 - codeBits)) & 255);
       bit += codeBits + 15;
     } else {
-      last = t.tcoefLast[symbol];
-      run = t.tcoefRun[symbol];
-      const int32_t magnitude = static_cast<int8_t>(t.tcoefLevel[symbol]);
+      last = (event >> 4) & 1;
+      run = (event >> 8) & 63;
+      const int32_t magnitude = static_cast<int32_t>(event >> 16);
       level = ((word >> (31 - codeBits)) & 1) != 0 ? -magnitude : magnitude;
       bit += codeBits + 1;
     }

@@ -56,6 +56,9 @@ struct VlcTables {
   uint8_t tcoefRun[kTcoefSymbols];
   uint8_t tcoefLevel[kTcoefSymbols];
   int32_t tcoefLength[kTcoefSymbols];
+  // tcoefLookup with the symbol's fields in one word, for reading whole blocks: 0 when no
+  // code matches, else code bits | LAST << 4 | ESCAPE << 5 | RUN << 8 | |LEVEL| << 16.
+  uint32_t tcoefEvents[kTcoefTreeSize];
 };
 
 struct VideoDecoder {

@@ -68,11 +68,15 @@ constexpr uint8_t kCbpyCodes[16] = {
 void BuildTcoefLookup(VlcTables& t) {
   for (int32_t bits = 0; bits < kTcoefTreeSize; ++bits) {
     t.tcoefLookup[bits] = -1;
+    t.tcoefEvents[bits] = 0;
     for (int32_t depth = 1; depth <= 12; ++depth) {
       const int32_t index = bits & ~((1 << (12 - depth)) - 1);
       const int32_t entry = t.tcoefTree[index];
       if (entry != -1 && t.tcoefLength[entry] == depth + 1) {
         t.tcoefLookup[bits] = static_cast<int16_t>(entry | depth << 8);
+        t.tcoefEvents[bits] = static_cast<uint32_t>(depth) | uint32_t{t.tcoefLast[entry]} << 4 |
+                              uint32_t{entry == kTcoefEscape} << 5 |
+                              uint32_t{t.tcoefRun[entry]} << 8 | uint32_t{t.tcoefLevel[entry]} << 16;
         break;
       }
     }
