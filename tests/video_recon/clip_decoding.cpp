@@ -41,7 +41,10 @@ DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip) {
     out.lastResult = DecodePicture();
     if (out.lastResult != 0 || videoDecoder.endOfSequence != 0) break;
     out.pictures.emplace_back(videoDecoder.currentPicture, videoDecoder.currentPicture + bytes);
-    if (out.firstStaleReference < 0 && !ReferenceIsWholeBuild()) {
+    const bool previousIsThisPicture =
+        std::equal(out.pictures.back().begin(), out.pictures.back().end(),
+                   videoDecoder.previousPicture);
+    if (out.firstStaleReference < 0 && (!previousIsThisPicture || !ReferenceIsWholeBuild())) {
       out.firstStaleReference = static_cast<int>(out.pictures.size()) - 1;
     }
     if (videoDecoder.mbError != 0 && !out.macroblockError) {

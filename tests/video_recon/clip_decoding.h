@@ -15,8 +15,8 @@ struct DecodedClip {
   bool macroblockError = false;  // decoding stopped at a macroblock; later pictures repeat it
   int failedPicture = -1;
   int failedMacroblock = -1;
-  // The first picture after which the reference grids differed from a whole build of the
-  // previous picture (-1: none did).
+  // The first picture after which the previous picture was not that picture, or the
+  // reference grids differed from a whole build of it (-1: none).
   int firstStaleReference = -1;
 };
 

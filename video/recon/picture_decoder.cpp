@@ -13,6 +13,29 @@ namespace {
 constexpr uint8_t kQcif = 2;
 constexpr uint8_t kCif = 3;
 
+// Copies the macroblocks marked in changedMbs from the current to the previous picture.
+void CopyChangedMacroblocks(const uint8_t* changedMbs) {
+  const VideoDecoder& d = videoDecoder;
+  const int w = d.width, h = d.height, columns = w / 16, rows = h / 16;
+  for (int row = 0; row < rows; ++row) {
+    for (int column = 0; column < columns; ++column) {
+      if (changedMbs[row * columns + column] == 0) continue;
+      const size_t luma = static_cast<size_t>(16 * row * w + 16 * column);
+      for (int y = 0; y < 16; ++y) {
+        std::memcpy(d.previousPicture + luma + y * w, d.currentPicture + luma + y * w, 16);
+      }
+      for (int c = 0; c < 2; ++c) {
+        const size_t chroma = static_cast<size_t>(w * h + c * (w / 2) * (h / 2) +
+                                                  8 * row * (w / 2) + 8 * column);
+        for (int y = 0; y < 8; ++y) {
+          const size_t at = chroma + static_cast<size_t>(y * (w / 2));
+          std::memcpy(d.previousPicture + at, d.currentPicture + at, 8);
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void InitVideoDecoder(uint8_t* currentPicture, uint8_t* previousPicture,
@@ -70,15 +93,17 @@ int32_t DecodePicture() {
   for (d.gobIndex = 0; d.gobIndex < d.gobsPerPicture; ++d.gobIndex) DecodeGob(y, u, v);
   AlignToByte();
 
-  std::memcpy(d.previousPicture, d.currentPicture,
-              static_cast<size_t>(d.width * d.height * 3 / 2));
   // After a macroblock error the macroblocks not reached hold whatever the picture
-  // buffer held: the grids are built whole.
+  // buffer held: the picture is copied and the grids are built whole.
   if (d.mbError != 0) d.referenceInSync = 0;
   if (d.referenceInSync != 0) {
-    // Every other macroblock holds what it held in the picture the grids were built from.
+    // Every other macroblock holds what it held in the previous picture, from which
+    // the grids were built.
+    CopyChangedMacroblocks(d.changedMbs);
     UpdateReferenceAround(d.changedMbs);
   } else {
+    std::memcpy(d.previousPicture, d.currentPicture,
+                static_cast<size_t>(d.width * d.height * 3 / 2));
     BuildLumaReference();
     BuildChromaReference(0);
     BuildChromaReference(1);
