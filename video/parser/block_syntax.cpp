@@ -11,48 +11,57 @@ constexpr int32_t kBlockSize = 64;
 // Reads TCOEF events into block[pos..63] until LAST. A run that would place a coefficient at
 // position 64 or beyond fails the block before anything is written for that event. The
 // positions the events skip are zero: the block is cleared first.
-// The most bytes one block's events can span: 65 events (the 65th fails) of
-// at most 22 bits, and the 4 bytes the last one is loaded from.
 constexpr uint32_t kEscapeEvent = 1u << 5;  // in VlcTables::tcoefEvents
 
-constexpr int32_t kMostBlockBytes = (65 * 22 + 7) / 8 + 4;
+// The most bytes one block's events can span: 65 events (the 65th fails) of
+// at most 22 bits, and the 8 bytes the last one may be loaded from.
+constexpr int32_t kMostBlockBytes = (65 * 22 + 7) / 8 + 8;
 
 // ReadCoefficients for a block that surely ends inside the current window,
-// so that no event can reach the point where the window advances: the bit
-// position stays in a local and each event is taken from one 32-bit load,
-// giving exactly what DecodeTcoef would give event by event.
+// so that no event can reach the point where the window advances. The coming
+// bits are kept left-aligned in a 64-bit register, reloaded from the window
+// whenever fewer than one event's worth (22 bits) remain, so that each event
+// costs one table read on the way to the next; the result is exactly what
+// DecodeTcoef gives event by event.
 int32_t ReadCoefficientsInWindow(int8_t* block, int32_t pos) {
   VideoDecoder& d = videoDecoder;
   const VlcTables& t = d.vlc;
   const uint8_t* window = d.windowStart;
   int32_t bit = d.bitPos;
+  uint64_t cache = 0;
+  int32_t valid = 0;  // bits of `cache` that come from the window
   int32_t result = 0;
   for (;;) {
-    uint32_t bytes;
-    std::memcpy(&bytes, window + (bit >> 3), sizeof bytes);
-    // Big-endian, shifted to the bit position: at least 25 bits ahead are valid.
-    const uint32_t word = __builtin_bswap32(bytes) << (bit & 7);
-    const uint32_t event = t.tcoefEvents[word >> 20];
+    if (valid < 22) {
+      uint64_t bytes;
+      std::memcpy(&bytes, window + (bit >> 3), sizeof bytes);
+      cache = __builtin_bswap64(bytes) << (bit & 7);
+      valid = 64 - (bit & 7);
+    }
+    const uint32_t event = t.tcoefEvents[cache >> 52];
     if (event == 0) {
       bit += 13;
       result = 1;
       break;
     }
+    const uint32_t word = static_cast<uint32_t>(cache >> 32);
     const int32_t codeBits = static_cast<int32_t>(event & 15);
-    int32_t last, run, level;
-    if ((event & kEscapeEvent) != 0) {
-      // LAST, RUN (6 bits) and LEVEL (8 bits) follow the 7-bit code.
-      last = (word >> (31 - codeBits)) & 1;
-      run = (word >> (25 - codeBits)) & 63;
-      level = static_cast<int8_t>((word >> (17 - codeBits)) & 255);
-      bit += codeBits + 15;
-    } else {
-      last = (event >> 4) & 1;
-      run = (event >> 8) & 63;
-      const int32_t magnitude = static_cast<int32_t>(event >> 16);
-      level = ((word >> (31 - codeBits)) & 1) != 0 ? -magnitude : magnitude;
-      bit += codeBits + 1;
-    }
+    // Both readings are formed and one is chosen, so that escapes, frequent in busy
+    // pictures, cost no mispredicted branch. After an ESCAPE code (7 bits) come LAST,
+    // RUN (6 bits) and LEVEL (8 bits); after any other code, the sign.
+    const bool escape = (event & kEscapeEvent) != 0;
+    const int32_t magnitude = static_cast<int32_t>(event >> 16);
+    const int32_t signedLevel = ((word >> (31 - codeBits)) & 1) != 0 ? -magnitude : magnitude;
+    const int32_t last = escape ? static_cast<int32_t>((word >> (31 - codeBits)) & 1)
+                                : static_cast<int32_t>((event >> 4) & 1);
+    const int32_t run = escape ? static_cast<int32_t>((word >> (25 - codeBits)) & 63)
+                               : static_cast<int32_t>((event >> 8) & 63);
+    const int32_t level =
+        escape ? static_cast<int8_t>((word >> (17 - codeBits)) & 255) : signedLevel;
+    const int32_t used = codeBits + (escape ? 15 : 1);
+    bit += used;
+    cache <<= used;
+    valid -= used;
     if (pos + run >= kBlockSize) {
       result = 1;
       break;
