@@ -8,9 +8,6 @@ namespace {
 
 constexpr int32_t kBlockSize = 64;
 
-// Reads TCOEF events into block[pos..63] until LAST. A run that would place a coefficient at
-// position 64 or beyond fails the block before anything is written for that event. The
-// positions the events skip are zero: the block is cleared first.
 constexpr uint32_t kEscapeEvent = 1u << 5;  // in VlcTables::tcoefEvents
 
 // The most bytes one block's events can span: 65 events (the 65th fails) of
@@ -74,8 +71,16 @@ int32_t ReadCoefficientsInWindow(int8_t* block, int32_t pos) {
   return result;
 }
 
+// Reads TCOEF events into block[pos..63] until LAST; pos is 0, or 1 after an intra DC.
+// A run that would place a coefficient at position 64 or beyond fails the block before
+// anything is written for that event. The positions the events skip are zero: the block
+// is cleared first.
 int32_t ReadCoefficients(int8_t* block, int32_t pos) {
-  std::memset(block + pos, 0, static_cast<size_t>(kBlockSize - pos));
+  // Blocks start at 0, or at 1 after an intra DC, which is kept: a clear of fixed
+  // size is a few wide stores where one of varying size is a slow string store.
+  const int8_t first = block[0];
+  std::memset(block, 0, kBlockSize);
+  if (pos > 0) block[0] = first;
   if (videoDecoder.bytePos + kMostBlockBytes < videoDecoder.refillAt) {
     return ReadCoefficientsInWindow(block, pos);
   }
