@@ -44,10 +44,21 @@ inline constexpr int32_t kTcoefEscape = 102;
 inline constexpr int32_t kTcoefTreeSize = 4096;
 
 // Code tables filled by BuildVlcTables.
+inline constexpr int32_t kMcbpcLookupBits = 9;  // the longest MCBPC code
+inline constexpr int32_t kCbpyLookupBits = 6;
+inline constexpr int32_t kMvdLookupBits = 13;
+
 struct VlcTables {
   uint16_t mcbpcIntraCodes[9];
   uint16_t mcbpcInterCodes[21];
   uint8_t cbpyCodes[16];
+  // What the stepwise searches (and the MVD decoder) make of every lookahead of their
+  // longest code: the outcome in the low byte (as int8, -1 for no code), the bits they
+  // read in the high byte.
+  uint16_t mcbpcIntraLookup[1 << kMcbpcLookupBits];
+  uint16_t mcbpcInterLookup[1 << kMcbpcLookupBits];
+  uint16_t cbpyLookup[1 << kCbpyLookupBits];
+  uint16_t mvdLookup[1 << kMvdLookupBits];
   int16_t tcoefTree[kTcoefTreeSize];
   // The outcome of the tree walk for every 12-bit lookahead: symbol | code bits << 8, or
   // -1 when no code matches (the walk then gives up after 13 bits).

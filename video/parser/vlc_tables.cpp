@@ -101,4 +101,5 @@ void BuildVlcTables() {
     t.tcoefTree[row.code << (12 - row.codeBits)] = static_cast<int16_t>(s);
   }
   BuildTcoefLookup(t);
+  BuildVlcLookups(t);
 }

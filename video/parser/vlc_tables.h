@@ -9,6 +9,9 @@
 
 // Fills videoDecoder.vlc.
 void BuildVlcTables();
+// Fills the MCBPC, CBPY and MVD lookups of `tables` from its code tables (part of
+// BuildVlcTables).
+void BuildVlcLookups(VlcTables& tables);
 
 int32_t DecodeMcbpcIntra();  // 0..8 (8 = stuffing) or -1
 int32_t DecodeMcbpcInter();  // 0..20 (20 = stuffing) or -1
