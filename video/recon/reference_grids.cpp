@@ -130,28 +130,25 @@ void BuildChromaGridRow(const uint8_t* row, const uint8_t* below, int width, int
   }
 }
 
-// Rows [rowFrom, rowTo) and columns [from, to) of a plane's luma or chroma grid.
-void BuildLumaGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
-                       int from, int to, uint8_t* grid) {
-  const int stride = 2 * width;
+// Rows [rowFrom, rowTo) and columns [from, to) of a plane's luma grid (cells of 2 x 2) or
+// chroma grid (cells of 4 x 4).
+template <int kCell>
+void BuildGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo, int from,
+                   int to, uint8_t* grid) {
+  const int stride = kCell * width;
   for (int y = rowFrom; y < rowTo; ++y) {
     const uint8_t* row = plane + y * width;
     const uint8_t* below = (y + 1 < height) ? row + width : row;
-    uint8_t* top = grid + 2 * y * stride;
-    BuildLumaGridRow(row, below, width, from, to, top, top + stride);
+    uint8_t* first = grid + kCell * y * stride;
+    if constexpr (kCell == 2) {
+      BuildLumaGridRow(row, below, width, from, to, first, first + stride);
+    } else {
+      BuildChromaGridRow(row, below, width, from, to, first, first + stride, stride);
+    }
   }
 }
-
-void BuildChromaGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
-                         int from, int to, uint8_t* grid) {
-  const int stride = 4 * width;
-  for (int y = rowFrom; y < rowTo; ++y) {
-    const uint8_t* row = plane + y * width;
-    const uint8_t* below = (y + 1 < height) ? row + width : row;
-    uint8_t* q0 = grid + 4 * y * stride;
-    BuildChromaGridRow(row, below, width, from, to, q0, q0 + stride, stride);
-  }
-}
+constexpr auto BuildLumaGridPart = BuildGridPart<2>;
+constexpr auto BuildChromaGridPart = BuildGridPart<4>;
 
 uint64_t Load64(const uint8_t* at) {
   uint64_t v;
