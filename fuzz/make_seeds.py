@@ -104,6 +104,7 @@ def main():
         ("speech_only", message(short_voice, b"")),
         ("video_only", message(short_voice[:4], short_movie)),
         ("prefix_too_large", message(with_prefix(short_voice, 0xFFFFFFFF), short_movie)),
+        ("prefix_unreservable", message(with_prefix(short_voice, 0xFFFFFBFF), short_movie)),
     ])
 
     # The resource readers: each hand-made seed cut and flipped (its first byte,

@@ -13,14 +13,14 @@
 namespace {
 
 // Prefixes asking for more than this are lowered to it, so that the fuzzer
-// does not spend its memory on the reserved area; the largest prefixes, which
-// the player refuses, are kept.
+// does not spend its memory on the reserved area; prefixes of 2 GiB and more,
+// which the player refuses or cannot reserve, are kept.
 constexpr uint32_t kLargestReservation = 1u << 22;
 
 void LowerReservation(std::vector<uint8_t>& voice) {
   if (voice.size() < 4) return;
   const uint32_t reserved = voice[0] | voice[1] << 8 | voice[2] << 16 | uint32_t{voice[3]} << 24;
-  if (reserved > kLargestReservation && reserved < 0xFFFFF000u) {
+  if (reserved > kLargestReservation && reserved < 0x80000000u) {
     voice[2] &= 0x3F;
     voice[3] = 0;
   }

@@ -109,5 +109,28 @@ TEST(RealDecodersTest, FailedSpeechBufferIsReportedLikeAnyAllocation) {
   }
 }
 
+// A prefix asking for more than a 32-bit process can reserve (but not so much that
+// the image size would wrap, which is refused before asking) fails the WAV image's
+// allocation: reported, no speech, and the player still ends cleanly.
+TEST(RealDecodersTest, PrefixTooLargeToReserveIsReportedLikeAnyAllocation) {
+  const std::string resources = std::string(CLIPNOTE_SOURCE_DIR) + "/resources/";
+  std::vector<uint8_t> voice = ReadFile(resources + "message.723");
+  for (const uint32_t reserved : {0x80000000u, 0xFFFFFDF3u}) {
+    for (int i = 0; i < 4; ++i) voice[i] = static_cast<uint8_t>(reserved >> (8 * i));
+    FakePlatform fake;
+    fake.SetResource("#263", "MOVIE", ReadFile(resources + "message.263"));
+    fake.SetResource("#723", "VOICE", voice);
+    MessagePlayer player(fake);
+    fake.WhenIdle([&] { fake.PostClose(); });
+    RunPlayer(player);
+
+    EXPECT_EQ(fake.ExitCode(), 0u) << reserved;
+    ASSERT_EQ(fake.MessageBoxes().size(), 1u) << reserved;
+    EXPECT_EQ(fake.MessageBoxes()[0].caption, "Memory Allocation Error");
+    EXPECT_EQ(fake.GlobalAllocs().back().second, size_t{reserved} + 524u);
+    for (const SoundRecord& sound : fake.Sounds()) EXPECT_NE(sound.kind, SoundRecord::kMemory);
+  }
+}
+
 }  // namespace
 }  // namespace clipnote::testing

@@ -595,7 +595,10 @@ Hglobal FakePlatform::GlobalAlloc(uint32_t flags, size_t bytes) {
   Record("GlobalAlloc");
   ++allocCalls_;
   globalAllocs_.emplace_back(flags, bytes);
-  if (failAllocCalls_.count(allocCalls_) != 0) {
+  // A 32-bit Windows process has 2 GiB of address space for all its blocks,
+  // so larger requests fail there whatever the machine; here too, rather than
+  // reserving (and filling) gigabytes of the test machine's memory.
+  if (failAllocCalls_.count(allocCalls_) != 0 || bytes >= kLargestGlobalBlock) {
     lastError_ = kErrorNotEnoughMemory;
     return nullptr;
   }

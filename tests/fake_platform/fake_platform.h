@@ -27,6 +27,7 @@
 // thread then ends by throwing FakeAbandon.
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -91,6 +92,9 @@ struct WindowState {
 
 // FNV-1a, to compare drawn images.
 uint64_t HashBytes(const uint8_t* bytes, size_t count);
+
+// GlobalAlloc refuses blocks of this size and more, as a 32-bit Windows process must.
+inline constexpr size_t kLargestGlobalBlock = size_t{1} << 31;
 
 class FakePlatform final : public Platform {
  public:

@@ -329,6 +329,8 @@ TEST(DamagedMessageTest, ThePlayerEndsCleanlyOnDamagedClips) {
       {"speech prefix too small for its frames", movie, WithPrefix(voice, 960)},
       {"speech prefix of nothing", movie, WithPrefix(voice, 0)},
       {"speech prefix beyond any reservation", movie, WithPrefix(voice, 0xFFFFFFFFu)},
+      {"speech prefix too large to reserve", movie, WithPrefix(voice, 0xFFFFFBFFu)},
+      {"speech prefix of 2 GiB", movie, WithPrefix(voice, 0x80000000u)},
       {"both cut", cut(movie, 1000), cut(voice, 50)},
   };
   for (size_t bit : {size_t{3}, size_t{37}, size_t{211}, movie.size() * 4 + 1, movie.size() * 8 - 2}) {
