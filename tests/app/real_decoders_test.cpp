@@ -83,53 +83,48 @@ TEST(RealDecodersTest, PlaysExactlyWhatTheDecodersGiveForTheCarriedMessage) {
   EXPECT_EQ(played[0].time, draws[0].time);
 }
 
+// Plays the carried message, its speech prefix replaced by `reserved` unless that
+// is 0, with the `failingCall`-th allocation failing unless that is 0. Expects one
+// report, the memory report, exit code 0 and no speech played.
+void ExpectMemoryReport(uint32_t reserved, int failingCall) {
+  SCOPED_TRACE(::testing::Message() << "prefix " << reserved << ", failing call " << failingCall);
+  const std::string resources = std::string(CLIPNOTE_SOURCE_DIR) + "/resources/";
+  std::vector<uint8_t> voice = ReadFile(resources + "message.723");
+  if (reserved != 0) {
+    for (int i = 0; i < 4; ++i) voice[i] = static_cast<uint8_t>(reserved >> (8 * i));
+  }
+  FakePlatform fake;
+  fake.SetResource("#263", "MOVIE", ReadFile(resources + "message.263"));
+  fake.SetResource("#723", "VOICE", voice);
+  fake.SetSystemText("Not enough memory resources are available to process this command.\r\n");
+  if (failingCall != 0) fake.FailGlobalAllocCall(failingCall);
+  MessagePlayer player(fake);
+  fake.WhenIdle([&] { fake.PostClose(); });
+  RunPlayer(player);
+
+  EXPECT_EQ(fake.ExitCode(), 0u);
+  ASSERT_EQ(fake.MessageBoxes().size(), 1u);
+  EXPECT_EQ(fake.MessageBoxes()[0].caption, "Memory Allocation Error");
+  EXPECT_EQ(fake.MessageBoxes()[0].text.rfind(kNotEnoughMemoryText, 0), 0u)
+      << fake.MessageBoxes()[0].text;
+  if (reserved != 0) {
+    EXPECT_EQ(fake.GlobalAllocs().back().second, size_t{reserved} + 524u);
+  }
+  for (const SoundRecord& sound : fake.Sounds()) EXPECT_NE(sound.kind, SoundRecord::kMemory);
+}
+
 // The speech decoder's two buffers (samples, then the frame) come from the platform's
 // allocator after the player's five blocks and the WAV image. Either failing is reported
 // like any allocation, and the decoder is never used.
 TEST(RealDecodersTest, FailedSpeechBufferIsReportedLikeAnyAllocation) {
-  const std::string resources = std::string(CLIPNOTE_SOURCE_DIR) + "/resources/";
-  const std::vector<uint8_t> movie = ReadFile(resources + "message.263");
-  const std::vector<uint8_t> voice = ReadFile(resources + "message.723");
-  for (const int failingCall : {7, 8}) {
-    FakePlatform fake;
-    fake.SetResource("#263", "MOVIE", movie);
-    fake.SetResource("#723", "VOICE", voice);
-    fake.SetSystemText("Not enough memory resources are available to process this command.\r\n");
-    fake.FailGlobalAllocCall(failingCall);
-    MessagePlayer player(fake);
-    fake.WhenIdle([&] { fake.PostClose(); });
-    RunPlayer(player);
-
-    EXPECT_EQ(fake.ExitCode(), 0u) << failingCall;
-    ASSERT_EQ(fake.MessageBoxes().size(), 1u) << failingCall;
-    EXPECT_EQ(fake.MessageBoxes()[0].caption, "Memory Allocation Error");
-    EXPECT_EQ(fake.MessageBoxes()[0].text.rfind(kNotEnoughMemoryText, 0), 0u)
-        << fake.MessageBoxes()[0].text;
-    for (const SoundRecord& sound : fake.Sounds()) EXPECT_NE(sound.kind, SoundRecord::kMemory);
-  }
+  for (const int failingCall : {7, 8}) ExpectMemoryReport(0, failingCall);
 }
 
 // A prefix asking for more than a 32-bit process can reserve (but not so much that
 // the image size would wrap, which is refused before asking) fails the WAV image's
 // allocation: reported, no speech, and the player still ends cleanly.
 TEST(RealDecodersTest, PrefixTooLargeToReserveIsReportedLikeAnyAllocation) {
-  const std::string resources = std::string(CLIPNOTE_SOURCE_DIR) + "/resources/";
-  std::vector<uint8_t> voice = ReadFile(resources + "message.723");
-  for (const uint32_t reserved : {0x80000000u, 0xFFFFFDF3u}) {
-    for (int i = 0; i < 4; ++i) voice[i] = static_cast<uint8_t>(reserved >> (8 * i));
-    FakePlatform fake;
-    fake.SetResource("#263", "MOVIE", ReadFile(resources + "message.263"));
-    fake.SetResource("#723", "VOICE", voice);
-    MessagePlayer player(fake);
-    fake.WhenIdle([&] { fake.PostClose(); });
-    RunPlayer(player);
-
-    EXPECT_EQ(fake.ExitCode(), 0u) << reserved;
-    ASSERT_EQ(fake.MessageBoxes().size(), 1u) << reserved;
-    EXPECT_EQ(fake.MessageBoxes()[0].caption, "Memory Allocation Error");
-    EXPECT_EQ(fake.GlobalAllocs().back().second, size_t{reserved} + 524u);
-    for (const SoundRecord& sound : fake.Sounds()) EXPECT_NE(sound.kind, SoundRecord::kMemory);
-  }
+  for (const uint32_t reserved : {0x80000000u, 0xFFFFFDF3u}) ExpectMemoryReport(reserved, 0);
 }
 
 }  // namespace
