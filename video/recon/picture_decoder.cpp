@@ -17,21 +17,15 @@ constexpr uint8_t kCif = 3;
 void CopyChangedMacroblocks(const uint8_t* changedMbs) {
   const VideoDecoder& d = videoDecoder;
   const int w = d.width, h = d.height, columns = w / 16, rows = h / 16;
+  uint8_t* const u = d.previousPicture + w * h;
+  uint8_t* const v = u + (w / 2) * (h / 2);
   for (int row = 0; row < rows; ++row) {
     for (int column = 0; column < columns; ++column) {
       if (changedMbs[row * columns + column] == 0) continue;
-      const size_t luma = static_cast<size_t>(16 * row * w + 16 * column);
-      for (int y = 0; y < 16; ++y) {
-        std::memcpy(d.previousPicture + luma + y * w, d.currentPicture + luma + y * w, 16);
-      }
-      for (int c = 0; c < 2; ++c) {
-        const size_t chroma = static_cast<size_t>(w * h + c * (w / 2) * (h / 2) +
-                                                  8 * row * (w / 2) + 8 * column);
-        for (int y = 0; y < 8; ++y) {
-          const size_t at = chroma + static_cast<size_t>(y * (w / 2));
-          std::memcpy(d.previousPicture + at, d.currentPicture + at, 8);
-        }
-      }
+      const int chroma = 8 * row * (w / 2) + 8 * column;
+      uint8_t* const blocks[6] = {d.previousPicture + 16 * row * w + 16 * column, nullptr, nullptr,
+                                  nullptr, u + chroma, v + chroma};
+      CopyMacroblock(blocks, d.currentPicture, row, column);
     }
   }
 }

@@ -369,14 +369,17 @@ void PredictMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol, int vecto
   }
 }
 
-void CopyPreviousMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol) {
+void CopyMacroblock(uint8_t* const blocks[6], const uint8_t* picture, int mbRow, int mbCol) {
   const VideoDecoder& d = videoDecoder;
   const int w = d.width, h = d.height;
-  const uint8_t* luma = d.previousPicture + 16 * mbRow * w + 16 * mbCol;
+  const uint8_t* luma = picture + 16 * mbRow * w + 16 * mbCol;
   for (int y = 0; y < 16; ++y) std::memcpy(blocks[0] + y * w, luma + y * w, 16);
   for (int c = 0; c < 2; ++c) {
-    const uint8_t* chroma = d.previousPicture + w * h + c * (w / 2) * (h / 2) +
-                            8 * mbRow * (w / 2) + 8 * mbCol;
+    const uint8_t* chroma = picture + w * h + c * (w / 2) * (h / 2) + 8 * mbRow * (w / 2) + 8 * mbCol;
     for (int y = 0; y < 8; ++y) std::memcpy(blocks[4 + c] + y * (w / 2), chroma + y * (w / 2), 8);
   }
+}
+
+void CopyPreviousMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol) {
+  CopyMacroblock(blocks, videoDecoder.previousPicture, mbRow, mbCol);
 }

@@ -50,6 +50,9 @@ void FetchChromaPrediction(uint8_t destination[64], int macroblock, int componen
 // into the picture: blocks[0..3] the luma blocks (rows width apart), blocks[4] and [5] the
 // U and V blocks (rows width / 2 apart).
 void PredictMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol, int vectorX, int vectorY);
+// Macroblock (mbRow, mbCol) of a whole picture (Y, U, V planes at the decoder's size)
+// into the blocks, laid out as for PredictMacroblock; blocks 1 to 3 are not used.
+void CopyMacroblock(uint8_t* const blocks[6], const uint8_t* picture, int mbRow, int mbCol);
 // PredictMacroblock with a zero vector, taken from previousPicture itself: the same
 // samples while the grids are in step with it.
 void CopyPreviousMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol);
