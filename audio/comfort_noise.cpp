@@ -84,15 +84,17 @@ void GeneratePair(int pair, const FrameParams& params, const PairPulses& pulses,
 
   // Pulse amplitude b that brings the pair's energy to 120 noiseGain^2: the root of smaller
   // magnitude of b^2 + 2 x1 b + (Ea - 120 noiseGain^2) / 11 = 0, or -x1 when there is none.
+  // x1 is stored in single precision; D, its root and b are formed in double and b is
+  // rounded once.
   const float x1 = c * kOneEleventh;
-  const float target = 120.0f * noiseGain * noiseGain;
-  const float d = x1 * x1 - (ea - target) * kOneEleventh;
+  const double target = 120.0 * (static_cast<double>(noiseGain) * noiseGain);
+  const double d = static_cast<double>(x1) * x1 - (ea - target) * kOneEleventh;
   float b;
-  if (d <= 0.0f) {
+  if (d <= 0.0) {
     b = -x1;
   } else {
-    const float root = std::sqrt(d);
-    b = std::fabs(root - x1) <= std::fabs(x1 + root) ? root - x1 : -(x1 + root);
+    const double root = std::sqrt(d);
+    b = static_cast<float>(std::fabs(root - x1) <= std::fabs(x1 + root) ? root - x1 : -(x1 + root));
   }
   b = std::clamp(b, -kMaxPulse, kMaxPulse);
 
@@ -125,7 +127,8 @@ void DecodeComfortNoise(FrameType type, FrameParams& params, float samples[kFram
     // the noise continues at that level, as the quantiser would have sent it.
     noise.sidGain = DecodeSidGain(QuantiseSidGain(noise.sidGain));
   }
-  noise.noiseGain = afterSpeech ? noise.sidGain : 0.875f * noise.noiseGain + 0.125f * noise.sidGain;
+  noise.noiseGain = afterSpeech ? noise.sidGain
+                                : static_cast<float>(0.875 * noise.noiseGain + 0.125 * noise.sidGain);
 
   PairPulses pulses[2];
   DrawParameters(params, pulses);

@@ -72,7 +72,9 @@ void DecodeAlgebraic(float out[kSubframeSamples], const SubframeParams& sub, int
   const int period = lag + sub.lagDelta - 1 + SharpeningLagTable[sub.gainIndex];
   const float gain = SharpeningGainTable[sub.gainIndex];
   if (period <= 0 || period >= kSharpeningLagLimit) return;
-  for (int j = period; j < kSubframeSamples; ++j) out[j] += gain * out[j - period];
+  for (int j = period; j < kSubframeSamples; ++j) {
+    out[j] = static_cast<float>(out[j] + static_cast<double>(gain) * out[j - period]);
+  }
 }
 
 }  // namespace

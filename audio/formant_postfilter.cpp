@@ -28,7 +28,7 @@ float UpdateTilt(double lag1, double lag0, float& energy) {
 
   const float k1 = r0 > kTiny ? r1 / r0 : 0.0f;
   DecoderState& state = decoderState;
-  state.tiltState = 0.75f * state.tiltState + 0.25f * k1;
+  state.tiltState = static_cast<float>(0.75 * state.tiltState + 0.25 * k1);
   energy = r0;
   return -0.25f * state.tiltState;
 }

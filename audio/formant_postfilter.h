@@ -67,23 +67,22 @@ class PoleZeroRun {
     inputs_[n + kLpcOrder] = x;
     const double* newestInput = inputs_ + n + kLpcOrder - 1;
     const double* newestPole = poles_ + n + kLpcOrder - 1;
-    double zeroSum = x;
-    zeroSum -= zero_[0] * newestInput_;
-    for (int j = 1; j < kLpcOrder; ++j) zeroSum -= zero_[j] * newestInput[-j];
-    const float u = static_cast<float>(zeroSum);
-    double poleSum = u;
-    poleSum += pole_[0] * newestPole_;
+    // Each filter sum is formed first and then combined with its input, in double.
+    double zeroSum = zero_[0] * newestInput_;
+    for (int j = 1; j < kLpcOrder; ++j) zeroSum += zero_[j] * newestInput[-j];
+    const float u = static_cast<float>(x - zeroSum);
+    double poleSum = pole_[0] * newestPole_;
     for (int j = 1; j < kLpcOrder; ++j) poleSum += pole_[j] * newestPole[-j];
     newestInput_ = x;
-    newestPole_ = static_cast<float>(poleSum);
+    newestPole_ = static_cast<float>(u + poleSum);
     poles_[n + kLpcOrder] = newestPole_;
   }
 
   // Writes the tilt-compensated outputs and stores the memories back.
   void End(float samples[kSubframeSamples], float tilt) {
     for (int n = 0; n < kSubframeSamples; ++n) {
-      const float v = static_cast<float>(poles_[n + kLpcOrder]);
-      samples[n] = v + tilt * static_cast<float>(poles_[n + kLpcOrder - 1]);  // the previous v
+      // v + t x (the previous v), rounded once.
+      samples[n] = static_cast<float>(poles_[n + kLpcOrder] + tilt * poles_[n + kLpcOrder - 1]);
     }
     DecoderState& state = decoderState;
     std::reverse_copy(inputs_ + kSubframeSamples, inputs_ + kSubframeSamples + kLpcOrder,

@@ -15,7 +15,7 @@ float SubframeEnergy(const float samples[kSubframeSamples]) {
 // sqrt(before / after) with a time constant of 16 samples.
 float GainStep(float energyBefore, float energyAfter) {
   return energyAfter > std::numeric_limits<float>::min()
-             ? std::sqrt(energyBefore / energyAfter) * 0.0625f
+             ? static_cast<float>(std::sqrt(static_cast<double>(energyBefore) / energyAfter) * 0.0625)
              : 0.0625f;
 }
 

@@ -13,7 +13,8 @@ float SubframeEnergy(const float samples[kSubframeSamples]);
 float GainStep(float energyBefore, float energyAfter);
 
 // One sample of the smoothed gain: advances gain by step and returns the scaled sample.
+// Both are formed in double and rounded once.
 inline float ApplySmoothedGain(float sample, float& gain, float step) {
-  gain = 0.9375f * gain + step;
-  return sample * gain * 1.0625f;
+  gain = static_cast<float>(0.9375 * gain + step);
+  return static_cast<float>(static_cast<double>(sample) * gain * 1.0625);
 }

@@ -16,8 +16,9 @@ constexpr float kHighestLsp = 252.0f;
 constexpr int kRepairPasses = 10;
 
 bool IsStable(const LspVector& lsp, float spacing) {
+  const double least = static_cast<double>(spacing) - kSpacingTolerance;
   for (int j = 1; j < kLpcOrder; ++j) {
-    if (lsp[j] - lsp[j - 1] < spacing - kSpacingTolerance) return false;
+    if (static_cast<double>(lsp[j]) - lsp[j - 1] < least) return false;
   }
   return true;
 }
@@ -39,21 +40,22 @@ LspVector DecodeLsp(const LspVector& previous, uint32_t indexWord, bool erased) 
   const float residual[kLpcOrder] = {band0[0], band0[1], band0[2], band1[0], band1[1],
                                      band1[2], band2[0], band2[1], band2[2], band2[3]};
 
+  // Each value is formed in double and rounded once, as it is stored.
   LspVector lsp;
   for (int i = 0; i < kLpcOrder; ++i) {
-    const float predicted = (previous[i] - LspMeanTable[i]) * factor + residual[i];
-    lsp[i] = predicted + LspMeanTable[i];
+    const double mean = LspMeanTable[i];
+    lsp[i] = static_cast<float>((previous[i] - mean) * factor + residual[i] + mean);
   }
 
   for (int pass = 0; pass < kRepairPasses; ++pass) {
     if (lsp[0] < kLowestLsp) lsp[0] = kLowestLsp;
     if (lsp[kLpcOrder - 1] > kHighestLsp) lsp[kLpcOrder - 1] = kHighestLsp;
     for (int j = 1; j < kLpcOrder; ++j) {
-      const float overlap = spacing + lsp[j - 1] - lsp[j];
+      const double overlap = static_cast<double>(spacing) + lsp[j - 1] - lsp[j];
       if (overlap > 0) {
-        const float half = overlap * 0.5f;
-        lsp[j - 1] -= half;
-        lsp[j] += half;
+        const double half = overlap * 0.5;
+        lsp[j - 1] = static_cast<float>(lsp[j - 1] - half);
+        lsp[j] = static_cast<float>(lsp[j] + half);
       }
     }
     if (IsStable(lsp, spacing)) return lsp;
@@ -72,10 +74,10 @@ float NegativeCosineOfLsp(float lsp) {
     k = lsp < static_cast<float>(kCosineTableSize - 2) ? static_cast<int>(lsp)
                                                        : kCosineTableSize - 2;
   }
-  const float fraction = lsp - static_cast<float>(k);
-  const float c0 = CosineTable[k];
-  const float c1 = CosineTable[k + 1];
-  return -(c0 + fraction * (c1 - c0));
+  const double fraction = static_cast<double>(lsp) - k;
+  const double c0 = CosineTable[k];
+  const double c1 = CosineTable[k + 1];
+  return static_cast<float>(-(c0 + fraction * (c1 - c0)));
 }
 
 void LspToLpc(std::array<float, kLpcOrder>& values) {

@@ -97,10 +97,11 @@ PitchPostfilterSet PitchPostfilterParams(const float excitation[kExcitationSampl
   // A normalised correlation of at most one half is too weak to be worth filtering.
   if (0.25 * ex * e0 >= static_cast<double>(cx) * cx) return set;
 
-  const float k = rate == Rate::Rate63 ? 0.1875f : 0.25f;
-  const float g = cx >= ex ? k : (cx / ex) * k;
-  const float d = e0 + g * (g * ex + 2.0f * cx);
-  const float scale = std::fabs(d) < kTiny ? 0.0f : std::sqrt(e0 / d);
+  // Every parameter is formed in double and rounded once, as it is stored.
+  const double k = rate == Rate::Rate63 ? 0.1875 : 0.25;
+  const float g = cx >= ex ? static_cast<float>(k) : static_cast<float>(cx / static_cast<double>(ex) * k);
+  const double d = e0 + g * (static_cast<double>(g) * ex + 2.0 * cx);
+  const float scale = std::fabs(d) < kTiny ? 0.0f : static_cast<float>(std::sqrt(e0 / d));
   set.gain = g * scale;
   set.scale = scale;
   return set;
@@ -114,8 +115,11 @@ void ApplyPitchPostfilter(float samples[kFrameSamples],
   const int lagged = start + set.lag;
   const bool lagInside = lagged >= 0 && lagged + kSubframeSamples <= kExcitationSamples;
   float* out = samples + kSubframeSamples * s;
+  // The mix is summed in double and rounded once.
+  const double gain = set.gain;
+  const double scale = set.scale;
   for (int n = 0; n < kSubframeSamples; ++n) {
-    const float own = set.scale * excitation[start + n];
-    out[n] = lagInside ? set.gain * excitation[lagged + n] + own : own;
+    const double own = scale * excitation[start + n];
+    out[n] = static_cast<float>(lagInside ? gain * excitation[lagged + n] + own : own);
   }
 }

@@ -27,10 +27,9 @@ class SynthesisRun {
   // newest_, so the next step need not wait for it to come back from memory.
   float Step(int n, float x) {
     const double* newest = past_ + n + kLpcOrder - 1;
-    double sum = x;
-    sum += a_[0] * newest_;
+    double sum = a_[0] * newest_;
     for (int j = 1; j < kLpcOrder; ++j) sum += a_[j] * newest[-j];
-    const float y = static_cast<float>(sum);
+    const float y = static_cast<float>(x + sum);  // the sum first, then the input
     newest_ = y;
     past_[n + kLpcOrder] = newest_;
     return y;
