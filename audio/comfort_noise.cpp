@@ -127,8 +127,9 @@ void DecodeComfortNoise(FrameType type, FrameParams& params, float samples[kFram
     // the noise continues at that level, as the quantiser would have sent it.
     noise.sidGain = DecodeSidGain(QuantiseSidGain(noise.sidGain));
   }
-  noise.noiseGain = afterSpeech ? noise.sidGain
-                                : static_cast<float>(0.875 * noise.noiseGain + 0.125 * noise.sidGain);
+  noise.noiseGain =
+      afterSpeech ? noise.sidGain
+                  : static_cast<float>(0.875 * noise.noiseGain + 0.125 * noise.sidGain);
 
   PairPulses pulses[2];
   DrawParameters(params, pulses);

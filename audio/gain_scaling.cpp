@@ -14,9 +14,8 @@ float SubframeEnergy(const float samples[kSubframeSamples]) {
 // One sixteenth of the target gain per sample: the smoothed gain settles on
 // sqrt(before / after) with a time constant of 16 samples.
 float GainStep(float energyBefore, float energyAfter) {
-  return energyAfter > std::numeric_limits<float>::min()
-             ? static_cast<float>(std::sqrt(static_cast<double>(energyBefore) / energyAfter) * 0.0625)
-             : 0.0625f;
+  if (!(energyAfter > std::numeric_limits<float>::min())) return 0.0625f;
+  return static_cast<float>(std::sqrt(static_cast<double>(energyBefore) / energyAfter) * 0.0625);
 }
 
 void ScaleGain(float samples[kSubframeSamples], float energyBefore) {

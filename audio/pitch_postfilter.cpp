@@ -99,7 +99,7 @@ PitchPostfilterSet PitchPostfilterParams(const float excitation[kExcitationSampl
 
   // Every parameter is formed in double and rounded once, as it is stored.
   const double k = rate == Rate::Rate63 ? 0.1875 : 0.25;
-  const float g = cx >= ex ? static_cast<float>(k) : static_cast<float>(cx / static_cast<double>(ex) * k);
+  const float g = static_cast<float>(cx >= ex ? k : cx / static_cast<double>(ex) * k);
   const double d = e0 + g * (static_cast<double>(g) * ex + 2.0 * cx);
   const float scale = std::fabs(d) < kTiny ? 0.0f : static_cast<float>(std::sqrt(e0 / d));
   set.gain = g * scale;
