@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -241,6 +242,90 @@ TEST(StartVideoClip, ZeroesTheBuffersSoEveryDecodeIsTheSame) {
   ProbePictureFormat();
   ASSERT_EQ(DecodePicture(), 0);
   for (int i = 0; i < kQcifPicture; ++i) ASSERT_EQ(buffers.currentPicture[i], 0) << i;
+}
+
+// A clip whose first picture header carries `spareBytes` extra insertion bytes: PEI 1,
+// then each spare byte followed by another PEI, the last one 0.
+std::vector<uint8_t> WithSpareBytes(const std::vector<uint8_t>& clip, int spareBytes) {
+  constexpr int kPeiBit = 49;  // start code 22, TR 8, PTYPE 13, PQUANT 5, CPM 1
+  const auto bit = [&](size_t i) { return (clip[i / 8] >> (7 - i % 8)) & 1u; };
+  H263StreamWriter out;
+  for (size_t i = 0; i < kPeiBit; ++i) out.PutBit(bit(i));
+  for (int k = 0; k < spareBytes; ++k) {
+    out.PutBit(1);
+    out.Put(0xFF, 8);  // read as start-code bits, they look like the end of the sequence
+  }
+  out.PutBit(0);
+  for (size_t i = kPeiBit + 1; i < 8 * clip.size(); ++i) out.PutBit(bit(i));
+  out.Align();
+  return out.bytes();
+}
+
+struct FileReader {
+  const std::vector<uint8_t>* bytes;
+  size_t at;
+};
+
+int32_t ReadFromVector(void* handle, uint8_t* dest, int32_t count) {
+  auto& f = *static_cast<FileReader*>(handle);
+  const size_t n = std::min(static_cast<size_t>(count), f.bytes->size() - f.at);
+  std::copy_n(f.bytes->data() + f.at, n, dest);
+  f.at += n;
+  return static_cast<int32_t>(n);
+}
+
+// Every picture of the clip, read from memory or through the file source.
+std::vector<std::vector<uint8_t>> DecodeThrough(const std::vector<uint8_t>& clip, bool file,
+                                                int32_t windowSize) {
+  static VideoDecoderBuffers buffers;
+  StartVideoClip(buffers, clip.data(), clip.size());
+  FileReader reader{&clip, 0};
+  const BitFileSource source{&reader, ReadFromVector};
+  if (file) {
+    InitVideoDecoder(buffers.currentPicture.data(), buffers.previousPicture.data(),
+                     buffers.interpolatedReference.data(), buffers.bitBuffer.data(), windowSize,
+                     0, &source, 0);
+  } else {
+    InitVideoDecoder(buffers.currentPicture.data(), buffers.previousPicture.data(),
+                     buffers.interpolatedReference.data(), buffers.bitBuffer.data(), windowSize,
+                     kMemorySource, clip.data(), static_cast<int64_t>(clip.size()));
+  }
+  std::vector<std::vector<uint8_t>> pictures;
+  if (ProbePictureFormat() != 0) return pictures;
+  while (DecodePicture() == 0 && videoDecoder.endOfSequence == 0) {
+    pictures.emplace_back(buffers.currentPicture.begin(),
+                          buffers.currentPicture.begin() + kQcifPicture);
+  }
+  return pictures;
+}
+
+// The probe must leave the reader where a fresh start does: extra insertion bytes that run
+// past the first window must not move it, and a window too small for the header's fields
+// is loaded again.
+TEST(ProbePictureFormat, FirstDecodeStartsWhereAFreshStartWould) {
+  const std::vector<uint8_t> plain =
+      ReadFileBytes(CLIPNOTE_SOURCE_DIR "/tests/video_recon/data/small_qcif.263");
+  ASSERT_EQ((plain[6] >> 6) & 1, 0) << "the committed clip already has extra insertion bytes";
+  const auto expected = DecodeThrough(plain, false, kVideoWindowSize);
+  ASSERT_EQ(expected.size(), 6u);
+  struct Row {
+    const char* what;
+    bool file;
+    int32_t windowSize;
+    int spareBytes;
+  };
+  const Row rows[] = {
+      {"memory, spare bytes past the first window", false, kVideoWindowSize, 9000},
+      {"file, spare bytes past the first window", true, kVideoWindowSize, 9000},
+      {"file, small windows", true, 16, 9000},
+      {"memory, a window smaller than the header", false, 5, 0},
+      {"memory, small window and spare bytes", false, 5, 40},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(DecodeThrough(WithSpareBytes(plain, row.spareBytes), row.file, row.windowSize),
+              expected)
+        << row.what;
+  }
 }
 
 TEST(ApplyDquant, StepsAndClamps) {

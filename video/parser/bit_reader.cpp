@@ -146,4 +146,12 @@ void AlignToByte() {
 
 void RewindWindow() { SetBitPosition(0); }
 
+void RestartSource() {
+  if (d.sourceMode == kMemorySource) {
+    SetBitSource(kMemorySource, d.windowSize, d.source, d.sourceLength, d.bitBuffer);
+  } else {
+    RewindWindow();
+  }
+}
+
 int64_t BitsConsumed() { return (d.streamOffset - d.windowSize) * 8 + d.bitPos; }

@@ -26,6 +26,11 @@ void AlignToByte();
 void LoadFirstWindow();
 void AdvanceWindow();  // used by the reader itself when bytePos reaches refillAt
 void RewindWindow();   // reading restarts at the first bit of the current window
+// Reading restarts at the first bit of the source, as SetBitSource left it. A memory source
+// loads its first window again; a file source cannot be read again, so it only rewinds the
+// current window, which is still the first one while no read has advanced it (a window of
+// 10 bytes or more holds a picture header's fixed fields).
+void RestartSource();
 inline void SetBitPosition(int32_t bitPos);  // within the current window
 
 // The reads are defined here so that every syntax element's read is inlined: every bit of

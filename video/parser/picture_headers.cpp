@@ -15,9 +15,9 @@ uint8_t ReadQuantiser() {
   return q == 0 ? 1 : q;
 }
 
-}  // namespace
-
-int32_t ParsePictureHeader() {
+// The header's fields; `complete` tells whether they were all read, PEI included.
+int32_t ReadPictureHeaderFields(bool& complete) {
+  complete = false;
   const uint8_t a = ReadBits(8);
   const uint8_t b = ReadBits(8);
   const uint8_t c = ReadBits(6);
@@ -48,9 +48,24 @@ int32_t ParsePictureHeader() {
   if (d.unrestrictedMv || d.syntaxArithmetic || d.advancedPrediction || d.pbFrames || d.cpm) {
     return kUnsupportedMode;
   }
+  d.pei = ReadBit();
+  complete = true;
+  return kParseOk;
+}
+
+}  // namespace
+
+int32_t ParsePictureHeaderFields() {
+  bool complete;
+  return ReadPictureHeaderFields(complete);
+}
+
+int32_t ParsePictureHeader() {
+  bool complete;
+  const int32_t code = ReadPictureHeaderFields(complete);
+  if (!complete) return code;
   // Extra insertion information: each PEI of 1 is followed by a spare byte and another PEI.
   // The loop ends at the latest at the end of the clip, where the reader delivers zeros.
-  d.pei = ReadBit();
   for (uint8_t more = d.pei; more != 0; more = ReadBit()) ReadBits(8);
   return kParseOk;
 }

@@ -11,6 +11,10 @@
 // kUnsupportedMode or kUnsupportedFormat.
 int32_t ParsePictureHeader();
 
+// ParsePictureHeader up to and including the first PEI bit: the extra insertion bytes a PEI
+// of 1 announces are left unread, so the reader moves at most 51 bits.
+int32_t ParsePictureHeaderFields();
+
 // Reads the header of a GOB after the first, if one starts here. Sets `gquant` and
 // `gobHeaderPresent`. Returns kParseOk or kBadGobStartCode.
 int32_t ParseGobHeader();

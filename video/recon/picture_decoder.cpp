@@ -44,7 +44,9 @@ void InitVideoDecoder(uint8_t* currentPicture, uint8_t* previousPicture,
 }
 
 int32_t ProbePictureFormat() {
-  const int32_t code = ParsePictureHeader();
+  // The size is known before any extra insertion bytes, which may run on for longer than a
+  // window: they are left unread, so the window stays where a fresh start puts it.
+  const int32_t code = ParsePictureHeaderFields();
   if (videoDecoder.sourceFormat == kQcif) {
     videoDecoder.width = 176;
     videoDecoder.height = 144;
@@ -52,7 +54,7 @@ int32_t ProbePictureFormat() {
     videoDecoder.width = 352;
     videoDecoder.height = 288;
   }
-  RewindWindow();
+  RestartSource();
   videoDecoder.mbError = 0;
   videoDecoder.failedMbIndex = -1;
   videoDecoder.referenceInSync = 0;  // the sizes may have changed
