@@ -35,8 +35,10 @@ void InitVideoDecoder(uint8_t* currentPicture, uint8_t* previousPicture,
                       int32_t sourceMode, const void* source, int64_t sourceLength);
 
 // Reads the first picture header to learn the picture size (width, height),
-// then rewinds so the first DecodePicture reads it again. Returns the header's
-// code (0 when it is a valid QCIF or CIF baseline header).
+// then leaves the reader exactly where InitVideoDecoder left it, so the first
+// DecodePicture reads the header again (extra insertion bytes included, however
+// many). Returns the header's code (0 when it is a valid QCIF or CIF baseline
+// header).
 int32_t ProbePictureFormat();
 
 // Decodes the next picture into currentPicture and rebuilds the reference.
@@ -47,6 +49,14 @@ int32_t ProbePictureFormat();
 // still returns 0: the failing macroblock and the rest of the picture keep the
 // previous picture's samples, videoDecoder.mbError is set, and
 // videoDecoder.failedMbIndex tells which macroblock failed.
+//
+// Contract: from InitVideoDecoder on, nothing outside the decoder writes
+// currentPicture, previousPicture or interpolatedReference (reading them is
+// fine). After each picture the decoder copies into previousPicture, and
+// rebuilds the reference around, only the macroblocks that changed; that equals
+// copying the whole picture and rebuilding the whole reference only while the
+// buffers hold what the decoder left in them. A caller that has to write them
+// starts again with InitVideoDecoder.
 int32_t DecodePicture();
 
 // Steps of DecodePicture, on the Y, U and V planes of currentPicture.
