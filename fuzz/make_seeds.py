@@ -9,6 +9,7 @@ alone.
 """
 
 import pathlib
+import struct
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 FUZZ = ROOT / "fuzz"
@@ -51,6 +52,80 @@ def write(area, target, seeds):
         (directory / f"derived_{name}").write_bytes(data)
         total += len(data)
     print(f"{target}: {total} bytes of derived seeds")
+
+
+def tiny_executable(resources):
+    """A small 32-bit Windows executable: headers, one section ".rsrc" and a
+    resource directory (type, name, language) holding (type, name, data) with
+    language 0x409. Types and names are ints (ids) or strings. Returns the bytes
+    and the file offsets of the data entries, in the order given."""
+    def key_order(key):
+        return (0, key, 0) if isinstance(key, str) else (1, "", key)
+
+    tree = {}
+    for index, (rtype, name, _) in enumerate(resources):
+        tree.setdefault(rtype, {})[name] = index
+    types = sorted(tree, key=key_order)
+    size = 16 + 8 * len(types)
+    for rtype in types:
+        size += 16 + 8 * len(tree[rtype]) + len(tree[rtype]) * (16 + 8)
+    entries = size
+    size += 16 * len(resources)
+    strings = {}
+    for rtype in types:
+        for key in [rtype, *tree[rtype]]:
+            if isinstance(key, str) and key not in strings:
+                strings[key] = size
+                size += 2 + 2 * len(key)
+    data_at = []
+    for _, _, data in resources:
+        size = (size + 3) & ~3
+        data_at.append(size)
+        size += len(data)
+
+    root, address = 0x200, 0x1000
+    out = bytearray(root + size)
+
+    def put(at, fmt, *values):
+        struct.pack_into("<" + fmt, out, at, *values)
+
+    def key_field(key):
+        return 0x80000000 | strings[key] if isinstance(key, str) else key
+
+    put(0, "2s", b"MZ")
+    put(0x3C, "I", 64)
+    put(64, "4sHH12xHH", b"PE\0\0", 0x14C, 1, 224, 0x0102)
+    optional = 64 + 24
+    put(optional, "H", 0x10B)
+    put(optional + 92, "I", 16)
+    put(optional + 112, "II", address, size)
+    put(optional + 224, "8sIIII", b".rsrc", size, address, size, root)
+    put(root + 14, "H", len(types))
+    cursor = 16 + 8 * len(types)
+    for t, rtype in enumerate(types):
+        names = sorted(tree[rtype], key=key_order)
+        put(root + 16 + 8 * t, "II", key_field(rtype), 0x80000000 | cursor)
+        put(root + cursor + 14, "H", len(names))
+        table, cursor = cursor, cursor + 16 + 8 * len(names)
+        for n, name in enumerate(names):
+            index = tree[rtype][name]
+            put(root + table + 16 + 8 * n, "II", key_field(name), 0x80000000 | cursor)
+            put(root + cursor + 14, "H", 1)
+            put(root + cursor + 16, "II", 0x409, entries + 16 * index)
+            cursor += 16 + 8
+    for index, (_, _, data) in enumerate(resources):
+        put(root + entries + 16 * index, "II", address + data_at[index], len(data))
+        out[root + data_at[index]:root + data_at[index] + len(data)] = data
+    for text, at in strings.items():
+        put(root + at, "H", len(text))
+        out[root + at + 2:root + at + 2 + 2 * len(text)] = text.encode("utf-16-le")
+    return bytes(out), [root + entries + 16 * index for index in range(len(resources))]
+
+
+def patched(data, at, fmt, *values):
+    data = bytearray(data)
+    struct.pack_into("<" + fmt, data, at, *values)
+    return bytes(data)
 
 
 def main():
@@ -105,6 +180,33 @@ def main():
         ("video_only", message(short_voice[:4], short_movie)),
         ("prefix_too_large", message(with_prefix(short_voice, 0xFFFFFFFF), short_movie)),
         ("prefix_unreservable", message(with_prefix(short_voice, 0xFFFFFBFF), short_movie)),
+    ])
+
+    # The message reader: a small message executable (two pictures, a few speech
+    # frames, a start-up sound and a logo cut short), its bare clips, and damaged
+    # variants. The first byte picks the name the file is read under.
+    chime = (ROOT / "resources" / "startup_chime.wav").read_bytes()[:64]
+    logo = (ROOT / "resources" / "logo.bmp").read_bytes()[14:14 + 120]
+    exe, data_entries = tiny_executable([
+        (263, "MOVIE", short_movie), (723, "VOICE", short_voice), ("WAVE", 150, chime), (2, 147, logo)])
+    rsrc = 0x200
+    executables = [
+        ("intact", exe),
+        ("cut_headers", exe[:300]),
+        ("cut_directory", exe[:rsrc + 40]),
+        ("cut_movie", exe[:len(exe) // 2]),
+        ("loop", patched(exe, rsrc + 16 + 4, "I", 0x80000000)),
+        ("movie_past_end", patched(exe, data_entries[0], "I", 0x7FFFFF00)),
+        ("size_2gib", patched(exe, data_entries[1] + 4, "I", 0x80000000)),
+        ("name_long", patched(exe, rsrc + 16, "I", 0x80000000 | (len(exe) - rsrc - 4))),
+        ("sections_many", patched(exe, 64 + 6, "H", 0xFFFF)),
+        ("pe_past_end", patched(exe, 0x3C, "I", 0xFFFFFF00)),
+    ]
+    write("message", "message_reader_fuzz", [
+        *((name, bytes([0]) + data) for name, data in executables),
+        ("voice_clip", bytes([1]) + short_voice),
+        ("raw_stream", bytes([2]) + short_voice[4:]),
+        ("video_clip", bytes([0]) + short_movie[:600]),
     ])
 
     # The resource readers: each hand-made seed cut and flipped (its first byte,
