@@ -21,6 +21,10 @@ enum class VoiceClipError {
 // Bytes of a WAV image around pcmCapacity bytes of samples: header, samples, one spare frame.
 inline constexpr uint32_t kWavImageOverhead = 44 + 480;
 
+// The player reserves the whole image in one block, and a 32-bit process cannot get a block
+// of 2 GiB: a clip whose image would be that large or larger is refused there.
+inline constexpr uint64_t kLargestReservableImage = (uint64_t{1} << 31) - 1;
+
 // Splits a clip into prefix and frames, refusing what cannot be decoded safely.
 VoiceClipError ParseVoiceClip(const uint8_t* data, size_t size, VoiceClip& clip);
 

@@ -161,6 +161,18 @@ TEST(AudioCommand, UnusableInputIsRefusedWithAClearMessage) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.errors.find("too large"), std::string::npos) << run.errors;
 
+  // Prefixes the player cannot reserve (an image of 2 GiB or more, up to the largest that
+  // does not wrap) are refused before anything is reserved.
+  for (const std::vector<uint8_t>& prefix :
+       {std::vector<uint8_t>{0xF4, 0xFD, 0xFF, 0x7F}, std::vector<uint8_t>{0xF3, 0xFD, 0xFF, 0xFF}}) {
+    std::vector<uint8_t> clip = prefix;
+    clip.push_back(0x03);
+    Write(Scratch("unreservable.voice"), clip);
+    run = RunTool("audio --voice '" + Scratch("unreservable.voice") + "' '" + Scratch("x.wav") + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("cannot reserve 2 GiB"), std::string::npos) << run.errors;
+  }
+
   run = RunTool("audio '" + Scratch("short.voice") + "' '" + Scratch("no-such-dir/x.wav") + "'");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.errors.find("cannot write"), std::string::npos) << run.errors;

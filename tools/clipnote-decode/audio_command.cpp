@@ -3,13 +3,15 @@
 // Decodes a G.723.1 clip into exactly the WAV image the player builds: a 44-byte header and
 // the decoded samples. IN is a raw frame stream (what `ffmpeg -f g723_1` writes) or, with
 // --voice, the player's VOICE clip (a 4-byte PCM-capacity prefix, then the frames). For a
-// VOICE clip the output area is limited to the prefix plus one frame, as in the player.
+// VOICE clip the output area is limited to the prefix plus one frame, as in the player, and a
+// prefix the player could not reserve is refused.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -17,12 +19,12 @@
 #include "audio/voice_clip.h"
 #include "audio/wav_image.h"
 #include "tools/clipnote-decode/commands.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/clipnote-decode/message_input.h"
 
 namespace {
 
 void PrintAudioUsage() {
-  std::fprintf(stderr, "usage: clipnote-decode audio IN.723 OUT.wav [--voice]\n");
+  std::fprintf(stderr, "usage: clipnote-decode audio IN.723|IN.tco|MESSAGE.exe OUT.wav [--voice|--raw]\n");
 }
 
 }  // namespace
@@ -30,10 +32,13 @@ void PrintAudioUsage() {
 int RunAudioCommand(int argc, char** argv) {
   const char* inputPath = nullptr;
   const char* outputPath = nullptr;
-  bool voice = false;
+  using clipnote::message::SpeechForm;
+  SpeechForm form = SpeechForm::ByName;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--voice") == 0) {
-      voice = true;
+      form = SpeechForm::Voice;
+    } else if (std::strcmp(argv[i], "--raw") == 0) {
+      form = SpeechForm::Raw;
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
       std::fprintf(stderr, "clipnote-decode audio: unknown option %s\n", argv[i]);
       PrintAudioUsage();
@@ -52,18 +57,34 @@ int RunAudioCommand(int argc, char** argv) {
     return 2;
   }
 
-  std::vector<uint8_t> input;
+  MessageInput message;
   std::string error;
-  if (!ReadWholeFile(inputPath, input, error)) {
+  if (!ReadMessageInput(inputPath, form, message, error)) {
     std::fprintf(stderr, "clipnote-decode audio: %s\n", error.c_str());
     return 1;
   }
+  if (!message.message.speech) {
+    std::fprintf(stderr, "clipnote-decode audio: %s: %s\n", inputPath,
+                 message.message.kind == clipnote::message::MessageKind::VideoClip
+                     ? "an H.263 clip, not speech (--voice or --raw take it as speech)"
+                     : "the message carries no speech (no VOICE resource)");
+    return 1;
+  }
+  const clipnote::message::Bytes input = message.Clip(*message.message.speech);
 
   VoiceClip clip;
-  if (voice) {
+  if (message.message.speechHasPrefix) {
     const VoiceClipError error = ParseVoiceClip(input.data(), input.size(), clip);
     if (error != VoiceClipError::None) {
       std::fprintf(stderr, "clipnote-decode audio: %s: %s\n", inputPath, VoiceClipErrorText(error));
+      return 1;
+    }
+    // Refused before anything is reserved: the player could not get the image either.
+    if (uint64_t{clip.pcmCapacity} + kWavImageOverhead > kLargestReservableImage) {
+      std::fprintf(stderr,
+                   "clipnote-decode audio: %s: the length prefix reserves %u bytes of speech; the "
+                   "player cannot reserve 2 GiB or more and refuses it\n",
+                   inputPath, clip.pcmCapacity);
       return 1;
     }
   } else {
@@ -79,7 +100,14 @@ int RunAudioCommand(int argc, char** argv) {
     clip.codedByteCount = static_cast<uint32_t>(input.size());
   }
 
-  std::vector<uint8_t> image(static_cast<size_t>(clip.pcmCapacity) + kWavImageOverhead, 0);
+  std::vector<uint8_t> image;
+  try {
+    image.assign(static_cast<size_t>(clip.pcmCapacity) + kWavImageOverhead, 0);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "clipnote-decode audio: not enough memory for a WAV image of %llu bytes\n",
+                 static_cast<unsigned long long>(clip.pcmCapacity) + kWavImageOverhead);
+    return 1;
+  }
   AudioDecoder decoder;
   if (!decoder.Create()) {
     std::fprintf(stderr, "clipnote-decode audio: not enough memory for the decoder\n");
