@@ -17,6 +17,17 @@ bool IsSet(Platform& os, Handle event) { return os.WaitForSingleObject(event, 0)
 
 constexpr uint32_t kRecutInterval = 50;
 
+// A playback whose threads could not all be started: whatever did start finds
+// the stop at once (before the report, which the user may leave up for long),
+// the failure is reported, and the window ends the playback as any other.
+void AbandonPlayback(MessagePlayer& player) {
+  Platform& os = player.os;
+  os.SetEvent(player.events.stopEvent);
+  player.playing = 1;
+  ShowErrorReport(os, player.window, kThreadErrorText, kThreadErrorCaption);
+  PostPlaybackEnded(player);
+}
+
 }  // namespace
 
 void ResetPlaybackEvents(MessagePlayer& player) {
@@ -50,30 +61,27 @@ void Start(MessagePlayer& player) {
   if (player.closing) return;
 
   ResetPlaybackEvents(player);
-  bool started = true;
   if (player.videoAbsent == 0) {
-    if (CreatePlayerThread(player, VideoThread, player.videoThread)) {
-      os.SetThreadPriority(player.videoThread.handle, kThreadPriorityAboveNormal);
-    } else {
-      started = false;
+    if (!CreatePlayerThread(player, VideoThread, player.videoThread)) {
+      // Without its pictures the playback does not start at all: the speech
+      // is not released (it would play behind the report, with no picture).
+      os.SetEvent(events.videoDoneEvent);
+      os.SetEvent(events.audioDoneEvent);
+      AbandonPlayback(player);
+      return;
     }
-  }
-  if (player.videoAbsent == 1 || !started) {
+    os.SetThreadPriority(player.videoThread.handle, kThreadPriorityAboveNormal);
+  } else {
     os.SetEvent(events.videoDoneEvent);
     os.SetEvent(events.startEvent);
   }
   if (!CreatePlayerThread(player, AudioPlayThread, player.audioThread)) {
-    started = false;
     player.audioThread.handle = nullptr;
     os.SetEvent(events.audioDoneEvent);
+    AbandonPlayback(player);
+    return;
   }
   player.playing = 1;
-
-  if (!started) {
-    // Whatever did start is stopped again at once; nothing waits forever.
-    ShowErrorReport(os, player.window, kThreadErrorText, kThreadErrorCaption);
-    PostPlaybackEnded(player);
-  }
 }
 
 void Stop(MessagePlayer& player) {

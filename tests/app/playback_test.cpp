@@ -305,7 +305,16 @@ TEST_F(PlaybackTest, AudioOnlyMessageEndsByItselfWhenTheSpeechHasPlayedOut) {
   // The prefix claims far more than the frames give: the end must not wait for it.
   fake.SetResource("#723", "VOICE", VoiceClipBytes(480 * 5000, 40));
   MessagePlayer player(fake, video, speech);
-  CloseWhenIdle();
+  // What the playback left once everything settled, before the window closes.
+  int playingWhenSettled = -1;
+  uint32_t settledAt = 0;
+  int postsWhenSettled = 0;
+  fake.WhenIdle([&] {
+    playingWhenSettled = player.playing;
+    settledAt = fake.Now();
+    postsWhenSettled = CountCalls("PostMessageA");
+    fake.PostClose();
+  });
   EXPECT_EQ(Run(player), 0);
 
   ASSERT_EQ(fake.MessageBoxes().size(), 1u);
@@ -314,6 +323,11 @@ TEST_F(PlaybackTest, AudioOnlyMessageEndsByItselfWhenTheSpeechHasPlayedOut) {
   ASSERT_EQ(speechPlayed.size(), 1u);
   EXPECT_FALSE(speechPlayed[0].cut);
   EXPECT_EQ(speechPlayed[0].playedMs, 120u);
+  // The end command was posted as the decoded speech ran out, and the
+  // playback had ended by itself before any close.
+  EXPECT_EQ(postsWhenSettled, 2);  // the start-up command and the end
+  EXPECT_EQ(playingWhenSettled, 0);
+  EXPECT_EQ(settledAt, speechPlayed[0].time + 120);
   EXPECT_TRUE(fake.Draws().empty());
   EXPECT_EQ(video.inits, 0);
   EXPECT_EQ(fake.Control(IDC_PLAY_BUTTON).text, "Play");
@@ -360,6 +374,10 @@ TEST_F(PlaybackTest, VideoOnlyMessagePlaysThePicturesAndEndsByItself) {
 TEST_F(PlaybackTest, EmptyMessageWarnsTwiceThenSaysSoAndCloses) {
   fake.SetResource("#263", "MOVIE", {});
   fake.SetResource("#723", "VOICE", VoiceClipBytes(0, 0));
+  // The user reads each warning for a while, so the preparation (held by its
+  // "Video only" box) always ends after the first Start has run: the empty
+  // message is found only once the audio clip has been examined.
+  fake.HoldMessageBoxes(100);
   MessagePlayer player(fake, video, speech);
   EXPECT_EQ(Run(player), 0);  // closes by itself
 
@@ -367,8 +385,10 @@ TEST_F(PlaybackTest, EmptyMessageWarnsTwiceThenSaysSoAndCloses) {
   for (const auto& box : fake.MessageBoxes()) captions.push_back(box.caption);
   EXPECT_EQ(captions,
             (std::vector<std::string>{"Audio only", "Video only", "No Video and No Audio"}));
+  ASSERT_EQ(fake.MessageBoxes().size(), 3u);
   EXPECT_EQ(fake.MessageBoxes()[2].text, "This clip contains no information!");
   EXPECT_EQ(fake.MessageBoxes()[2].type, kMbIconWarning | kMbSetForeground);
+  EXPECT_EQ(fake.MessageBoxes()[2].owner, nullptr);
 }
 
 TEST_F(PlaybackTest, EndOfSequenceCodeEndsThePlayback) {
@@ -471,16 +491,57 @@ TEST_F(PlaybackTest, PaletteMessagesRealiseAndRepaintOnlyWhenTheMappingChanged) 
   EXPECT_GE(CountCalls("InvalidateRect"), invalidatesMiddle + 1);
 }
 
-TEST_F(PlaybackTest, ThreadThatCannotBeCreatedIsReportedAndNothingHangs) {
-  fake.FailCreateThreadCall(2);  // the first video thread
+// A playback thread that cannot be created ends the playback before anything
+// is seen or heard, however long the report stays up.
+TEST_F(PlaybackTest, ThreadThatCannotBeCreatedIsReportedAndNothingPlays) {
+  for (const int failingCall : {2, 3}) {  // the first video thread, the first audio thread
+    SCOPED_TRACE(failingCall);
+    FakePlatform fake;
+    fake.SetResource("#263", "MOVIE", std::vector<uint8_t>(1234, 0));
+    fake.SetResource("#723", "VOICE", VoiceClipBytes(480 * 40, 400));
+    fake.FailCreateThreadCall(failingCall);
+    fake.HoldMessageBoxes(5000);
+    ScriptedVideo video(fake, Pictures({0, 2, 4, 6, 8, 10}));
+    ScriptedSpeech speech(40, 10);
+    MessagePlayer player(fake, video, speech);
+    fake.WhenIdle([&] { fake.PostClose(); });
+    EXPECT_EQ(RunPlayer(player), 0);
+    EXPECT_FALSE(fake.Deadlocked());
+    EXPECT_EQ(fake.LiveThreads(), 0u);
+
+    std::vector<std::string> captions;
+    for (const auto& box : fake.MessageBoxes()) captions.push_back(box.caption);
+    EXPECT_EQ(captions, (std::vector<std::string>{"Thread Error"}));
+    for (const SoundRecord& sound : fake.Sounds()) EXPECT_NE(sound.kind, SoundRecord::kMemory);
+    EXPECT_TRUE(fake.Draws().empty());
+    EXPECT_EQ(player.playing, 0);
+    EXPECT_EQ(fake.Control(IDC_PLAY_BUTTON).text, "Play");
+    EXPECT_TRUE(fake.Control(IDC_PLAY_BUTTON).enabled);
+  }
+}
+
+// Stop cuts the sound and waits; a speech that its thread started just after
+// that cut (it had checked for a stop a moment before) is cut again within
+// the next 50 ms rather than played to its end.
+TEST_F(PlaybackTest, SpeechStartedJustAfterTheStopsCutIsCutAgain) {
+  video.SetPictures(Pictures({0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20}));
+  speech.frames = 40;  // 1.2 s of speech
   MessagePlayer player(fake, video, speech);
+  // Between its check for a stop and the sound call, the audio thread is held
+  // up while the user presses Stop and the window thread makes its first cut.
+  fake.BeforeMemorySound([&] {
+    fake.Click(IDC_PLAY_BUTTON);
+    fake.Sleep(1);
+  });
+  // (The button is enabled before the speech starts, so the click is taken.)
   CloseWhenIdle();
-  EXPECT_EQ(Run(player), 0);
-  std::vector<std::string> captions;
-  for (const auto& box : fake.MessageBoxes()) captions.push_back(box.caption);
-  EXPECT_EQ(captions, (std::vector<std::string>{"Thread Error"}));
-  EXPECT_TRUE(fake.Draws().empty());
-  EXPECT_EQ(player.playing, 0);
+  Run(player);
+
+  const auto speechPlayed = SoundsOf(SoundRecord::kMemory);
+  ASSERT_EQ(speechPlayed.size(), 1u);
+  EXPECT_TRUE(speechPlayed[0].cut);
+  EXPECT_LE(speechPlayed[0].playedMs, 50u);
+  EXPECT_EQ(fake.Control(IDC_PLAY_BUTTON).text, "Play");
 }
 
 TEST_F(PlaybackTest, WithoutAPreparationThreadThePicturesPlayAndStopWaitsForThem) {

@@ -145,6 +145,7 @@ inline int RunPlayer(MessagePlayer& player) {
     return 1000 + static_cast<int>(exit.code);
   } catch (const FakeAbandon&) {
     fake.EndAllThreads();
+    if (const auto reason = fake.GaveUp()) ADD_FAILURE() << "the run did not settle: " << *reason;
     return -1;
   }
 }

@@ -107,8 +107,13 @@ void ExpectMemoryReport(uint32_t reserved, int failingCall) {
   EXPECT_EQ(fake.MessageBoxes()[0].caption, "Memory Allocation Error");
   EXPECT_EQ(fake.MessageBoxes()[0].text.rfind(kNotEnoughMemoryText, 0), 0u)
       << fake.MessageBoxes()[0].text;
-  if (reserved != 0) {
-    EXPECT_EQ(fake.GlobalAllocs().back().second, size_t{reserved} + 524u);
+  const uint64_t imageBytes = uint64_t{reserved} + 524u;
+  if (reserved != 0 && imageBytes <= UINT32_MAX) {
+    EXPECT_EQ(fake.GlobalAllocs().back().second, imageBytes);
+  }
+  // An image size that would wrap to a small block is refused before asking.
+  if (imageBytes > UINT32_MAX) {
+    EXPECT_EQ(fake.GlobalAllocs().size(), 5u);
   }
   for (const SoundRecord& sound : fake.Sounds()) EXPECT_NE(sound.kind, SoundRecord::kMemory);
 }
@@ -120,11 +125,13 @@ TEST(RealDecodersTest, FailedSpeechBufferIsReportedLikeAnyAllocation) {
   for (const int failingCall : {7, 8}) ExpectMemoryReport(0, failingCall);
 }
 
-// A prefix asking for more than a 32-bit process can reserve (but not so much that
-// the image size would wrap, which is refused before asking) fails the WAV image's
-// allocation: reported, no speech, and the player still ends cleanly.
+// A prefix asking for more than a 32-bit process can reserve fails the WAV image's
+// allocation, and one so large that the image size would wrap (from 0xFFFFFDF4 on)
+// is refused before asking: reported, no speech, and the player still ends cleanly.
 TEST(RealDecodersTest, PrefixTooLargeToReserveIsReportedLikeAnyAllocation) {
-  for (const uint32_t reserved : {0x80000000u, 0xFFFFFDF3u}) ExpectMemoryReport(reserved, 0);
+  for (const uint32_t reserved : {0x80000000u, 0xFFFFFDF3u, 0xFFFFFDF4u, 0xFFFFFFFFu}) {
+    ExpectMemoryReport(reserved, 0);
+  }
 }
 
 }  // namespace

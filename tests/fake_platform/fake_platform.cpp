@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -66,7 +67,7 @@ struct FakePlatform::Resource {
   size_t size = 0;
 };
 
-FakePlatform::FakePlatform(uint32_t startTime) : now_(startTime) {
+FakePlatform::FakePlatform(uint32_t startTime) : now_(startTime), start_(startTime) {
   participants_[std::this_thread::get_id()] = std::make_unique<Participant>();
 }
 
@@ -103,6 +104,17 @@ FakePlatform::Participant* FakePlatform::Self() {
 
 void FakePlatform::CheckAlive() {
   if (exiting_) throw FakeAbandon{};
+}
+
+void FakePlatform::GiveUp(std::string reason) {
+  if (!gaveUp_) {
+    std::fprintf(stderr, "fake platform: %s\n", reason.c_str());
+    gaveUp_ = std::move(reason);
+  }
+  deadlocked_ = true;
+  exiting_ = true;
+  changed_.notify_all();
+  throw FakeAbandon{};
 }
 
 bool FakePlatform::EveryoneBlocked() {
@@ -150,6 +162,11 @@ bool FakePlatform::Advance(Lock& lock) {
     return true;
   }
   if (step) {
+    if (now_ + static_cast<uint32_t>(std::max(*step, 0)) - start_ > kVirtualTimeLimit) {
+      GiveUp("the virtual clock ran past an hour without the run settling (at " +
+             std::to_string(now_ - start_) + " ms); calls so far: " +
+             std::to_string(calls_.size()));
+    }
     now_ += static_cast<uint32_t>(std::max(*step, 0));
     changed_.notify_all();
     return true;
@@ -179,6 +196,7 @@ bool FakePlatform::Block(Lock& lock, const std::function<bool()>& ready,
       }
     }
   } unblock{self};
+  const auto giveUpAt = std::chrono::steady_clock::now() + kRealTimeLimit;
   for (;;) {
     CheckAlive();
     if (ready()) return true;
@@ -189,7 +207,12 @@ bool FakePlatform::Block(Lock& lock, const std::function<bool()>& ready,
       self->deadline = deadline;
       if (EveryoneBlocked() && Advance(lock)) continue;
     }
-    changed_.wait(lock);
+    if (changed_.wait_until(lock, giveUpAt) == std::cv_status::timeout && !ready()) {
+      GiveUp("a thread waited " + std::to_string(kRealTimeLimit.count()) +
+             " s of real time in the fake without being released (a thread that never "
+             "blocks, or a wake-up that never comes); virtual time " +
+             std::to_string(now_ - start_) + " ms");
+    }
   }
 }
 
@@ -210,13 +233,25 @@ void FakePlatform::AfterDraw(int n, std::function<void()> action) {
   drawActions_[n] = std::move(action);
 }
 
+void FakePlatform::BeforeMemorySound(std::function<void()> action) {
+  Lock lock(mutex_);
+  beforeMemorySound_ = std::move(action);
+}
+
 void FakePlatform::AdvanceClock(uint32_t milliseconds) {
   Lock lock(mutex_);
   now_ += milliseconds;
   changed_.notify_all();
 }
 
-void FakePlatform::Record(const char* name) { calls_.emplace_back(name); }
+void FakePlatform::Record(const char* name) {
+  if (calls_.size() >= kCallLimit) {
+    GiveUp("more than " + std::to_string(kCallLimit) +
+           " platform calls without the run settling (a thread that loops without "
+           "ever waiting); the last was " + name);
+  }
+  calls_.emplace_back(name);
+}
 
 // ---- Scripting and observations ---------------------------------------------
 
@@ -253,6 +288,10 @@ uint32_t FakePlatform::Now() {
 bool FakePlatform::Deadlocked() {
   Lock lock(mutex_);
   return deadlocked_;
+}
+std::optional<std::string> FakePlatform::GaveUp() {
+  Lock lock(mutex_);
+  return gaveUp_;
 }
 std::optional<uint32_t> FakePlatform::ExitCode() {
   Lock lock(mutex_);
@@ -508,6 +547,15 @@ uint32_t FakePlatform::timeGetTime() {
 // ---- Sound -------------------------------------------------------------------
 
 bool FakePlatform::PlaySoundA(const char* sound, Hinstance /*module*/, uint32_t flags) {
+  if (sound != nullptr && (flags & kSndResource) != kSndResource && (flags & kSndMemory) != 0) {
+    std::function<void()> action;
+    {
+      Lock lock(mutex_);
+      action = std::move(beforeMemorySound_);
+      beforeMemorySound_ = nullptr;
+    }
+    if (action) action();
+  }
   Lock lock(mutex_);
   Record("PlaySoundA");
   if (sound == nullptr) {
@@ -994,7 +1042,13 @@ int FakePlatform::MessageBoxA(Hwnd owner, const char* text, const char* caption,
   Record("MessageBoxA");
   const bool fromWindowThread = windowThread_ && *windowThread_ == std::this_thread::get_id();
   messageBoxes_.push_back({owner, text, caption, type, fromWindowThread});
-  return 1;  // IDOK: the user dismisses it at once
+  if (messageBoxHold_ != 0) {
+    const uint32_t until = now_ + messageBoxHold_;
+    while (Block(lock, [&] { return fromWindowThread && !sent_.empty(); }, until)) {
+      ServeSent(lock);
+    }
+  }
+  return 1;  // IDOK: the user dismisses it (at once, unless held)
 }
 
 uint32_t FakePlatform::FormatMessageA(uint32_t flags, const void* /*source*/,

@@ -25,7 +25,16 @@
 //
 // ExitProcess records the code and throws FakeProcessExit; every other blocked
 // thread then ends by throwing FakeAbandon.
+//
+// Bounds. A run that cannot settle must fail, not hang or grow: a thread
+// blocked in the fake for more than kRealTimeLimit of real time (another
+// thread spins, or a wake-up never comes), a virtual clock that runs past
+// kVirtualTimeLimit from the start (threads that keep waking each other, as
+// a stop that waits for ever in short slices), or more than kCallLimit
+// recorded calls (a thread looping on calls that never block) ends the run
+// as a deadlock does, and GaveUp() says why.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +57,10 @@ struct FakeProcessExit {
   uint32_t code;
 };
 struct FakeAbandon {};
+
+inline constexpr std::chrono::seconds kRealTimeLimit{60};
+inline constexpr uint32_t kVirtualTimeLimit = 60 * 60 * 1000;  // an hour
+inline constexpr size_t kCallLimit = 2'000'000;
 
 struct MessageBoxRecord {
   Hwnd owner;
@@ -119,6 +132,10 @@ class FakePlatform final : public Platform {
   void SetRunningInstance(bool running) { runningInstance_ = running; }
   // What DrawDibRealize returns (nonzero: the palette mapping changed).
   void SetRealizeResult(uint32_t result) { realizeResult_ = result; }
+  // Message boxes stay up for this long (virtual) before the user dismisses
+  // them; the calling thread waits meanwhile (on the window thread, serving
+  // the calls other threads make into the window, as a box's own loop does).
+  void HoldMessageBoxes(uint32_t milliseconds) { messageBoxHold_ = milliseconds; }
 
   // Queues an action for the next time the whole system is idle.
   void WhenIdle(std::function<void()> action);
@@ -128,6 +145,9 @@ class FakePlatform final : public Platform {
   // Runs an action on the drawing thread right after the n-th DrawDibDraw
   // (counted from 1).
   void AfterDraw(int n, std::function<void()> action);
+  // Runs an action on the sound's thread when the next in-memory sound is
+  // asked for, before it starts (as if that thread were held up just there).
+  void BeforeMemorySound(std::function<void()> action);
   // Moves the virtual clock forward (as if the calling thread had computed
   // for that long).
   void AdvanceClock(uint32_t milliseconds);
@@ -144,6 +164,9 @@ class FakePlatform final : public Platform {
   // ---- Observations -----------------------------------------------------
   uint32_t Now();
   bool Deadlocked();
+  // Why the fake ended the run for exceeding a bound (see Bounds); nullopt
+  // when it did not.
+  std::optional<std::string> GaveUp();
   std::optional<uint32_t> ExitCode();
   std::vector<std::string> Calls();  // "Name" of every call, in order
   std::vector<MessageBoxRecord> MessageBoxes();
@@ -271,6 +294,7 @@ class FakePlatform final : public Platform {
   bool Advance(Lock& lock);
   void RunAction(Lock& lock, std::function<void()> action);
   void CheckAlive();
+  [[noreturn]] void GiveUp(std::string reason);
   void Record(const char* name);
   uint32_t WaitFor(uint32_t count, const Handle* objects, bool waitAll, uint32_t milliseconds,
                    bool serveSent);
@@ -284,6 +308,9 @@ class FakePlatform final : public Platform {
   std::mutex mutex_;
   std::condition_variable changed_;
   uint32_t now_;
+  const uint32_t start_;
+  std::optional<std::string> gaveUp_;
+  uint32_t messageBoxHold_ = 0;
   bool exiting_ = false;
   bool deadlocked_ = false;
   bool advancing_ = false;
@@ -295,6 +322,7 @@ class FakePlatform final : public Platform {
   std::deque<std::function<void()>> idleActions_;
   std::vector<std::pair<uint32_t, std::function<void()>>> timedActions_;
   std::map<int, std::function<void()>> drawActions_;
+  std::function<void()> beforeMemorySound_;
 
   std::map<std::pair<std::string, std::string>, std::unique_ptr<Resource>> resources_;
   std::set<std::string> failFind_, failLoad_, failLock_;
