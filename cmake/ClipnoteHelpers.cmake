@@ -20,10 +20,15 @@ function(clipnote_glob_library target)
 endfunction()
 
 # A GoogleTest executable made of every .cpp directly in the calling directory,
-# registered with CTest.
-#   clipnote_glob_tests(<target> [DEPS <libs>...])
+# registered with CTest. Each test case gets a time limit (seconds, default
+# 900: generous for a busy machine and the sanitizer builds), so a test that
+# hangs fails instead of holding up the run.
+#   clipnote_glob_tests(<target> [TIMEOUT <seconds>] [DEPS <libs>...])
 function(clipnote_glob_tests target)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "DEPS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 900)
+  endif()
   find_package(GTest REQUIRED)
   include(GoogleTest)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
@@ -33,7 +38,7 @@ function(clipnote_glob_tests target)
   target_compile_definitions(${target} PRIVATE
     CLIPNOTE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     CLIPNOTE_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
 # A libFuzzer target from one source file.
