@@ -77,6 +77,8 @@ MessageFile WholeFileAs(Bytes file, MessageKind kind) {
 
 }  // namespace
 
+bool HasMzSignature(Bytes file) { return file.size() >= 2 && file[0] == 'M' && file[1] == 'Z'; }
+
 const char* MessageKindName(MessageKind kind) {
   switch (kind) {
     case MessageKind::Executable: return "message executable";
@@ -94,9 +96,9 @@ std::optional<MessageFile> ReadMessage(Bytes file, std::string_view fileName, Sp
   } else if (form == SpeechForm::Raw) {
     kind = MessageKind::RawSpeech;
   } else if (file.empty()) {
-    reason = "an empty file (0 bytes)";
+    reason = "the file is empty (0 bytes)";
     return std::nullopt;
-  } else if (file.size() >= 2 && file[0] == 'M' && file[1] == 'Z') {
+  } else if (HasMzSignature(file)) {
     return ReadExecutable(file, reason);
   } else if (EndsWithNoCase(fileName, ".723")) {
     kind = MessageKind::VoiceClip;

@@ -41,6 +41,9 @@ struct MessageFile {
   std::vector<Resource> resources;        // executables: every resource, for the rest (dialog, icons)
 };
 
+// True when the file starts "MZ": whatever else it holds, it is read as an executable.
+bool HasMzSignature(Bytes file);
+
 // Nothing, with a sentence in `reason`, when the file is no message we can read.
 std::optional<MessageFile> ReadMessage(Bytes file, std::string_view fileName, SpeechForm form, std::string& reason);
 

@@ -208,7 +208,7 @@ TEST(MessageReader, BareFilesAreToldByContentNameAndOption) {
       {"speech.tco", speech, SpeechForm::Voice, MessageKind::VoiceClip, ""},
       {"speech", speech, SpeechForm::ByName, MessageKind::VideoClip, ""},  // content says H.263
       {"picture.png", png, SpeechForm::ByName, std::nullopt, "not a message: neither a Windows executable"},
-      {"empty.263", {}, SpeechForm::ByName, std::nullopt, "an empty file (0 bytes)"},
+      {"empty.263", {}, SpeechForm::ByName, std::nullopt, "the file is empty (0 bytes)"},
       {"short.723", {1, 2, 3}, SpeechForm::ByName, std::nullopt, "shorter than its 4-byte length prefix"},
       {"dos.exe", DosProgram(), SpeechForm::ByName, std::nullopt, "not a Windows executable"},
       {"MZ.723", {'M', 'Z', 0, 0}, SpeechForm::ByName, std::nullopt, "ends inside its DOS header"},

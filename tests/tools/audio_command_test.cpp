@@ -73,7 +73,7 @@ TEST(AudioCommand, RawStreamBecomesTheWavImage) {
   const std::vector<uint8_t> frames = HelloStream();
   ASSERT_FALSE(frames.empty());
   Write(Scratch("hello.723"), frames);
-  const RunResult run = RunTool("audio '" + Scratch("hello.723") + "' '" + Scratch("hello.wav") + "'");
+  const RunResult run = RunTool("audio --raw '" + Scratch("hello.723") + "' '" + Scratch("hello.wav") + "'");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<uint8_t> wav = Read(Scratch("hello.wav"));
   EXPECT_EQ(wav.size(), kWavHeaderBytes + frames.size() / 24 * 480);
@@ -99,7 +99,7 @@ TEST(AudioCommand, FreshSpeechAgreesWithFfmpeg) {
     const std::vector<uint8_t> stream = sc::MakeSpeechStream(directory, clip.name, clip.voice, clip.text);
     ASSERT_FALSE(stream.empty()) << clip.name;
     const std::string wavPath = directory + "/" + clip.name + ".ours.wav";
-    const RunResult run = RunTool("audio '" + directory + "/" + clip.name + ".723' '" + wavPath + "'");
+    const RunResult run = RunTool("audio --raw '" + directory + "/" + clip.name + ".723' '" + wavPath + "'");
     ASSERT_EQ(run.status, 0) << run.errors;
     const std::vector<uint8_t> wav = Read(wavPath);
     ASSERT_GE(wav.size(), kWavHeaderBytes);
@@ -173,7 +173,7 @@ TEST(AudioCommand, UnusableInputIsRefusedWithAClearMessage) {
     EXPECT_NE(run.errors.find("cannot reserve 2 GiB"), std::string::npos) << run.errors;
   }
 
-  run = RunTool("audio '" + Scratch("short.voice") + "' '" + Scratch("no-such-dir/x.wav") + "'");
+  run = RunTool("audio --raw '" + Scratch("short.voice") + "' '" + Scratch("no-such-dir/x.wav") + "'");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.errors.find("cannot write"), std::string::npos) << run.errors;
 

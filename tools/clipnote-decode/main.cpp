@@ -8,9 +8,13 @@ namespace {
 void PrintUsage() {
   std::fprintf(stderr,
                "usage:\n"
-               "  clipnote-decode video IN.263 OUT.y4m|OUT.yuv [--verbose]\n"
-               "  clipnote-decode audio IN.723 OUT.wav [--voice]\n"
-               "  clipnote-decode bench video|audio FILE [--repeat N]\n");
+               "  clipnote-decode video IN.263|MESSAGE.exe OUT.y4m|OUT.yuv [--verbose]\n"
+               "  clipnote-decode audio IN.723|IN.tco|MESSAGE.exe OUT.wav [--voice|--raw]\n"
+               "  clipnote-decode info FILE [--json] [--voice|--raw]\n"
+               "  clipnote-decode extract MESSAGE.exe DIR\n"
+               "  clipnote-decode bench video|audio FILE [--repeat N]\n"
+               "A .723 file is a VOICE clip (4-byte PCM-capacity prefix, then frames), a .tco or\n"
+               ".g723 file a raw G.723.1 frame stream; --voice and --raw say which, whatever the name.\n");
 }
 
 }  // namespace
@@ -24,6 +28,8 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "video") == 0) return RunVideoCommand(argc - 1, argv + 1);
   if (std::strcmp(command, "audio") == 0) return RunAudioCommand(argc - 1, argv + 1);
   if (std::strcmp(command, "bench") == 0) return RunBenchCommand(argc - 1, argv + 1);
+  if (std::strcmp(command, "extract") == 0) return RunExtractCommand(argc - 1, argv + 1);
+  if (std::strcmp(command, "info") == 0) return RunInfoCommand(argc - 1, argv + 1);
   PrintUsage();
   return 2;
 }

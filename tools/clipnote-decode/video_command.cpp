@@ -1,6 +1,6 @@
-// clipnote-decode video IN.263 OUT.y4m|OUT.yuv [--verbose]
+// clipnote-decode video IN.263|MESSAGE.exe OUT.y4m|OUT.yuv [--verbose]
 //
-// Decodes an H.263 clip exactly as the player does and writes every decoded
+// Decodes an H.263 clip (bare, or the one a message executable carries) exactly as the player does and writes every decoded
 // picture, as YUV4MPEG2 4:2:0 (.y4m) or raw planar frames (.yuv). Exit codes:
 // 0 clip decoded to its end; 1 decoding stopped part-way (what decoded is
 // written, and the message says where it stopped); 2 usage or file errors.
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "message/message_file.h"
 #include "tools/clipnote-decode/commands.h"
 #include "tools/clipnote-decode/file_input.h"
 #include "video/recon/decoder_buffers.h"
@@ -27,7 +28,9 @@ bool EndsWith(const std::string& s, const char* suffix) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-// Reads the whole file; on failure prints why and returns false.
+// Reads the clip: the whole file, or the video clip of a message executable. Anything
+// else is taken as a clip, for the decoder to say whether it is one. On failure
+// prints why and returns false.
 bool ReadClip(const char* path, std::vector<uint8_t>& clip) {
   std::string error;
   if (!ReadWholeFile(path, clip, error)) {
@@ -38,6 +41,21 @@ bool ReadClip(const char* path, std::vector<uint8_t>& clip) {
     std::fprintf(stderr, "clipnote-decode: %s is empty\n", path);
     return false;
   }
+  if (!clipnote::message::HasMzSignature(clip)) return true;
+  std::string reason;
+  const std::optional<clipnote::message::MessageFile> message =
+      clipnote::message::ReadMessage(clip, path, clipnote::message::SpeechForm::ByName, reason);
+  if (!message) {
+    std::fprintf(stderr, "clipnote-decode: %s: %s\n", path, reason.c_str());
+    return false;
+  }
+  if (!message->video || message->video->size == 0) {
+    std::fprintf(stderr, "clipnote-decode: %s: the message carries no video (%s)\n", path,
+                 message->video ? "an empty MOVIE resource: audio only" : "no MOVIE resource");
+    return false;
+  }
+  const clipnote::message::Bytes video = clipnote::message::Slice(clip, *message->video);
+  clip = std::vector<uint8_t>(video.begin(), video.end());
   return true;
 }
 
@@ -50,7 +68,7 @@ bool OnlyPaddingFrom(const std::vector<uint8_t>& clip, int64_t offset) {
 }
 
 void PrintUsage() {
-  std::fprintf(stderr, "usage: clipnote-decode video IN.263 OUT.y4m|OUT.yuv [--verbose]\n");
+  std::fprintf(stderr, "usage: clipnote-decode video IN.263|MESSAGE.exe OUT.y4m|OUT.yuv [--verbose]\n");
 }
 
 }  // namespace
