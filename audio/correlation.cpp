@@ -1,46 +1,15 @@
 #include "audio/correlation.h"
 
+#include "audio/kernel_choice.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace {
 
-// The longest stretch of y a correlation reads: the analysis length of the voicing
-// search (120 samples) plus the shifts.
-constexpr int kMaxSpan = 120 + kMaxShifts - 1;
-
-template <int kCount>
-void CorrelateFixed(const float* x, const float* y, int length, double sums[]) {
-  // Each y sample is widened (exactly) once, not once per shift.
-  double wide[kMaxSpan + 1];
-  for (int n = 0; n < length + kCount - 1; ++n) wide[n] = y[n];
-#if defined(__SSE2__)
-  // Neighbouring shifts share a register: packed products and additions round each lane
-  // exactly as the scalar ones, and every sum still runs in sample order. With an odd
-  // count the last register's upper lane sums a padding zero and is dropped.
-  constexpr int kPairs = (kCount + 1) / 2;
-  wide[length + kCount - 1] = 0.0;
-  __m128d acc[kPairs];
-  for (int p = 0; p < kPairs; ++p) acc[p] = _mm_setzero_pd();
-  for (int n = 0; n < length; ++n) {
-    const __m128d xn = _mm_set1_pd(x[n]);
-    for (int p = 0; p < kPairs; ++p) {
-      acc[p] = _mm_add_pd(acc[p], _mm_mul_pd(xn, _mm_loadu_pd(wide + n + 2 * p)));
-    }
-  }
-  double packed[2 * kPairs];
-  for (int p = 0; p < kPairs; ++p) _mm_storeu_pd(packed + 2 * p, acc[p]);
-  for (int k = 0; k < kCount; ++k) sums[k] = packed[k];
-#else
-  double acc[kCount] = {};
-  for (int n = 0; n < length; ++n) {
-    const double xn = x[n];
-    for (int k = 0; k < kCount; ++k) acc[k] += xn * wide[n + k];
-  }
-  for (int k = 0; k < kCount; ++k) sums[k] = acc[k];
-#endif
-}
+// The longest stretch of y a correlation of all shifts reads.
+constexpr int kMaxSpan = kMaxCorrelationLength + kMaxShifts - 1;
 
 template <int kCount>
 void DotsFixed(const float* const x[], const float* const y[], int length, double sums[]) {
@@ -53,6 +22,41 @@ void DotsFixed(const float* const x[], const float* const y[], int length, doubl
 
 }  // namespace
 
+void CorrelateAllShiftsPlain(const float* x, const float* y, int length, double sums[kMaxShifts]) {
+  // Each y sample is widened (exactly) once, not once per shift.
+  double wide[kMaxSpan];
+  for (int n = 0; n < length + kMaxShifts - 1; ++n) wide[n] = y[n];
+  double acc[kMaxShifts] = {};
+  for (int n = 0; n < length; ++n) {
+    const double xn = x[n];
+    for (int k = 0; k < kMaxShifts; ++k) acc[k] += xn * wide[n + k];
+  }
+  for (int k = 0; k < kMaxShifts; ++k) sums[k] = acc[k];
+}
+
+#if defined(__SSE2__)
+void CorrelateAllShiftsSse2(const float* x, const float* y, int length, double sums[kMaxShifts]) {
+  // Neighbouring shifts share a register: packed products and additions round each lane
+  // exactly as the scalar ones, and every sum still runs in sample order. The count is odd,
+  // so the last register's upper lane sums a padding zero and is dropped.
+  constexpr int kPairs = (kMaxShifts + 1) / 2;
+  double wide[kMaxSpan + 1];
+  for (int n = 0; n < length + kMaxShifts - 1; ++n) wide[n] = y[n];
+  wide[length + kMaxShifts - 1] = 0.0;
+  __m128d acc[kPairs];
+  for (int p = 0; p < kPairs; ++p) acc[p] = _mm_setzero_pd();
+  for (int n = 0; n < length; ++n) {
+    const __m128d xn = _mm_set1_pd(x[n]);
+    for (int p = 0; p < kPairs; ++p) {
+      acc[p] = _mm_add_pd(acc[p], _mm_mul_pd(xn, _mm_loadu_pd(wide + n + 2 * p)));
+    }
+  }
+  double packed[2 * kPairs];
+  for (int p = 0; p < kPairs; ++p) _mm_storeu_pd(packed + 2 * p, acc[p]);
+  for (int k = 0; k < kMaxShifts; ++k) sums[k] = packed[k];
+}
+#endif
+
 double Dot(const float* x, const float* y, int length) {
   double sum = 0.0;
   for (int n = 0; n < length; ++n) sum += static_cast<double>(x[n]) * y[n];
@@ -60,8 +64,12 @@ double Dot(const float* x, const float* y, int length) {
 }
 
 void CorrelateShifts(const float* x, const float* y, int length, int count, double sums[]) {
-  if (count == kMaxShifts && length + kMaxShifts - 1 <= kMaxSpan) {
-    return CorrelateFixed<kMaxShifts>(x, y, length, sums);
+  if (count == kMaxShifts && length <= kMaxCorrelationLength) {
+#if defined(CLIPNOTE_SPEECH_SSE2_KERNELS)
+    return CorrelateAllShiftsSse2(x, y, length, sums);
+#else
+    return CorrelateAllShiftsPlain(x, y, length, sums);
+#endif
   }
   for (int k = 0; k < count; ++k) sums[k] = Dot(x, y + k, length);
 }

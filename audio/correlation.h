@@ -5,6 +5,9 @@
 // their additions overlap instead of waiting on each other.
 
 inline constexpr int kMaxShifts = 7;
+// The longest x a correlation of kMaxShifts shifts takes in one pass: the analysis length
+// of the voicing search.
+inline constexpr int kMaxCorrelationLength = 120;
 
 // sum of x[n] * y[n] for n < length.
 double Dot(const float* x, const float* y, int length);
@@ -16,3 +19,10 @@ void CorrelateShifts(const float* x, const float* y, int length, int count, doub
 // side by side.
 void DotsSideBySide(const float* const x[], const float* const y[], int count, int length,
                     double sums[]);
+
+// The two versions of the kernel behind CorrelateShifts for all kMaxShifts shifts
+// (length <= kMaxCorrelationLength), with the same results.
+void CorrelateAllShiftsPlain(const float* x, const float* y, int length, double sums[kMaxShifts]);
+#if defined(__SSE2__)
+void CorrelateAllShiftsSse2(const float* x, const float* y, int length, double sums[kMaxShifts]);
+#endif

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "audio/excitation_tables.h"
+#include "audio/kernel_choice.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -117,7 +118,27 @@ void DecodeAdaptiveVector(float out[kSubframeSamples], const float history[kHist
   for (int i = 0; i < kSubframeSamples + 2; i += lag) {
     std::copy(period, period + std::min(lag, kSubframeSamples + 2 - i), wideLagged + 2 + i);
   }
+#if defined(CLIPNOTE_SPEECH_SSE2_KERNELS)
+  FilterAdaptiveTapsSse2(wideLagged, taps, out);
+#else
+  FilterAdaptiveTapsPlain(wideLagged, taps, out);
+#endif
+}
+
+void FilterAdaptiveTapsPlain(const double lagged[kSubframeSamples + 4], const float taps[],
+                             float out[kSubframeSamples]) {
+  double wideTaps[kAdaptiveTaps];
+  std::copy(taps, taps + kAdaptiveTaps, wideTaps);
+  for (int i = 0; i < kSubframeSamples; ++i) {
+    double sum = 0.0;
+    for (int k = 0; k < kAdaptiveTaps; ++k) sum += lagged[i + k] * wideTaps[k];
+    out[i] = static_cast<float>(sum);
+  }
+}
+
 #if defined(__SSE2__)
+void FilterAdaptiveTapsSse2(const double lagged[kSubframeSamples + 4], const float taps[],
+                            float out[kSubframeSamples]) {
   // Two neighbouring samples at a time: packed products and additions round each lane as the
   // scalar ones do, and each sample's taps are still added in order.
   // The taps are loaded before the loop: out might, as far as the compiler knows, overlap them.
@@ -126,17 +147,10 @@ void DecodeAdaptiveVector(float out[kSubframeSamples], const float history[kHist
   for (int i = 0; i < kSubframeSamples; i += 2) {
     __m128d sum = _mm_setzero_pd();
     for (int k = 0; k < kAdaptiveTaps; ++k) {
-      sum = _mm_add_pd(sum, _mm_mul_pd(_mm_loadu_pd(wideLagged + i + k), wideTaps[k]));
+      sum = _mm_add_pd(sum, _mm_mul_pd(_mm_loadu_pd(lagged + i + k), wideTaps[k]));
     }
     _mm_storel_pi(reinterpret_cast<__m64*>(out + i), _mm_cvtpd_ps(sum));
   }
-#else
-  double wideTaps[kAdaptiveTaps];
-  std::copy(taps, taps + kAdaptiveTaps, wideTaps);
-  for (int i = 0; i < kSubframeSamples; ++i) {
-    double sum = 0.0;
-    for (int k = 0; k < kAdaptiveTaps; ++k) sum += wideLagged[i + k] * wideTaps[k];
-    out[i] = static_cast<float>(sum);
-  }
-#endif
 }
+#endif
+

@@ -20,3 +20,13 @@ void DecodeFixedVector(float out[kSubframeSamples], const SubframeParams& sub, i
 void DecodeAdaptiveVector(float out[kSubframeSamples], const float history[kHistorySamples],
                           int indexOffset, int openLoopLag, int lagDelta, int gainIndex,
                           Rate rate);
+
+// The two versions of the adaptive vector's five-tap filter, with the same results: out[i] is
+// lagged[i] x taps[0] + ... + lagged[i + 4] x taps[4], added in that order in double and
+// rounded once (lagged holds 64 samples, taps 5).
+void FilterAdaptiveTapsPlain(const double lagged[kSubframeSamples + 4], const float taps[],
+                             float out[kSubframeSamples]);
+#if defined(__SSE2__)
+void FilterAdaptiveTapsSse2(const double lagged[kSubframeSamples + 4], const float taps[],
+                            float out[kSubframeSamples]);
+#endif

@@ -1,5 +1,7 @@
 #include "audio/pcm_conversion.h"
 
+#include "audio/kernel_choice.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -36,19 +38,31 @@ __m128i RoundFour(__m128 v) {
 
 }  // namespace
 
-void StorePcmSamples(const float* samples, int count, uint8_t* out) {
-  int n = 0;
+void StorePcmSamplesPlain(const float* samples, int count, uint8_t* out) {
+  for (int n = 0; n < count; ++n) {
+    const uint16_t sample = static_cast<uint16_t>(ToPcmSample(samples[n]));
+    out[2 * n] = static_cast<uint8_t>(sample);
+    out[2 * n + 1] = static_cast<uint8_t>(sample >> 8);
+  }
+}
+
 #if defined(__SSE2__)
+void StorePcmSamplesSse2(const float* samples, int count, uint8_t* out) {
+  int n = 0;
   // x86 is little-endian, so the packed 16-bit lanes are already in PCM byte order.
   for (; n + 8 <= count; n += 8) {
     const __m128i low = RoundFour(_mm_loadu_ps(samples + n));
     const __m128i high = RoundFour(_mm_loadu_ps(samples + n + 4));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * n), _mm_packs_epi32(low, high));
   }
+  StorePcmSamplesPlain(samples + n, count - n, out + 2 * n);
+}
 #endif
-  for (; n < count; ++n) {
-    const uint16_t sample = static_cast<uint16_t>(ToPcmSample(samples[n]));
-    out[2 * n] = static_cast<uint8_t>(sample);
-    out[2 * n + 1] = static_cast<uint8_t>(sample >> 8);
-  }
+
+void StorePcmSamples(const float* samples, int count, uint8_t* out) {
+#if defined(CLIPNOTE_SPEECH_SSE2_KERNELS)
+  StorePcmSamplesSse2(samples, count, out);
+#else
+  StorePcmSamplesPlain(samples, count, out);
+#endif
 }

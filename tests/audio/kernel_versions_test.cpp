@@ -1,0 +1,201 @@
+// Every speech kernel's plain and SSE2 versions on the same inputs give the same bits. The
+// decoder runs one or the other depending on the build (CLIPNOTE_PLAIN_KERNELS, or a target
+// without SSE2), and the speech must not depend on which.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "audio/correlation.h"
+#include "audio/excitation.h"
+#include "audio/excitation_tables.h"
+#include "audio/pcm_conversion.h"
+
+namespace {
+
+enum class Version { Plain, Sse2 };
+
+// Appends a value's bytes; every NaN is written as one NaN, since the hardware may carry
+// either operand's payload through a sum.
+template <typename T>
+void Append(std::vector<uint8_t>& out, T value) {
+  if (value != value) value = std::numeric_limits<T>::quiet_NaN();
+  uint8_t bytes[sizeof(T)];
+  std::memcpy(bytes, &value, sizeof(T));
+  out.insert(out.end(), bytes, bytes + sizeof(T));
+}
+
+// Each runner walks the pool in overlapping windows, calls one version of its kernel on
+// each and returns everything the kernel wrote.
+using Runner = std::vector<uint8_t> (*)(Version, const std::vector<float>&);
+
+std::vector<uint8_t> RunCorrelation(Version version, const std::vector<float>& pool) {
+  constexpr int kLengths[] = {kMaxCorrelationLength, 60, 1, 59, 119};
+  constexpr size_t kSpan = kMaxCorrelationLength + kMaxShifts - 1;
+  std::vector<uint8_t> out;
+  int call = 0;
+  for (size_t start = 0; start + kSpan <= pool.size(); start += 37, ++call) {
+    const int length = kLengths[call % 5];
+    double sums[kMaxShifts];
+    const float* x = pool.data() + start;
+    const float* y = pool.data() + pool.size() - kSpan - start;  // a different window
+#if defined(__SSE2__)
+    if (version == Version::Sse2) {
+      CorrelateAllShiftsSse2(x, y, length, sums);
+    } else
+#endif
+      CorrelateAllShiftsPlain(x, y, length, sums);
+    for (double s : sums) Append(out, s);
+  }
+  return out;
+}
+
+std::vector<uint8_t> RunAdaptiveTaps(Version version, const std::vector<float>& pool) {
+  constexpr size_t kLagged = kSubframeSamples + 4;
+  std::vector<uint8_t> out;
+  int call = 0;
+  for (size_t start = 0; start + kLagged + kAdaptiveTaps <= pool.size(); start += 23, ++call) {
+    double lagged[kLagged];
+    for (size_t i = 0; i < kLagged; ++i) lagged[i] = pool[start + i];
+    // The decoder's own taps, or taps from the pool.
+    const float* taps =
+        call % 2 == 0 ? AdaptiveGainTable170[call / 2 % 170] : &pool[start + kLagged];
+    float filtered[kSubframeSamples];
+#if defined(__SSE2__)
+    if (version == Version::Sse2) {
+      FilterAdaptiveTapsSse2(lagged, taps, filtered);
+    } else
+#endif
+      FilterAdaptiveTapsPlain(lagged, taps, filtered);
+    for (float v : filtered) Append(out, v);
+  }
+  return out;
+}
+
+std::vector<uint8_t> RunPcmStore(Version version, const std::vector<float>& pool) {
+  // Counts around the eight-sample step of the packed loop, a frame, and the whole pool.
+  constexpr int kCounts[] = {0, 1, 7, 8, 9, 15, 17, 240, 1001};
+  constexpr uint8_t kGuard = 0xA5;
+  std::vector<uint8_t> out;
+  auto store = [&](const float* samples, int count) {
+    std::vector<uint8_t> bytes(2 * static_cast<size_t>(count) + 2, kGuard);
+#if defined(__SSE2__)
+    if (version == Version::Sse2) {
+      StorePcmSamplesSse2(samples, count, bytes.data());
+    } else
+#endif
+      StorePcmSamplesPlain(samples, count, bytes.data());
+    out.insert(out.end(), bytes.begin(), bytes.end());  // the guard bytes too
+  };
+  size_t start = 0;
+  for (int call = 0; start + static_cast<size_t>(kCounts[call % 9]) <= pool.size(); ++call) {
+    store(pool.data() + start, kCounts[call % 9]);
+    start += kCounts[call % 9] + 1;
+  }
+  store(pool.data(), static_cast<int>(pool.size()));
+  return out;
+}
+
+struct Kernel {
+  const char* name;
+  Runner run;
+};
+
+// Names the kernel in test output instead of dumping its bytes.
+void PrintTo(const Kernel& kernel, std::ostream* out) { *out << kernel.name; }
+
+const Kernel kKernels[] = {
+    {"CorrelateAllShifts", RunCorrelation},
+    {"FilterAdaptiveTaps", RunAdaptiveTaps},
+    {"StorePcmSamples", RunPcmStore},
+};
+
+// Input pools: values of the size speech has, any bit pattern at all, the extreme values
+// in every order, and the PCM rounding and clipping edges.
+std::vector<float> SpeechRange() {
+  std::vector<float> v(20000);
+  uint32_t seed = 5;
+  for (float& s : v) {
+    seed = seed * 1664525u + 1013904223u;
+    s = static_cast<float>(static_cast<int32_t>(seed)) * (34000.0f / 2147483648.0f);
+  }
+  return v;
+}
+
+std::vector<float> AnyBitPattern() {
+  std::vector<float> v;
+  for (uint64_t bits = 0; bits < (1ull << 32); bits += 4093) {
+    const uint32_t pattern = static_cast<uint32_t>(bits);
+    float f;
+    std::memcpy(&f, &pattern, sizeof f);
+    v.push_back(f);
+  }
+  return v;
+}
+
+std::vector<float> Extremes() {
+  using L = std::numeric_limits<float>;
+  const float values[] = {0.0f, -0.0f, L::infinity(), -L::infinity(), L::quiet_NaN(),
+                          L::max(), -L::max(), L::min(), -L::min(), L::denorm_min(),
+                          -L::denorm_min(), 32767.5f, -32767.5f, 32766.5f, -32768.5f,
+                          std::nextafter(32766.5f, 0.0f), std::nextafter(-32767.5f, 0.0f),
+                          0.5f, -0.5f, 8388608.0f, 16777217.0f, 1e20f, -1e20f};
+  constexpr size_t kCount = sizeof values / sizeof values[0];
+  std::vector<float> v(8000);
+  uint32_t seed = 17;
+  for (float& s : v) {
+    seed = seed * 1664525u + 1013904223u;
+    s = values[(seed >> 8) % kCount];
+  }
+  return v;
+}
+
+std::vector<float> RoundingEdges() {
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> v;
+  for (int k = -32800; k <= 32800; ++k) {
+    const float half = static_cast<float>(k) + 0.5f;
+    v.push_back(half);
+    v.push_back(std::nextafter(half, -inf));
+    v.push_back(std::nextafter(half, inf));
+  }
+  return v;
+}
+
+class SpeechKernelVersions : public ::testing::TestWithParam<Kernel> {};
+
+TEST_P(SpeechKernelVersions, PlainAndSse2GiveTheSameBits) {
+#if !defined(__SSE2__)
+  GTEST_SKIP() << "this target has no SSE2 versions";
+#endif
+  const struct {
+    const char* name;
+    std::vector<float> values;
+  } pools[] = {{"speech range", SpeechRange()},
+               {"any bit pattern", AnyBitPattern()},
+               {"extremes", Extremes()},
+               {"rounding edges", RoundingEdges()}};
+  for (const auto& pool : pools) {
+    const std::vector<uint8_t> plain = GetParam().run(Version::Plain, pool.values);
+    const std::vector<uint8_t> sse2 = GetParam().run(Version::Sse2, pool.values);
+    ASSERT_FALSE(plain.empty()) << pool.name;
+    ASSERT_EQ(plain.size(), sse2.size()) << pool.name;
+    const auto mismatch = std::mismatch(plain.begin(), plain.end(), sse2.begin());
+    EXPECT_TRUE(mismatch.first == plain.end())
+        << pool.name << ": first difference at output byte " << (mismatch.first - plain.begin());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Audio, SpeechKernelVersions, ::testing::ValuesIn(kKernels),
+                         [](const ::testing::TestParamInfo<Kernel>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
