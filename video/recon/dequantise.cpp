@@ -9,6 +9,7 @@
 #endif
 
 #include "video/parser/video_decoder.h"
+#include "video/recon/kernel_choice.h"
 
 namespace {
 
@@ -69,10 +70,35 @@ void DequantiseWithTable(int16_t coefficients[64], const int8_t levels[64], int 
 
 }  // namespace
 
-void DequantiseLevels(int16_t coefficients[64], const int8_t levels[64], int quant, bool intra) {
+namespace {
+
+// Everything after the clear of the coefficients.
+inline void DequantiseIntoCleared(int16_t coefficients[64], const int8_t levels[64], int quant,
+                                  bool intra) {
+  if (quant >= 0 && quant < kQuants) {
+    DequantiseWithTable(coefficients, levels, quant);
+  } else {
+    for (int k = 0; k < 64; ++k) coefficients[zigzagToRaster[k]] = LevelValue(levels[k], quant);
+  }
+  if (intra) {
+    const int intraDc = static_cast<uint8_t>(levels[0]);
+    coefficients[0] = static_cast<int16_t>(8 * intraDc + 8);
+  }
+}
+
+}  // namespace
+
+void DequantiseLevelsPlain(int16_t coefficients[64], const int8_t levels[64], int quant,
+                           bool intra) {
+  std::fill(coefficients, coefficients + 64, int16_t{0});
+  DequantiseIntoCleared(coefficients, levels, quant, intra);
+}
+
+#if defined(__SSE2__)
+void DequantiseLevelsSse2(int16_t coefficients[64], const int8_t levels[64], int quant,
+                          bool intra) {
   // Eight wide stores, written out: as a loop or a fill the compiler makes a slow
   // string store of it.
-#if defined(__SSE2__)
   auto* wide = reinterpret_cast<__m128i*>(coefficients);
   const __m128i zero = _mm_setzero_si128();
   _mm_storeu_si128(wide + 0, zero);
@@ -83,18 +109,16 @@ void DequantiseLevels(int16_t coefficients[64], const int8_t levels[64], int qua
   _mm_storeu_si128(wide + 5, zero);
   _mm_storeu_si128(wide + 6, zero);
   _mm_storeu_si128(wide + 7, zero);
-#else
-  std::fill(coefficients, coefficients + 64, int16_t{0});
+  DequantiseIntoCleared(coefficients, levels, quant, intra);
+}
 #endif
-  if (quant >= 0 && quant < kQuants) {
-    DequantiseWithTable(coefficients, levels, quant);
-  } else {
-    for (int k = 0; k < 64; ++k) coefficients[zigzagToRaster[k]] = LevelValue(levels[k], quant);
-  }
-  if (intra) {
-    const int intraDc = static_cast<uint8_t>(levels[0]);
-    coefficients[0] = static_cast<int16_t>(8 * intraDc + 8);
-  }
+
+void DequantiseLevels(int16_t coefficients[64], const int8_t levels[64], int quant, bool intra) {
+#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
+  DequantiseLevelsSse2(coefficients, levels, quant, intra);
+#else
+  DequantiseLevelsPlain(coefficients, levels, quant, intra);
+#endif
 }
 
 void Dequantise(int16_t coefficients[64], const int8_t levels[64]) {

@@ -9,6 +9,7 @@
 #endif
 
 #include "video/parser/video_decoder.h"
+#include "video/recon/kernel_choice.h"
 
 namespace {
 
@@ -133,13 +134,11 @@ inline void ColumnPass(const int32_t weights[6], int16_t* b) {
   b[8 * 7] = Low16(Sar(x7 - x1, 14));
 }
 
-#if !defined(__SSE2__)
 bool RowIsZero(const int16_t row[8]) {
   uint64_t halves[2];
   std::memcpy(halves, row, sizeof halves);
   return (halves[0] | halves[1]) == 0;
 }
-#endif
 
 // True when every coefficient but the first is zero.
 bool DcOnly(const int16_t coefficients[64]) {
@@ -297,7 +296,6 @@ bool DcOnlyResult(const int16_t coefficients[64], int16_t* dc) {
   return true;
 }
 
-#if !defined(__SSE2__)
 void Transform2d(const int32_t weights[6], int16_t coefficients[64]) {
   int16_t dc;
   if (DcOnlyResult(coefficients, &dc)) {
@@ -318,15 +316,29 @@ void Transform2d(const int32_t weights[6], int16_t coefficients[64]) {
   }
 }
 
-#endif
-
 }  // namespace
 
 void IdctRowWith(const int32_t weights[6], int16_t* row) { RowPass(weights, row); }
 void IdctColumnWith(const int32_t weights[6], int16_t* top) { ColumnPass<>(weights, top); }
 
-void IdctToPixelsWith(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]) {
+void IdctToPixelsPlain(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]) {
+  Transform2d(weights, coefficients);
+  for (int i = 0; i < 64; ++i) {
+    const int v = coefficients[i];
+    samples[i] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+  }
+}
+
+void IdctToResidualPlain(const int32_t weights[6], int16_t coefficients[64]) {
+  Transform2d(weights, coefficients);
+  for (int i = 0; i < 64; ++i) {
+    const int v = coefficients[i];
+    coefficients[i] = static_cast<int16_t>(v < -256 ? -256 : (v > 255 ? 255 : v));
+  }
+}
+
 #if defined(__SSE2__)
+void IdctToPixelsSse2(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]) {
   int16_t dc;
   if (DcOnlyResult(coefficients, &dc)) {
     std::memset(samples, dc < 0 ? 0 : dc, 64);
@@ -339,17 +351,9 @@ void IdctToPixelsWith(const int32_t weights[6], uint8_t samples[64], int16_t coe
     _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + 8 * r),
                      _mm_packus_epi16(rows[r], rows[r + 1]));
   }
-#else
-  Transform2d(weights, coefficients);
-  for (int i = 0; i < 64; ++i) {
-    const int v = coefficients[i];
-    samples[i] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-  }
-#endif
 }
 
-void IdctToResidualWith(const int32_t weights[6], int16_t coefficients[64]) {
-#if defined(__SSE2__)
+void IdctToResidualSse2(const int32_t weights[6], int16_t coefficients[64]) {
   int16_t dc;
   if (DcOnlyResult(coefficients, &dc)) {
     std::fill(coefficients, coefficients + 64, dc);
@@ -362,12 +366,22 @@ void IdctToResidualWith(const int32_t weights[6], int16_t coefficients[64]) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(coefficients + 8 * r),
                      _mm_max_epi16(_mm_min_epi16(rows[r], highest), lowest));
   }
+}
+#endif
+
+void IdctToPixelsWith(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]) {
+#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
+  IdctToPixelsSse2(weights, samples, coefficients);
 #else
-  Transform2d(weights, coefficients);
-  for (int i = 0; i < 64; ++i) {
-    const int v = coefficients[i];
-    coefficients[i] = static_cast<int16_t>(v < -256 ? -256 : (v > 255 ? 255 : v));
-  }
+  IdctToPixelsPlain(weights, samples, coefficients);
+#endif
+}
+
+void IdctToResidualWith(const int32_t weights[6], int16_t coefficients[64]) {
+#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
+  IdctToResidualSse2(weights, coefficients);
+#else
+  IdctToResidualPlain(weights, coefficients);
 #endif
 }
 

@@ -9,6 +9,7 @@
 #endif
 
 #include "video/parser/video_decoder.h"
+#include "video/recon/kernel_choice.h"
 
 namespace {
 
@@ -46,28 +47,10 @@ Means16 MeansOf16(const uint8_t* row, const uint8_t* below) {
 void Store16(uint8_t* at, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v); }
 #endif
 
-// Columns [from, to) of one source row of the luma grid: `top` gets each sample and its
-// horizontal mean, `half` the vertical and centre means. The last column is its own
-// right neighbour.
-void BuildLumaGridRow(const uint8_t* row, const uint8_t* below, int width, int from, int to,
-                      uint8_t* top, uint8_t* half) {
-  int x = from;
-  const int inner = std::min(to, width - 1);  // columns that have a right neighbour
-#if defined(__SSE2__)
-  // Steps of 16; a step that would read past the row is moved back to end at width - 2
-  // (it recomputes a few columns, to the same values).
-  const auto sixteen = [&](int at) {
-    const Means16 m = MeansOf16(row + at, below + at);
-    Store16(top + 2 * at, _mm_unpacklo_epi8(m.sample, m.horizontal));
-    Store16(top + 2 * at + 16, _mm_unpackhi_epi8(m.sample, m.horizontal));
-    Store16(half + 2 * at, _mm_unpacklo_epi8(m.vertical, m.centre));
-    Store16(half + 2 * at + 16, _mm_unpackhi_epi8(m.vertical, m.centre));
-  };
-  if (width > 16) {
-    for (; x < inner; x += 16) sixteen(std::min(x, width - 17));
-    x = std::max(from, inner);
-  }
-#endif
+// Columns [x, to) of a luma grid row, one sample at a time.
+inline void LumaGridColumns(const uint8_t* row, const uint8_t* below, int width, int x, int to,
+                            uint8_t* top, uint8_t* half) {
+  const int inner = std::min(to, width - 1);
   for (; x < inner; ++x) {
     const int p = row[x], r = row[x + 1], d = below[x], e = below[x + 1];
     top[2 * x] = static_cast<uint8_t>(p);
@@ -104,24 +87,9 @@ void StoreCells16(uint8_t* at, __m128i first, __m128i rest) {
 }
 #endif
 
-// Columns [from, to) of one source row of a chroma grid: quarter row q0, and quarter rows
-// 1 to 3 (all alike) starting at q1, `stride` bytes apart.
-void BuildChromaGridRow(const uint8_t* row, const uint8_t* below, int width, int from, int to,
-                        uint8_t* q0, uint8_t* q1, int stride) {
-  int x = from;
-#if defined(__SSE2__)
-  // As for the luma rows: steps of 16, moved back to end at width - 2 where they must.
-  const auto sixteen = [&](int at) {
-    const Means16 m = MeansOf16(row + at, below + at);
-    StoreCells16(q0 + 4 * at, m.sample, m.horizontal);
-    for (int q = 0; q < 3; ++q) StoreCells16(q1 + q * stride + 4 * at, m.vertical, m.centre);
-  };
-  const int inner = std::min(to, width - 1);
-  if (width > 16) {
-    for (; x < inner; x += 16) sixteen(std::min(x, width - 17));
-    x = std::max(from, inner);
-  }
-#endif
+// Columns [x, to) of a chroma grid row, one sample at a time.
+inline void ChromaGridColumns(const uint8_t* row, const uint8_t* below, int width, int x, int to,
+                              uint8_t* q0, uint8_t* q1, int stride) {
   for (; x < to; ++x) {
     const int xr = x + 1 < width ? x + 1 : x;
     const int s = row[x], r = row[xr], d = below[x], e = below[xr];
@@ -129,6 +97,74 @@ void BuildChromaGridRow(const uint8_t* row, const uint8_t* below, int width, int
     for (int q = 0; q < 3; ++q) PutCellRow(q1 + q * stride + 4 * x, Mean2(s, d), Mean4(s, r, d, e));
   }
 }
+
+}  // namespace
+
+void BuildLumaGridRowPlain(const uint8_t* row, const uint8_t* below, int width, int from, int to,
+                           uint8_t* top, uint8_t* half) {
+  LumaGridColumns(row, below, width, from, to, top, half);
+}
+
+void BuildChromaGridRowPlain(const uint8_t* row, const uint8_t* below, int width, int from,
+                             int to, uint8_t* q0, uint8_t* q1, int stride) {
+  ChromaGridColumns(row, below, width, from, to, q0, q1, stride);
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// The SSE2 rows, inline here so that the grid builders below run them without a call per row.
+// Steps of 16 source samples; a step that would read past the row is moved back to end at
+// width - 2 (it recomputes a few columns, to the same values).
+inline void LumaGridRowWide(const uint8_t* row, const uint8_t* below, int width, int from, int to,
+                            uint8_t* top, uint8_t* half) {
+  int x = from;
+  const int inner = std::min(to, width - 1);  // columns that have a right neighbour
+  if (width > 16) {
+    for (; x < inner; x += 16) {
+      const int at = std::min(x, width - 17);
+      const Means16 m = MeansOf16(row + at, below + at);
+      Store16(top + 2 * at, _mm_unpacklo_epi8(m.sample, m.horizontal));
+      Store16(top + 2 * at + 16, _mm_unpackhi_epi8(m.sample, m.horizontal));
+      Store16(half + 2 * at, _mm_unpacklo_epi8(m.vertical, m.centre));
+      Store16(half + 2 * at + 16, _mm_unpackhi_epi8(m.vertical, m.centre));
+    }
+    x = std::max(from, inner);
+  }
+  LumaGridColumns(row, below, width, x, to, top, half);
+}
+
+// As for the luma rows: steps of 16, moved back to end at width - 2 where they must.
+inline void ChromaGridRowWide(const uint8_t* row, const uint8_t* below, int width, int from,
+                              int to, uint8_t* q0, uint8_t* q1, int stride) {
+  int x = from;
+  const int inner = std::min(to, width - 1);
+  if (width > 16) {
+    for (; x < inner; x += 16) {
+      const int at = std::min(x, width - 17);
+      const Means16 m = MeansOf16(row + at, below + at);
+      StoreCells16(q0 + 4 * at, m.sample, m.horizontal);
+      for (int q = 0; q < 3; ++q) StoreCells16(q1 + q * stride + 4 * at, m.vertical, m.centre);
+    }
+    x = std::max(from, inner);
+  }
+  ChromaGridColumns(row, below, width, x, to, q0, q1, stride);
+}
+
+}  // namespace
+
+void BuildLumaGridRowSse2(const uint8_t* row, const uint8_t* below, int width, int from, int to,
+                          uint8_t* top, uint8_t* half) {
+  LumaGridRowWide(row, below, width, from, to, top, half);
+}
+
+void BuildChromaGridRowSse2(const uint8_t* row, const uint8_t* below, int width, int from, int to,
+                            uint8_t* q0, uint8_t* q1, int stride) {
+  ChromaGridRowWide(row, below, width, from, to, q0, q1, stride);
+}
+#endif
+
+namespace {
 
 // Rows [rowFrom, rowTo) and columns [from, to) of a plane's luma grid (cells of 2 x 2) or
 // chroma grid (cells of 4 x 4).
@@ -140,11 +176,20 @@ void BuildGridPart(const uint8_t* plane, int width, int height, int rowFrom, int
     const uint8_t* row = plane + y * width;
     const uint8_t* below = (y + 1 < height) ? row + width : row;
     uint8_t* first = grid + kCell * y * stride;
+    // The chosen version of the row kernels (BuildLumaGridRow*, BuildChromaGridRow*).
+#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
     if constexpr (kCell == 2) {
-      BuildLumaGridRow(row, below, width, from, to, first, first + stride);
+      LumaGridRowWide(row, below, width, from, to, first, first + stride);
     } else {
-      BuildChromaGridRow(row, below, width, from, to, first, first + stride, stride);
+      ChromaGridRowWide(row, below, width, from, to, first, first + stride, stride);
     }
+#else
+    if constexpr (kCell == 2) {
+      LumaGridColumns(row, below, width, from, to, first, first + stride);
+    } else {
+      ChromaGridColumns(row, below, width, from, to, first, first + stride, stride);
+    }
+#endif
   }
 }
 constexpr auto BuildLumaGridPart = BuildGridPart<2>;
@@ -235,28 +280,31 @@ void FetchFromGrid(uint8_t destination[64], const uint8_t* grid, int gridWidth, 
   FetchFromGridInto(destination, 8, grid, gridWidth, gridHeight, row, col, step);
 }
 
-void FetchFromGridInto(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
-                       int gridHeight, int row, int col, int step) {
+namespace {
+
+// A fetch with the position inside the grid, by one of the decoder's two steps (FetchInside)
+// or any other.
+bool FetchWithin(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
+                 int gridHeight, int row, int col, int step) {
   const int span = 7 * step;
-  if (row >= 0 && col >= 0 && row + span < gridHeight && col + span < gridWidth) {
-    const uint8_t* source = grid + row * gridWidth + col;
-    // The decoder's two steps get their own unrolled copies.
-#if defined(__SSE2__)
-    if (step == 2 && col + 16 <= gridWidth) {
-      return FetchInsideWide<2>(destination, stride, source, gridWidth);
-    }
-    if (step == 4 && col + 32 <= gridWidth) {
-      return FetchInsideWide<4>(destination, stride, source, gridWidth);
-    }
-#endif
-    if (step == 2) return FetchInside<2>(destination, stride, source, gridWidth);
-    if (step == 4) return FetchInside<4>(destination, stride, source, gridWidth);
+  if (!(row >= 0 && col >= 0 && row + span < gridHeight && col + span < gridWidth)) return false;
+  const uint8_t* source = grid + row * gridWidth + col;
+  // The decoder's two steps get their own unrolled copies.
+  if (step == 2) {
+    FetchInside<2>(destination, stride, source, gridWidth);
+  } else if (step == 4) {
+    FetchInside<4>(destination, stride, source, gridWidth);
+  } else {
     for (int y = 0; y < 8; ++y, source += step * gridWidth) {
       for (int x = 0; x < 8; ++x) destination[stride * y + x] = source[step * x];
     }
-    return;
   }
-  // A vector reaching outside the picture: clamp each coordinate to the grid.
+  return true;
+}
+
+// A vector reaching outside the picture: each coordinate clamped to the grid.
+void FetchClamped(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
+                  int gridHeight, int row, int col, int step) {
   for (int y = 0; y < 8; ++y) {
     const int gy = std::clamp(row + step * y, 0, gridHeight - 1);
     for (int x = 0; x < 8; ++x) {
@@ -266,6 +314,40 @@ void FetchFromGridInto(uint8_t* destination, int stride, const uint8_t* grid, in
   }
 }
 
+}  // namespace
+
+void FetchFromGridIntoPlain(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
+                            int gridHeight, int row, int col, int step) {
+  if (FetchWithin(destination, stride, grid, gridWidth, gridHeight, row, col, step)) return;
+  FetchClamped(destination, stride, grid, gridWidth, gridHeight, row, col, step);
+}
+
+#if defined(__SSE2__)
+void FetchFromGridIntoSse2(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
+                           int gridHeight, int row, int col, int step) {
+  // 16-byte loads where every one of them stays inside its grid row.
+  if (row >= 0 && col >= 0 && row + 7 * step < gridHeight) {
+    const uint8_t* source = grid + row * gridWidth + col;
+    if (step == 2 && col + 16 <= gridWidth) {
+      return FetchInsideWide<2>(destination, stride, source, gridWidth);
+    }
+    if (step == 4 && col + 32 <= gridWidth) {
+      return FetchInsideWide<4>(destination, stride, source, gridWidth);
+    }
+  }
+  FetchFromGridIntoPlain(destination, stride, grid, gridWidth, gridHeight, row, col, step);
+}
+#endif
+
+void FetchFromGridInto(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
+                       int gridHeight, int row, int col, int step) {
+#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
+  FetchFromGridIntoSse2(destination, stride, grid, gridWidth, gridHeight, row, col, step);
+#else
+  FetchFromGridIntoPlain(destination, stride, grid, gridWidth, gridHeight, row, col, step);
+#endif
+}
+
 void AddResidual(uint8_t* samples, const int16_t* residual, int count) {
   for (int i = 0; i < count; ++i) {
     const int sum = samples[i] + residual[i];
@@ -273,8 +355,12 @@ void AddResidual(uint8_t* samples, const int16_t* residual, int count) {
   }
 }
 
-void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]) {
+void AddResidualIntoPlain(uint8_t* samples, int stride, const int16_t residual[64]) {
+  for (int y = 0; y < 8; ++y) AddResidual(samples + y * stride, residual + 8 * y, 8);
+}
+
 #if defined(__SSE2__)
+void AddResidualIntoSse2(uint8_t* samples, int stride, const int16_t residual[64]) {
   // Sample plus residual fits 16 bits; the unsigned saturating pack is the clamp.
   for (int y = 0; y < 8; ++y, samples += stride) {
     const __m128i row = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples));
@@ -283,8 +369,14 @@ void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]) {
     const __m128i sum = _mm_packus_epi16(_mm_add_epi16(wide, add), _mm_setzero_si128());
     _mm_storel_epi64(reinterpret_cast<__m128i*>(samples), sum);
   }
+}
+#endif
+
+void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]) {
+#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
+  AddResidualIntoSse2(samples, stride, residual);
 #else
-  for (int y = 0; y < 8; ++y) AddResidual(samples + y * stride, residual + 8 * y, 8);
+  AddResidualIntoPlain(samples, stride, residual);
 #endif
 }
 

@@ -33,6 +33,30 @@ void AddResidual(uint8_t* samples, const int16_t* residual, int count);
 // AddResidual over an 8 x 8 block whose rows lie `stride` bytes apart.
 void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]);
 
+// The two versions of each kernel above, with the same results (the entry points choose,
+// see kernel_choice.h).
+// Columns [from, to) of one source row of the luma grid: `top` gets each sample and its
+// horizontal mean, `half` the vertical and centre means. `below` is the next row (the row
+// itself on the last row); the last column is its own right neighbour.
+void BuildLumaGridRowPlain(const uint8_t* row, const uint8_t* below, int width, int from, int to,
+                           uint8_t* top, uint8_t* half);
+// Columns [from, to) of one source row of a chroma grid: quarter row q0, and quarter rows 1 to
+// 3 (all alike) starting at q1, `stride` bytes apart.
+void BuildChromaGridRowPlain(const uint8_t* row, const uint8_t* below, int width, int from,
+                             int to, uint8_t* q0, uint8_t* q1, int stride);
+void FetchFromGridIntoPlain(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
+                            int gridHeight, int row, int col, int step);
+void AddResidualIntoPlain(uint8_t* samples, int stride, const int16_t residual[64]);
+#if defined(__SSE2__)
+void BuildLumaGridRowSse2(const uint8_t* row, const uint8_t* below, int width, int from, int to,
+                          uint8_t* top, uint8_t* half);
+void BuildChromaGridRowSse2(const uint8_t* row, const uint8_t* below, int width, int from, int to,
+                            uint8_t* q0, uint8_t* q1, int stride);
+void FetchFromGridIntoSse2(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
+                           int gridHeight, int row, int col, int step);
+void AddResidualIntoSse2(uint8_t* samples, int stride, const int16_t residual[64]);
+#endif
+
 // Operations on the decoder's own previous picture and interpolated reference.
 void BuildLumaReference();
 void BuildChromaReference(int component);  // 0 = U, 1 = V
