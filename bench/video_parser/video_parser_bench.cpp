@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "video/parser/bit_reader.h"
+#include "video/parser/bitstream_init.h"
 #include "video/parser/macroblock_syntax.h"
+#include "video/parser/motion_vectors.h"
 #include "video/parser/picture_headers.h"
 
 namespace {

@@ -6,6 +6,8 @@
 #include <random>
 #include <string>
 
+#include "video/parser/block_syntax.h"
+#include "video/parser/motion_vectors.h"
 #include "video/parser/vlc_tables.h"
 #include "video_parser/parser_test_support.h"
 

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "video/parser/bit_reader.h"
+#include "video/parser/bitstream_init.h"
 #include "video/parser/macroblock_syntax.h"
+#include "video/parser/motion_vectors.h"
 
 namespace parser_test {
 

@@ -8,6 +8,7 @@
 #include "h263_stream_writer.h"
 #include "video/parser/video_decoder.h"
 #include "video/recon/decoder_buffers.h"
+#include "video/recon/macroblock_reconstruction.h"
 #include "video/recon/picture_decoder.h"
 
 namespace {

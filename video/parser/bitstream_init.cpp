@@ -1,4 +1,5 @@
-#include "video/parser/macroblock_syntax.h"
+#include "video/parser/bitstream_init.h"
+
 #include "video/parser/vlc_tables.h"
 
 void InitBitstream(int32_t sourceFormat, uint8_t* bitBuffer, uint8_t* previousPicture,

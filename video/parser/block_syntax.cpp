@@ -1,7 +1,8 @@
+#include "video/parser/block_syntax.h"
+
 #include <cstring>
 
 #include "video/parser/bit_reader.h"
-#include "video/parser/macroblock_syntax.h"
 #include "video/parser/vlc_tables.h"
 
 namespace {

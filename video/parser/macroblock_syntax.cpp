@@ -1,6 +1,8 @@
 #include "video/parser/macroblock_syntax.h"
 
 #include "video/parser/bit_reader.h"
+#include "video/parser/block_syntax.h"
+#include "video/parser/motion_vectors.h"
 #include "video/parser/vlc_tables.h"
 
 namespace {

@@ -1,7 +1,7 @@
+#include "video/parser/motion_vectors.h"
+
 #include <algorithm>
 #include <cstring>
-
-#include "video/parser/macroblock_syntax.h"
 
 namespace {
 

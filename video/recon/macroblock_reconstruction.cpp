@@ -1,9 +1,11 @@
+#include "video/recon/macroblock_reconstruction.h"
+
 #include <cstring>
 
 #include "video/parser/macroblock_syntax.h"
+#include "video/parser/video_decoder.h"
 #include "video/recon/dequantise.h"
 #include "video/recon/inverse_transform.h"
-#include "video/recon/picture_decoder.h"
 #include "video/recon/reference_grids.h"
 #include "video/recon/store_block.h"
 

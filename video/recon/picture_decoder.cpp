@@ -3,9 +3,12 @@
 #include <cstring>
 
 #include "video/parser/bit_reader.h"
+#include "video/parser/bitstream_init.h"
 #include "video/parser/macroblock_syntax.h"
+#include "video/parser/motion_vectors.h"
 #include "video/parser/picture_headers.h"
 #include "video/recon/inverse_transform.h"
+#include "video/recon/macroblock_reconstruction.h"
 #include "video/recon/reference_grids.h"
 
 namespace {
