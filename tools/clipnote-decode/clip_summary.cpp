@@ -6,6 +6,10 @@
 #include "video/recon/decoder_buffers.h"
 #include "video/recon/picture_decoder.h"
 
+// The speech decoder's names, whether or not its headers put them in their namespace.
+namespace clipnote::speech {}
+using namespace clipnote::speech;
+
 namespace {
 
 // Start codes are never imitated inside the coded data, so a plain bit search finds
@@ -75,6 +79,7 @@ VideoSummary SummariseVideo(clipnote::message::Bytes clip) {
       ++summary.tickGaps[gap];
     }
     previous = reference;
+    summary.pictureTicks.push_back(summary.lastTick);
     if (videoDecoder.pictureCodingType == 0) ++summary.intraPictures;
     summary.quantiserMin = std::min<int>(summary.quantiserMin, videoDecoder.pquant);
     summary.quantiserMax = std::max<int>(summary.quantiserMax, videoDecoder.pquant);

@@ -16,6 +16,7 @@ struct VideoSummary {
   int pictures = 0;
   int intraPictures = 0;
   int32_t lastTick = 0;              // ticks from picture 0 to the last picture
+  std::vector<int32_t> pictureTicks; // each decoded picture's ticks from picture 0
   std::map<int32_t, int> tickGaps;   // gap between consecutive pictures -> how often
   int quantiserMin = 0, quantiserMax = 0;  // picture and GOB quantisers
   int gobHeaders = 0;                // GOB start codes (group headers other than the first)
