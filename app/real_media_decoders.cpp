@@ -45,17 +45,17 @@ class ProcessSpeechDecoder final : public SpeechDecoding {
                                   SpeechAbortPoll abortPoll) override {
     SpeechDecodeResult result;
     speechPlatform = &os;
-    AudioDecoder* decoder = new (std::nothrow) AudioDecoder;
+    speech::AudioDecoder* decoder = new (std::nothrow) speech::AudioDecoder;
     if (decoder == nullptr || !decoder->Create({AllocateSpeechBuffer, ReleaseSpeechBuffer})) {
       delete decoder;
       result.failed = true;
       return result;
     }
-    decoder->Reset(Rate::Rate53);
+    decoder->Reset(speech::Rate::Rate53);
     uint32_t inputOffset = 0;
-    const VoiceDecodeResult decoded =
+    const speech::VoiceDecodeResult decoded =
         DecodeVoiceClip(*decoder, codedBytes, coded, pcm, pcmAreaBytes, inputOffset,
-                        AbortPoll{abortPoll.requested, abortPoll.context});
+                        speech::AbortPoll{abortPoll.requested, abortPoll.context});
     // Released on an abort too: nothing is left behind by a closed window.
     decoder->Release();
     delete decoder;

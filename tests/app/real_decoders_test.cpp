@@ -38,11 +38,11 @@ std::vector<uint64_t> DecodedImageHashes(const std::vector<uint8_t>& clip) {
 std::vector<uint8_t> DecodedSpeech(const std::vector<uint8_t>& clip) {
   const uint32_t capacity = clip[0] | clip[1] << 8 | clip[2] << 16 | clip[3] << 24;
   std::vector<uint8_t> pcm(capacity + 480);
-  AudioDecoder decoder;
+  speech::AudioDecoder decoder;
   EXPECT_TRUE(decoder.Create());
-  decoder.Reset(Rate::Rate53);
+  decoder.Reset(speech::Rate::Rate53);
   uint32_t offset = 0;
-  const VoiceDecodeResult result =
+  const speech::VoiceDecodeResult result =
       DecodeVoiceClip(decoder, static_cast<uint32_t>(clip.size() - 4), clip.data() + 4,
                       pcm.data(), static_cast<uint32_t>(pcm.size()), offset);
   decoder.Release();

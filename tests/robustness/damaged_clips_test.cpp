@@ -176,8 +176,8 @@ struct SpeechRun {
 // of the prefix's size. A prefix larger than even one-byte frames could fill is
 // lowered to that: zeroing the area would cost more than the decoding.
 SpeechRun DecodeSpeech(const std::vector<uint8_t>& clip) {
-  static AudioDecoder* decoder = [] {
-    auto* created = new AudioDecoder;
+  static speech::AudioDecoder* decoder = [] {
+    auto* created = new speech::AudioDecoder;
     EXPECT_TRUE(created->Create());
     return created;
   }();
@@ -187,8 +187,8 @@ SpeechRun DecodeSpeech(const std::vector<uint8_t>& clip) {
   const uint64_t fillable = 480 * uint64_t{clip.size() - 4} + 480;
   std::vector<uint8_t> pcm(std::min(wanted, fillable));
   const std::vector<uint8_t> coded(clip.begin() + 4, clip.end());
-  decoder->Reset(Rate::Rate53);
-  const VoiceDecodeResult result =
+  decoder->Reset(speech::Rate::Rate53);
+  const speech::VoiceDecodeResult result =
       DecodeVoiceClip(*decoder, static_cast<uint32_t>(coded.size()), coded.data(), pcm.data(),
                       static_cast<uint32_t>(pcm.size()), run.readTo);
   EXPECT_EQ(result.pcmBytes % 480, 0u);
@@ -202,7 +202,7 @@ SpeechRun DecodeSpeech(const std::vector<uint8_t>& clip) {
 // Offsets in the clip (prefix included) where its frames start.
 const std::vector<size_t>& FrameStarts() {
   static const std::vector<size_t> starts = [] {
-    AudioDecoder decoder;
+    speech::AudioDecoder decoder;
     EXPECT_TRUE(decoder.Create());
     std::vector<size_t> found;
     const uint32_t coded = static_cast<uint32_t>(Voice().size() - 4);

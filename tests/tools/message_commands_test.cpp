@@ -144,6 +144,8 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
   const std::string empty = Write("empty.exe", {});
   const std::string png = Write("picture.png", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13});
   const std::string directory = std::filesystem::path(Scratch("x")).parent_path().string();
+  const std::string sparse = Write("sparse.exe", {'M', 'Z'});
+  std::filesystem::resize_file(sparse, 3ull << 30);  // 3 GiB that take no room
   const std::string icons = Write("icons.exe", pe_builder::Build({{3, 1, 0x409, {1, 2, 3}}}).bytes);
   const struct {
     std::string file;
@@ -157,6 +159,7 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
       {png, "not a message"},
       {directory, "cannot read"},
       {icons, "an executable without a message"},
+      {sparse, "larger than 2 GiB"},
   };
   std::vector<std::string> commands = {"info", "extract", "audio", "video"};
   if (RunTool("export").output.find("no ffmpeg libraries") == std::string::npos) commands.push_back("export");
@@ -175,6 +178,7 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
   }
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused")));
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused.mp4")));
+  std::filesystem::remove(sparse);
   const ToolRun bare = RunTool("extract '" + Write("clip.263", small.movie) + "' '" + Scratch("refused") + "'");
   EXPECT_EQ(bare.status, 1);
   EXPECT_NE(bare.output.find("a bare H.263 clip, not a message executable"), std::string::npos) << bare.output;

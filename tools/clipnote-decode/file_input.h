@@ -4,10 +4,8 @@
 #include <string>
 #include <vector>
 
-// Larger files are refused: every input is a message or a clip, which a 32-bit player holds.
-inline constexpr size_t kLargestInputFile = 0x7FFFFFFF;
-
-// Reads the whole file at path into bytes. On failure returns false and sets error to a
-// phrase for the user ("cannot open X: No such file or directory", "cannot read X: Is a
-// directory", or larger than kLargestInputFile); nothing is thrown, whatever the path names.
+// Reads the whole file at path into bytes, as the message reader's ReadFileBytes does
+// (files over 2 GiB refused). On failure returns false and sets error to a phrase for
+// the user ("cannot open X: No such file or directory", "cannot read X: Is a
+// directory"); nothing is thrown, whatever the path names.
 bool ReadWholeFile(const char* path, std::vector<uint8_t>& bytes, std::string& error);
