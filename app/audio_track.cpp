@@ -63,7 +63,7 @@ void PrepareAudio(MessagePlayer& player) {
     }
     if (decoded.failed) RaiseStartupFailure(os, kNotEnoughMemoryText);
     if (decoded.aborted) return;
-    WriteWavHeader(image, decoded.pcmBytes);
+    speech::WriteWavHeader(image, decoded.pcmBytes);
     player.audioReady = true;
   } catch (const StartupFailure& failure) {
     ReportFatal(os, failure);

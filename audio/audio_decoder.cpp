@@ -7,6 +7,8 @@
 #include "audio/frame_decoder.h"
 #include "audio/pcm_conversion.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 void* HeapAllocate(uint32_t bytes) { return std::malloc(bytes); }
@@ -86,3 +88,5 @@ VoiceDecodeResult DecodeVoiceClip(AudioDecoder& decoder, uint32_t codedByteCount
   }
   return result;
 }
+
+}  // namespace clipnote::speech

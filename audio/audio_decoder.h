@@ -4,6 +4,8 @@
 
 #include "audio/frame_params.h"
 
+namespace clipnote::speech {
+
 // Where the decoder's two working buffers come from. The player supplies its platform's
 // allocator (GlobalAlloc/GlobalFree on Windows); DefaultAudioBufferHooks uses the C heap.
 // allocate returns null on failure.
@@ -77,3 +79,5 @@ struct VoiceDecodeResult {
 VoiceDecodeResult DecodeVoiceClip(AudioDecoder& decoder, uint32_t codedByteCount,
                                   const uint8_t* coded, uint8_t* pcm, uint32_t pcmAreaBytes,
                                   uint32_t& inputOffset, const AbortPoll& abortPoll = {});
+
+}  // namespace clipnote::speech

@@ -9,6 +9,8 @@
 #include "audio/next_random.h"
 #include "audio/sid_gain.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 constexpr int kPairSamples = 2 * kSubframeSamples;
@@ -140,3 +142,5 @@ void DecodeComfortNoise(FrameType type, FrameParams& params, float samples[kFram
   InterpolateLsp(lpc, noise.sidLsp, decoderState.previousLsp);
   decoderState.previousLsp = noise.sidLsp;
 }
+
+}  // namespace clipnote::speech

@@ -6,6 +6,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace clipnote::speech {
+
 namespace {
 
 // The longest stretch of y a correlation of all shifts reads.
@@ -81,3 +83,5 @@ void DotsSideBySide(const float* const x[], const float* const y[], int count, i
   if (count == 2) return DotsFixed<2>(x, y, length, sums);
   if (count == 1) return DotsFixed<1>(x, y, length, sums);
 }
+
+}  // namespace clipnote::speech

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace clipnote::speech {
+
 // Dot products of the speech decoder's lag searches. Every sum runs in double, in sample
 // order, exactly as a plain loop would add it; only independent sums share a loop, so
 // their additions overlap instead of waiting on each other.
@@ -26,3 +28,5 @@ void CorrelateAllShiftsPlain(const float* x, const float* y, int length, double 
 #if defined(__SSE2__)
 void CorrelateAllShiftsSse2(const float* x, const float* y, int length, double sums[kMaxShifts]);
 #endif
+
+}  // namespace clipnote::speech

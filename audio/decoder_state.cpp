@@ -2,6 +2,8 @@
 
 #include "audio/lsp_tables.h"
 
+namespace clipnote::speech {
+
 DecoderState decoderState;
 ComfortNoiseState comfortNoiseState;
 
@@ -13,3 +15,5 @@ void ResetDecoderStates() {
   comfortNoiseState.sidLsp = LspMeanTable;
   comfortNoiseState.noiseGain = keptNoiseGain;
 }
+
+}  // namespace clipnote::speech

@@ -5,6 +5,8 @@
 #include "audio/frame_geometry.h"
 #include "audio/frame_params.h"
 
+namespace clipnote::speech {
+
 // What carries the speech decoder from one frame to the next. There is one instance of each
 // record per process (below), so only one clip can be decoded at a time and
 // ResetDecoderStates must run before each clip.
@@ -38,3 +40,5 @@ extern ComfortNoiseState comfortNoiseState;
 // Puts both records in their start-of-clip state. noiseGain is left alone: it is always
 // assigned before it is used.
 void ResetDecoderStates();
+
+}  // namespace clipnote::speech

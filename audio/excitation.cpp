@@ -10,6 +10,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace clipnote::speech {
+
 namespace {
 
 constexpr int kSlots = 30;           // pulse slots per grid in a subframe
@@ -154,3 +156,4 @@ void FilterAdaptiveTapsSse2(const double lagged[kSubframeSamples + 4], const flo
 }
 #endif
 
+}  // namespace clipnote::speech

@@ -3,6 +3,8 @@
 #include "audio/frame_geometry.h"
 #include "audio/frame_params.h"
 
+namespace clipnote::speech {
+
 // Fixed-codebook vector of one subframe, at the frame's rate: six or five signed pulses on
 // one grid (6.3 kbit/s, optionally repeated every pitch period) or four algebraic pulses
 // followed by pitch sharpening (5.3 kbit/s). openLoopLag is the lag of the subframe's half
@@ -30,3 +32,5 @@ void FilterAdaptiveTapsPlain(const double lagged[kSubframeSamples + 4], const fl
 void FilterAdaptiveTapsSse2(const double lagged[kSubframeSamples + 4], const float taps[],
                             float out[kSubframeSamples]);
 #endif
+
+}  // namespace clipnote::speech

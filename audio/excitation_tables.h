@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace clipnote::speech {
+
 // Tables of the excitation decoder. The adaptive-codebook and pitch-sharpening tables are
 // generated from the G.723.1 table file into excitation_tables.cpp with
 //   scripts/generate_g723_tables.py g723-tables.txt audio/excitation_tables.cpp
@@ -58,3 +60,5 @@ extern const float AdaptiveGainTable170[170][kAdaptiveGainColumns];
 // sharpening off) and the sharpening gain.
 extern const int SharpeningLagTable[170];
 extern const float SharpeningGainTable[170];
+
+}  // namespace clipnote::speech

@@ -4,6 +4,8 @@
 
 #include "audio/decoder_state.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 constexpr float kTiny = std::numeric_limits<float>::min();  // smallest normal single
@@ -45,3 +47,5 @@ float FormantPostfilter(float samples[kSubframeSamples], const LpcSet& lpc) {
   run.End(samples, tilt);
   return energy;
 }
+
+}  // namespace clipnote::speech

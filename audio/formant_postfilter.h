@@ -5,6 +5,8 @@
 #include "audio/decoder_state.h"
 #include "audio/frame_geometry.h"
 
+namespace clipnote::speech {
+
 // Formant postfilter of one synthesised subframe, in place: a pole-zero filter from the
 // subframe's LPC set with bandwidth-expanded zeros (0.65^k) and poles (0.75^k), followed by a
 // first-order tilt compensation driven by the smoothed first autocorrelation coefficient.
@@ -102,3 +104,4 @@ class PoleZeroRun {
   double newestPole_ = 0.0;
 };
 
+}  // namespace clipnote::speech

@@ -13,6 +13,8 @@
 #include "audio/pitch_postfilter.h"
 #include "audio/voicing_analysis.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 constexpr int kMaxErasureCount = 3;
@@ -130,3 +132,5 @@ void DecodeSpeechFrame(const uint8_t frame[kMaxCodedFrameBytes], bool lost, Rate
 
   FilterFrameOutput(samples, lpc);
 }
+
+}  // namespace clipnote::speech

@@ -2,6 +2,8 @@
 
 #include <array>
 
+namespace clipnote::speech {
+
 // Sizes shared by every stage of the speech decoder. One frame is 30 ms at 8000 Hz.
 inline constexpr int kFrameSamples = 240;
 inline constexpr int kSubframeSamples = 60;
@@ -18,3 +20,5 @@ using LspVector = std::array<float, kLpcOrder>;
 using LpcSet = std::array<float, kLpcOrder>;
 // One coefficient set per subframe.
 using LpcSets = std::array<LpcSet, kSubframesPerFrame>;
+
+}  // namespace clipnote::speech

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace clipnote::speech {
+
 // The coding rate of the most recent active frame.
 enum class Rate : int32_t {
   Rate63 = 0,  // 6.3 kbit/s, multipulse fixed codebook, 24-byte frames
@@ -33,3 +35,5 @@ struct FrameParams {
   int32_t openLoopLag[2] = {0, 0};  // pitch lag of subframes 0-1 and 2-3, 18..141
   SubframeParams sub[4];
 };
+
+}  // namespace clipnote::speech

@@ -1,5 +1,7 @@
 #include "audio/frame_unpacker.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 // Reads fields from the 192-bit frame, least significant bit first. Never reads beyond the
@@ -123,3 +125,5 @@ FrameParams UnpackFrame(const uint8_t frame[kMaxCodedFrameBytes], bool lost,
   }
   return params;
 }
+
+}  // namespace clipnote::speech

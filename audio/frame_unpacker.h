@@ -4,6 +4,8 @@
 
 #include "audio/frame_params.h"
 
+namespace clipnote::speech {
+
 // The largest coded frame (6.3 kbit/s); unpacking always reads from a buffer this long.
 inline constexpr int kMaxCodedFrameBytes = 24;
 
@@ -15,3 +17,5 @@ int CodedFrameLength(uint8_t firstByte);
 // lost is true nothing is read, erased is set and frameType is left as it was.
 FrameParams UnpackFrame(const uint8_t frame[kMaxCodedFrameBytes], bool lost,
                         FrameType& frameType, Rate& rate);
+
+}  // namespace clipnote::speech

@@ -5,6 +5,8 @@
 
 #include "audio/decoder_state.h"
 
+namespace clipnote::speech {
+
 float SubframeEnergy(const float samples[kSubframeSamples]) {
   double sum = 0.0;
   for (int n = 0; n < kSubframeSamples; ++n) sum += static_cast<double>(samples[n]) * samples[n];
@@ -23,3 +25,5 @@ void ScaleGain(float samples[kSubframeSamples], float energyBefore) {
   float& gain = decoderState.scaleGain;
   for (int n = 0; n < kSubframeSamples; ++n) samples[n] = ApplySmoothedGain(samples[n], gain, step);
 }
+
+}  // namespace clipnote::speech

@@ -2,6 +2,8 @@
 
 #include "audio/frame_geometry.h"
 
+namespace clipnote::speech {
+
 // Gain scaling of one postfiltered subframe, in place: restores the energy it had before the
 // formant postfilter (energyBefore, as FormantPostfilter returned it) through a per-sample
 // smoothed gain, decoderState.scaleGain, that carries over between subframes and frames.
@@ -18,3 +20,5 @@ inline float ApplySmoothedGain(float sample, float& gain, float step) {
   gain = static_cast<float>(0.9375 * gain + step);
   return static_cast<float>(static_cast<double>(sample) * gain * 1.0625);
 }
+
+}  // namespace clipnote::speech

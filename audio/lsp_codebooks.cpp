@@ -3,6 +3,8 @@
 
 #include "audio/lsp_tables.h"
 
+namespace clipnote::speech {
+
 const float LspBand0[256][3] = {
     {0.0f, 0.0f, 0.0f},
     {-2.109375f, -10.71875f, -8.0625f},
@@ -779,3 +781,5 @@ const float LspBand2[256][4] = {
     {28.3828125f, 18.25f, 18.8125f, 11.3515625f},
     {22.8359375f, 27.4765625f, 20.0546875f, 10.296875f},
 };
+
+}  // namespace clipnote::speech

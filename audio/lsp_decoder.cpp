@@ -4,6 +4,8 @@
 
 #include "audio/lsp_tables.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 constexpr float kPredictionFactor = 0.375f;
@@ -128,3 +130,5 @@ void InterpolateLsp(LpcSets& lpc, const LspVector& current, const LspVector& pre
     LspToLpc(lpc[k]);
   }
 }
+
+}  // namespace clipnote::speech

@@ -4,6 +4,8 @@
 
 #include "audio/frame_geometry.h"
 
+namespace clipnote::speech {
+
 // Inverse quantisation of a frame's LSP vector: the three codebook residuals (index word bits
 // 16-23, 8-15, 0-7) plus a first-order prediction from the previous vector, then up to ten
 // passes of stability repair. An erased frame predicts from the previous vector alone with a
@@ -22,3 +24,5 @@ void LspToLpc(std::array<float, kLpcOrder>& values);
 // CosineTable. Values outside 0..255 extrapolate linearly from the nearest table segment,
 // so a vector pushed slightly out of range by the stability repair stays safe and smooth.
 float NegativeCosineOfLsp(float lsp);
+
+}  // namespace clipnote::speech

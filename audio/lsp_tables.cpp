@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace clipnote::speech {
+
 const LspVector LspMeanTable = {24.4608994f, 36.8828011f, 60.0780983f, 84.4218979f, 108.375f,
                                 128.867004f, 154.311996f, 173.906006f, 199.093994f, 216.546997f};
 
@@ -22,3 +24,5 @@ std::array<float, kCosineTableSize> MakeCosineTable() {
 }  // namespace
 
 const std::array<float, kCosineTableSize> CosineTable = MakeCosineTable();
+
+}  // namespace clipnote::speech

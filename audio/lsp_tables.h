@@ -4,6 +4,8 @@
 
 #include "audio/frame_geometry.h"
 
+namespace clipnote::speech {
+
 // Long-term mean LSP vector around which the inter-frame prediction works (pi/256 radian).
 extern const LspVector LspMeanTable;
 
@@ -16,3 +18,5 @@ extern const float LspBand2[256][4];
 // cos(2 pi k / 512) rounded to a multiple of 2^-15, for k = 0..511.
 inline constexpr int kCosineTableSize = 512;
 extern const std::array<float, kCosineTableSize> CosineTable;
+
+}  // namespace clipnote::speech

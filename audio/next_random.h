@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace clipnote::speech {
+
 // The decoder's pseudo-random generator: seed = seed * 521 + 259 modulo 65536. Returns the
 // new seed read as a signed 16-bit value.
 inline int16_t NextRandom(int16_t& seed) {
@@ -9,3 +11,5 @@ inline int16_t NextRandom(int16_t& seed) {
   seed = static_cast<int16_t>(next);
   return seed;
 }
+
+}  // namespace clipnote::speech

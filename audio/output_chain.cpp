@@ -5,6 +5,8 @@
 #include "audio/gain_scaling.h"
 #include "audio/synthesis_filter.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 // A subframe whose gain scaling has still to run, with the gain's per-sample step.
@@ -68,3 +70,5 @@ void FilterFrameOutput(float samples[kFrameSamples], const LpcSets& lpc) {
   }
   decoderState.scaleGain = runningGain;
 }
+
+}  // namespace clipnote::speech

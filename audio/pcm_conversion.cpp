@@ -6,6 +6,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace clipnote::speech {
+
 int16_t ToPcmSample(float v) {
   if (v < -32767.5f) return -32768;
   if (v > 32766.5f) return 32767;
@@ -66,3 +68,5 @@ void StorePcmSamples(const float* samples, int count, uint8_t* out) {
   StorePcmSamplesPlain(samples, count, out);
 #endif
 }
+
+}  // namespace clipnote::speech

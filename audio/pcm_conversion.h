@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace clipnote::speech {
+
 // One decoded sample as 16-bit PCM: rounded half away from zero, clipped to the 16-bit
 // range, and 0 for a NaN (which has no sample value).
 int16_t ToPcmSample(float v);
@@ -15,3 +17,5 @@ void StorePcmSamplesPlain(const float* samples, int count, uint8_t* out);
 #if defined(__SSE2__)
 void StorePcmSamplesSse2(const float* samples, int count, uint8_t* out);
 #endif
+
+}  // namespace clipnote::speech

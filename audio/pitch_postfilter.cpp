@@ -6,6 +6,8 @@
 
 #include "audio/correlation.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 constexpr float kTiny = std::numeric_limits<float>::min();  // smallest normal single
@@ -123,3 +125,5 @@ void ApplyPitchPostfilter(float samples[kFrameSamples],
     out[n] = static_cast<float>(lagInside ? gain * excitation[lagged + n] + own : own);
   }
 }
+
+}  // namespace clipnote::speech

@@ -3,6 +3,8 @@
 #include "audio/frame_geometry.h"
 #include "audio/frame_params.h"
 
+namespace clipnote::speech {
+
 // Pitch postfilter of one subframe: the excitation plus a scaled copy of it one pitch period
 // away, backward (lag < 0) or forward within the frame (lag > 0), normalised to keep the
 // subframe's energy. The neutral set (lag 0, gain 0, scale 1) leaves the excitation as it is.
@@ -22,3 +24,5 @@ PitchPostfilterSet PitchPostfilterParams(const float excitation[kExcitationSampl
 void ApplyPitchPostfilter(float samples[kFrameSamples],
                           const float excitation[kExcitationSamples],
                           const PitchPostfilterSet& set, int subframe);
+
+}  // namespace clipnote::speech

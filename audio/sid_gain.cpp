@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace clipnote::speech {
+
 namespace {
 
 constexpr int SidGainBase[3] = {0, 32, 96};
@@ -59,3 +61,5 @@ float DecodeSidGain(int index) {
   const int segment = std::min(i / 16, 2);
   return Level(segment, i - 16 * segment);
 }
+
+}  // namespace clipnote::speech

@@ -5,6 +5,8 @@
 #include "audio/decoder_state.h"
 #include "audio/frame_geometry.h"
 
+namespace clipnote::speech {
+
 // LPC synthesis of one subframe, in place: y(n) = x(n) + sum a[j] y(n - 1 - j). The filter's
 // past outputs are decoderState.synthesisMemory and carry over between subframes and frames.
 void Synthesize(float samples[kSubframeSamples], const LpcSet& lpc);
@@ -45,3 +47,5 @@ class SynthesisRun {
   double past_[kLpcOrder + kSubframeSamples];
   double newest_ = 0.0;
 };
+
+}  // namespace clipnote::speech

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+namespace clipnote::speech {
+
 VoiceClipError ParseVoiceClip(const uint8_t* data, size_t size, VoiceClip& clip) {
   clip = VoiceClip{};
   if (data == nullptr || size < 4) return VoiceClipError::TooShort;
@@ -32,3 +34,5 @@ const char* VoiceClipErrorText(VoiceClipError error) {
   }
   return "The audio clip is damaged.";
 }
+
+}  // namespace clipnote::speech

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace clipnote::speech {
+
 // The embedded speech clip: a 4-byte little-endian count of PCM bytes to reserve, followed by
 // the coded G.723.1 frames.
 struct VoiceClip {
@@ -30,3 +32,5 @@ VoiceClipError ParseVoiceClip(const uint8_t* data, size_t size, VoiceClip& clip)
 
 // A sentence for the user about the error ("" for None).
 const char* VoiceClipErrorText(VoiceClipError error);
+
+}  // namespace clipnote::speech

@@ -4,6 +4,8 @@
 
 #include "audio/correlation.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 // The last 120 samples of the frame inside E.
@@ -41,3 +43,5 @@ Voicing AnalyseVoicing(const float excitation[kExcitationSamples], int openLoopL
   voicing.concealLag = bestCorrelation > 0 && criterion < 0 ? lag : 0;
   return voicing;
 }
+
+}  // namespace clipnote::speech

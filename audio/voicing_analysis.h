@@ -2,6 +2,8 @@
 
 #include "audio/frame_geometry.h"
 
+namespace clipnote::speech {
+
 // What a good speech frame leaves behind for the frames after it.
 struct Voicing {
   int concealLag = 0;  // pitch period for concealing a lost successor; 0 = unvoiced
@@ -13,3 +15,5 @@ struct Voicing {
 // as voiced when the best correlation is positive and its square exceeds one eighth of the
 // product of the two energies.
 Voicing AnalyseVoicing(const float excitation[kExcitationSamples], int openLoopLag);
+
+}  // namespace clipnote::speech

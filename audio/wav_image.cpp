@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace clipnote::speech {
+
 namespace {
 
 void Put32(uint8_t* at, uint32_t value) {
@@ -32,3 +34,5 @@ void WriteWavHeader(uint8_t* image, uint32_t dataBytes) {
   std::memcpy(image + 36, "data", 4);
   Put32(image + 40, dataBytes);
 }
+
+}  // namespace clipnote::speech

@@ -13,6 +13,9 @@
 #include "audio/voice_clip.h"
 #include "audio/wav_image.h"
 
+// The speech decoder's names.
+using namespace clipnote::speech;
+
 namespace {
 
 constexpr uint32_t kMaxArea = 480 * 2000;

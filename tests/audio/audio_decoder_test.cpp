@@ -12,6 +12,8 @@
 #include "audio/frame_packer.h"
 #include "audio/lsp_tables.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 constexpr uint32_t kFrameBytes = 480;
@@ -251,3 +253,5 @@ TEST(AudioDecoderCreate, FailedAllocationIsReportedAndLeavesNothingAllocated) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

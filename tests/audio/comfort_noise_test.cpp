@@ -8,6 +8,8 @@
 #include "audio/decoder_state.h"
 #include "audio/excitation.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 class ComfortNoise : public ::testing::Test {
@@ -132,3 +134,5 @@ TEST_F(ComfortNoise, EverySilenceAfterSpeechRepeatsTheSameNoise) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

@@ -9,6 +9,8 @@
 
 #include "audio/frame_packer.h"
 
+namespace clipnote::speech {
+
 namespace test_frames {
 
 // The speech's envelope, lags and gains re-coded at 5.3 kbit/s with random pulses; every
@@ -76,3 +78,5 @@ inline std::vector<uint8_t> WithErasures(const std::vector<uint8_t>& speech) {
 }
 
 }  // namespace test_frames
+
+}  // namespace clipnote::speech

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+namespace clipnote::speech {
+
 namespace {
 
 std::vector<float> NoiseSamples(int count, uint32_t seed) {
@@ -46,3 +48,5 @@ TEST(Correlation, DotsSideBySideEqualSeparateDots) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

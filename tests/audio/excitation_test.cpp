@@ -8,6 +8,8 @@
 #include "audio/excitation.h"
 #include "audio/excitation_tables.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 std::vector<int> PulsePositions(const float* v) {
@@ -226,3 +228,5 @@ TEST(AdaptiveVector, EveryLagMatchesTheTapsSummedInOrder) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

@@ -21,6 +21,8 @@
 #include "audio/sid_gain.h"
 #include "audio/voicing_analysis.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 using History = std::array<float, kHistorySamples>;
@@ -263,3 +265,5 @@ TEST(VoicingAnalysis, FindsThePeriodOfAPeriodicExcitation) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

@@ -14,6 +14,8 @@
 #include "audio/frame_params.h"
 #include "audio/frame_unpacker.h"
 
+namespace clipnote::speech {
+
 namespace test_frames {
 
 class BitWriter {
@@ -165,3 +167,5 @@ inline ActiveCodes CodesOf(const std::vector<uint8_t>& frame) {
 }
 
 }  // namespace test_frames
+
+}  // namespace clipnote::speech

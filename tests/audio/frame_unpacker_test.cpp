@@ -7,6 +7,8 @@
 
 #include "audio/frame_packer.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 using test_frames::ActiveCodes;
@@ -171,3 +173,5 @@ TEST(FrameUnpacker, GainLimitAndPulseTrainDependOnLagBelow58At63Only) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

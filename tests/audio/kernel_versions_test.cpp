@@ -18,6 +18,8 @@
 #include "audio/excitation_tables.h"
 #include "audio/pcm_conversion.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 enum class Version { Plain, Sse2 };
@@ -199,3 +201,5 @@ INSTANTIATE_TEST_SUITE_P(Audio, SpeechKernelVersions, ::testing::ValuesIn(kKerne
                          });
 
 }  // namespace
+
+}  // namespace clipnote::speech

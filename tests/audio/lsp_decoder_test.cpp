@@ -7,6 +7,8 @@
 
 #include "audio/lsp_tables.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -184,3 +186,5 @@ TEST(InterpolateLsp, BlendsPreviousIntoCurrentOverTheFourSubframes) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

@@ -13,6 +13,8 @@
 #include "audio/constructed_streams.h"
 #include "audio/voice_clip.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 std::vector<uint8_t> ReadSourceFile(const char* path) {
@@ -76,3 +78,5 @@ TEST(OutputChecksum, DefaultMessageSpeech) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

@@ -9,6 +9,8 @@
 #include "audio/output_chain.h"
 #include "audio/synthesis_filter.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 class OutputFilters : public ::testing::Test {
@@ -112,3 +114,5 @@ TEST(OutputChain, FrameChainEqualsTheStagesRunSubframeBySubframe) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

@@ -4,6 +4,8 @@
 
 #include <limits>
 
+namespace clipnote::speech {
+
 namespace {
 
 TEST(PcmConversion, RoundsHalfAwayFromZeroClipsAndZeroesNan) {
@@ -18,3 +20,5 @@ TEST(PcmConversion, RoundsHalfAwayFromZeroClipsAndZeroesNan) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

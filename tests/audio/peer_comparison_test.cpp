@@ -12,6 +12,8 @@
 #include "audio/frame_unpacker.h"
 #include "audio/speech_comparison.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 namespace sc = speech_comparison;
@@ -124,3 +126,5 @@ TEST_F(PeerComparison, ErasedFrames) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

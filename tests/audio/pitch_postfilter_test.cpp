@@ -4,6 +4,8 @@
 
 #include "audio/pitch_postfilter.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 constexpr int kStart3 = kHistorySamples + 3 * kSubframeSamples;  // subframe 3 in E
@@ -81,3 +83,5 @@ TEST(PitchPostfilter, ApplyMixesTheLaggedExcitation) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

@@ -4,6 +4,8 @@
 
 #include "audio/sid_gain.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 // An energy whose normalised value (0.008333 x energy in single precision) is exactly x.
@@ -50,3 +52,5 @@ TEST(SidGain, EveryLevelQuantisesToItselfAndTiesFollowTheSearchSide) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

@@ -74,11 +74,11 @@ std::vector<int16_t> DecodeWithFfmpeg(const std::string& directory, const std::s
 std::vector<int16_t> DecodeWithClipnote(const std::vector<uint8_t>& stream) {
   const uint32_t area = static_cast<uint32_t>(stream.size()) * 480;
   std::vector<uint8_t> pcm(area);
-  AudioDecoder decoder;
+  clipnote::speech::AudioDecoder decoder;
   if (!decoder.Create()) return {};
-  decoder.Reset(Rate::Rate53);
+  decoder.Reset(clipnote::speech::Rate::Rate53);
   uint32_t offset = 0;
-  const VoiceDecodeResult result = DecodeVoiceClip(
+  const clipnote::speech::VoiceDecodeResult result = DecodeVoiceClip(
       decoder, static_cast<uint32_t>(stream.size()), stream.data(), pcm.data(), area, offset);
   decoder.Release();
   std::vector<int16_t> samples(result.pcmBytes / 2);
@@ -126,7 +126,7 @@ std::vector<bool> SpeechSamples(const std::vector<uint8_t>& stream) {
   constexpr size_t kFrameSamples = 240;
   std::vector<bool> speech;
   for (size_t offset = 0; offset < stream.size();
-       offset += static_cast<size_t>(CodedFrameLength(stream[offset]))) {
+       offset += static_cast<size_t>(clipnote::speech::CodedFrameLength(stream[offset]))) {
     const bool active = (stream[offset] & 3) < 2;  // 6.3 or 5.3 kbit/s
     speech.insert(speech.end(), kFrameSamples, active);
   }

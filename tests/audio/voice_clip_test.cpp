@@ -8,6 +8,8 @@
 
 #include "audio/wav_image.h"
 
+namespace clipnote::speech {
+
 namespace {
 
 std::vector<uint8_t> Clip(uint32_t prefix, const std::vector<uint8_t>& frames) {
@@ -65,3 +67,5 @@ TEST(WavImage, HeaderDescribesEightKilohertzMonoSixteenBitPcm) {
 }
 
 }  // namespace
+
+}  // namespace clipnote::speech

@@ -14,6 +14,9 @@
 #include "audio/speech_comparison.h"
 #include "audio/wav_image.h"
 
+// The speech decoder's names.
+using namespace clipnote::speech;
+
 namespace {
 
 const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";

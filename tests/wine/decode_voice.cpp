@@ -15,6 +15,9 @@
 #include "audio/wav_image.h"
 #include "platform/win32/win32_platform.h"
 
+// The speech decoder's names.
+using namespace clipnote::speech;
+
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: decode_voice.exe <message.723> <out.wav>\n");

@@ -8,6 +8,9 @@
 #include "audio/voice_clip.h"
 #include "tools/clipnote-decode/bench_subject.h"
 
+// The speech decoder's names.
+using namespace clipnote::speech;
+
 namespace {
 
 class AudioBenchSubject final : public BenchSubject {
