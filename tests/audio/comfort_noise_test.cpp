@@ -112,6 +112,15 @@ TEST_F(ComfortNoise, GainGlidesByAnEighthAfterTheFirstSilenceFrame) {
   EXPECT_EQ(comfortNoiseState.sidGain, 72.0f);
 }
 
+// Each glide step is summed in double and rounded once: from 4 toward 248, the seventh step
+// gives 152.182205 (rounding 0.875 x noiseGain first would give 152.182190).
+TEST_F(ComfortNoise, GainGlideRoundsEachStepOnce) {
+  Decode(FrameType::Sid, 2);  // 4, taken at once after speech
+  Decode(FrameType::Sid, 51);  // 248
+  for (int frame = 0; frame < 6; ++frame) Decode(FrameType::Untransmitted);
+  EXPECT_EQ(comfortNoiseState.noiseGain, 152.182205f);
+}
+
 TEST_F(ComfortNoise, UntransmittedAfterSpeechQuantisesTheSpeechEnergy) {
   comfortNoiseState.sidGain = 104.0f * 104.0f * 120.0f;  // 120 samples at about 104
   Decode(FrameType::Untransmitted);

@@ -114,6 +114,21 @@ TEST(AlgebraicVector, SharpeningFeedsBackFromTheLagAndCanBeOff) {
   EXPECT_EQ(PulsePositions(v).size(), 4u);
 }
 
+// A sharpened sample is its own value plus the gain times the earlier one, summed in double
+// and rounded once: 3034 + 0.441619873 x 3034 is 4373.87451 (rounding the product first
+// would give 4373.875).
+TEST(AlgebraicVector, SharpeningRoundsEachSampleOnce) {
+  float v[kSubframeSamples];
+  // +3034 at 0 and 18 (pulses 2 and 3 fall at 60 and 63, dropped); gainIndex 20: lag offset 0,
+  // gain 14471/32768; lag 18.
+  SubframeParams sub = Pulses(0 | 2 << 3 | 7 << 6 | 7 << 9, 0x3, 0, 19);
+  sub.gainIndex = 20;
+  sub.lagDelta = 1;
+  DecodeFixedVector(v, sub, 18, 0, Rate::Rate53);
+  EXPECT_EQ(v[0], 3034.0f);
+  EXPECT_EQ(v[18], 4373.87451171875f);
+}
+
 // A history whose sample n is n + 1, so each read shows where it came from.
 struct RampHistory {
   float h[kHistorySamples];

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -67,6 +68,38 @@ TEST_F(OutputFilters, GainScalingSmoothsTowardTheEnergyRatio) {
   ScaleGain(silent, 0.0f);  // silence drives the gain toward 1
   EXPECT_NEAR(decoderState.scaleGain, 1.0f + (before - 1.0f) * std::pow(0.9375f, 60), 1e-5f);
   for (float v : silent) EXPECT_EQ(v, 0.0f);
+}
+
+// Each filter's sum is formed first and the input joins it afterwards: memory terms that
+// cancel exactly leave a small input intact, where adding them to the input one at a time
+// would lose it against the first large term.
+TEST_F(OutputFilters, FilterSumsAreFormedBeforeTheInputJoinsThem) {
+  constexpr float kSmall = 0x1p-30f;
+  constexpr float kLarge = 0x1p30f;
+  const PostfilterWeights& w = kPostfilterWeights;
+  const struct {
+    const char* stage;
+    LpcSet lpc;
+    std::array<float, kLpcOrder> DecoderState::*memory;
+    bool synthesis;
+  } rows[] = {
+      {"synthesis", {1.0f, 1.0f}, &DecoderState::synthesisMemory, true},
+      // Coefficients whose weighted zero (pole) terms are equal: w1 x w0 and w0 x w1.
+      {"postfilter zeros", {w.zero[1], w.zero[0]}, &DecoderState::postZeroMemory, false},
+      {"postfilter poles", {w.pole[1], w.pole[0]}, &DecoderState::postPoleMemory, false},
+  };
+  for (const auto& row : rows) {
+    ResetDecoderStates();
+    (decoderState.*row.memory)[0] = kLarge;
+    (decoderState.*row.memory)[1] = -kLarge;
+    float samples[kSubframeSamples] = {kSmall};
+    if (row.synthesis) {
+      Synthesize(samples, row.lpc);
+    } else {
+      FormantPostfilter(samples, row.lpc);
+    }
+    EXPECT_EQ(samples[0], kSmall) << row.stage;
+  }
 }
 
 // The frame-wide chain interleaves the stages of neighbouring subframes; every output bit and
