@@ -35,7 +35,7 @@ MessagePlayer::MessagePlayer(Platform& platform, VideoDecoding& video, SpeechDec
     bitBufferSize = kBitBufferSize;
     pictureAreaSize = kPictureAreaSize;
     AllocateBuffers();
-    BuildColourTables();
+    h263::BuildColourTables();
 
     void* header = os.GlobalAlloc(kGmemFixed, sizeof(BitmapInfoHeader));
     if (header == nullptr) RaiseStartupFailure(os, kNotEnoughMemoryText);

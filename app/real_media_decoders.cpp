@@ -13,21 +13,21 @@ namespace {
 class ProcessVideoDecoder final : public VideoDecoding {
  public:
   void InitVideoDecoder(MessagePlayer& player) override {
-    ::InitVideoDecoder(player.currentPicture, player.previousPicture,
+    h263::InitVideoDecoder(player.currentPicture, player.previousPicture,
                        player.interpolatedReference, player.bitBuffer, player.bitBufferSize / 2,
-                       kMemorySource, player.videoClip, player.videoClipSize);
+                       h263::kMemorySource, player.videoClip, player.videoClipSize);
   }
-  int ProbePictureFormat() override { return ::ProbePictureFormat(); }
-  int DecodePicture() override { return ::DecodePicture(); }
+  int ProbePictureFormat() override { return h263::ProbePictureFormat(); }
+  int DecodePicture() override { return h263::DecodePicture(); }
   uint8_t TemporalReference() override {
-    return static_cast<uint8_t>(videoDecoder.temporalReference & 0xFF);
+    return static_cast<uint8_t>(h263::videoDecoder.temporalReference & 0xFF);
   }
-  bool EndOfSequence() override { return videoDecoder.endOfSequence != 0; }
+  bool EndOfSequence() override { return h263::videoDecoder.endOfSequence != 0; }
   void ConvertToBgr24(const uint8_t* picture, uint8_t* image, int rows, int columns) override {
-    ::ConvertToBgr24(picture, image, rows, columns);
+    h263::ConvertToBgr24(picture, image, rows, columns);
   }
   void DoubleBgr24(const uint8_t* image, uint8_t* doubled, int columns, int rows) override {
-    ::DoubleBgr24(image, doubled, columns, rows);
+    h263::DoubleBgr24(image, doubled, columns, rows);
   }
 };
 

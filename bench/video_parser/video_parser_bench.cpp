@@ -18,6 +18,8 @@
 #include "video/parser/motion_vectors.h"
 #include "video/parser/picture_headers.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 std::string clipPath =

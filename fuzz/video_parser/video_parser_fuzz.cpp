@@ -16,6 +16,8 @@
 #include "video/parser/motion_vectors.h"
 #include "video/parser/picture_headers.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 struct FuzzFile {

@@ -12,6 +12,8 @@
 #include "video/recon/colour_tables.h"
 #include "video/recon/picture_decoder.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 // Exactly what a CIF stream needs, so any access beyond it is reported.

@@ -23,6 +23,8 @@
 #include "video/recon/colour_tables.h"
 #include "video/recon/decoder_buffers.h"
 
+using namespace clipnote::h263;
+
 namespace clipnote::gtk::testing {
 namespace {
 

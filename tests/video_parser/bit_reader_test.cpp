@@ -8,6 +8,8 @@
 
 #include "video_parser/parser_test_support.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 VideoDecoder& d = videoDecoder;

@@ -11,6 +11,8 @@
 #include "video/parser/vlc_tables.h"
 #include "video_parser/parser_test_support.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 using parser_test::Binary;

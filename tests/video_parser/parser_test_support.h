@@ -14,6 +14,8 @@
 
 namespace parser_test {
 
+using namespace clipnote::h263;
+
 // "0101 1" -> packed MSB-first bytes, zero-padded; spaces are ignored.
 inline std::vector<uint8_t> Pack(std::string_view bits) {
   std::vector<uint8_t> out;

@@ -9,6 +9,8 @@
 
 #include "video_parser/parser_test_support.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 using parser_test::Binary;

@@ -12,6 +12,8 @@
 #include "video/recon/picture_decoder.h"
 #include "video/recon/reference_grids.h"
 
+using namespace clipnote::h263;
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});

@@ -8,6 +8,8 @@
 #include "video/recon/colour_conversion.h"
 #include "video/recon/colour_tables.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 constexpr int kW = 176, kH = 144;

@@ -2,6 +2,8 @@
 
 #include "video/recon/colour_tables.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 // Luma 128 maps to 130 (16 -> 0, 235 -> 255); cbBlue[0] is -259 because the

@@ -4,6 +4,8 @@
 
 #include "video/recon/dequantise.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 int16_t DequantiseOne(int position, int level, int quant, bool intra = false) {

@@ -69,7 +69,7 @@ class H263StreamWriter {
   }
   // One TCOEF event (last, run, signed level) from the code table.
   void TcoefEvent(int last, int run, int level) {
-    const TcoefRow& row = FindTcoef(last, run, level < 0 ? -level : level);
+    const clipnote::h263::TcoefRow& row = FindTcoef(last, run, level < 0 ? -level : level);
     Put(row.code, row.codeBits);
     PutBit(level < 0 ? 1 : 0);
   }
@@ -92,11 +92,11 @@ class H263StreamWriter {
     if (halfSamples == 0) PutBit(1);
     else Put(halfSamples > 0 ? 0b010 : 0b011, 3);
   }
-  static const TcoefRow& FindTcoef(int last, int run, int level) {
-    for (const TcoefRow& row : kTcoefRows) {
+  static const clipnote::h263::TcoefRow& FindTcoef(int last, int run, int level) {
+    for (const clipnote::h263::TcoefRow& row : clipnote::h263::kTcoefRows) {
       if (row.last == last && row.run == run && row.level == level) return row;
     }
-    return kTcoefRows[0];
+    return clipnote::h263::kTcoefRows[0];
   }
 
   std::vector<uint8_t> bytes_;

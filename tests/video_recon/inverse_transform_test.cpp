@@ -7,6 +7,8 @@
 
 #include "video/recon/inverse_transform.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 const int32_t* Weights() {

@@ -14,6 +14,8 @@
 #include "video/recon/inverse_transform.h"
 #include "video/recon/reference_grids.h"
 
+using namespace clipnote::h263;
+
 #if defined(__SSE2__)
 
 namespace {

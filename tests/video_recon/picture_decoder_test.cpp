@@ -11,6 +11,8 @@
 #include "video/recon/macroblock_reconstruction.h"
 #include "video/recon/picture_decoder.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 constexpr int kW = 176, kH = 144;

@@ -8,6 +8,8 @@
 #include "video/parser/video_decoder.h"
 #include "video/recon/reference_grids.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 constexpr int kW = 176, kH = 144;

@@ -5,6 +5,8 @@
 
 #include "video/recon/store_block.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 TEST(StoreBlock, PlacesTheBlockByRasterIndex) {

@@ -14,6 +14,8 @@
 #include "video/recon/colour_tables.h"
 #include "video/recon/decoder_buffers.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 // Bottom-up BGR rows to top-down RGB rows.

@@ -8,6 +8,8 @@
 #include "video/recon/decoder_buffers.h"
 #include "video/recon/picture_decoder.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 class VideoBenchSubject final : public BenchSubject {

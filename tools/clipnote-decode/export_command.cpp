@@ -45,6 +45,8 @@ extern "C" {
 #include "video/recon/decoder_buffers.h"
 #include "video/recon/picture_decoder.h"
 
+using namespace clipnote::h263;
+
 // The speech decoder's names, whether or not its headers put them in their namespace.
 namespace clipnote::speech {}
 using namespace clipnote::speech;

@@ -18,6 +18,8 @@
 #include "video/recon/decoder_buffers.h"
 #include "video/recon/picture_decoder.h"
 
+using namespace clipnote::h263;
+
 namespace {
 
 constexpr int kExitStopped = 1;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace clipnote::h263 {
+
 namespace {
 
 VideoDecoder& d = videoDecoder;
@@ -155,3 +157,5 @@ void RestartSource() {
 }
 
 int64_t BitsConsumed() { return (d.streamOffset - d.windowSize) * 8 + d.bitPos; }
+
+}  // namespace clipnote::h263

@@ -8,6 +8,8 @@
 
 #include "video/parser/video_decoder.h"
 
+namespace clipnote::h263 {
+
 // Connects the reader to a source and loads the first window. Memory source (`sourceMode` ==
 // kMemorySource): `source` is the first byte of the clip and `sourceLength` its size in bytes.
 // File source (any other mode): `source` points to a BitFileSource; `sourceLength` is unused.
@@ -96,3 +98,5 @@ inline uint32_t PeekBits16() {
 
 // Bits consumed from the start of the source (positions past its end count on).
 int64_t BitsConsumed();
+
+}  // namespace clipnote::h263

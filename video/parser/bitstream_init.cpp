@@ -2,6 +2,8 @@
 
 #include "video/parser/vlc_tables.h"
 
+namespace clipnote::h263 {
+
 void InitBitstream(int32_t sourceFormat, uint8_t* bitBuffer, uint8_t* previousPicture,
                    uint8_t* interpolatedReference) {
   VideoDecoder& d = videoDecoder;
@@ -37,3 +39,5 @@ void InitBitstream(int32_t sourceFormat, uint8_t* bitBuffer, uint8_t* previousPi
   BuildVlcTables();
   d.endOfSequence = 0;
 }
+
+}  // namespace clipnote::h263

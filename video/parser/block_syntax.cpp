@@ -5,6 +5,8 @@
 #include "video/parser/bit_reader.h"
 #include "video/parser/vlc_tables.h"
 
+namespace clipnote::h263 {
+
 namespace {
 
 constexpr int32_t kBlockSize = 64;
@@ -117,3 +119,5 @@ int32_t DecodeInterBlock(int8_t* block, uint8_t pattern, int32_t bit) {
   std::memset(block, 0, kBlockSize);
   return 0;
 }
+
+}  // namespace clipnote::h263

@@ -42,12 +42,14 @@ def main():
         "",
         '#include "video/parser/vlc_tables.h"',
         "",
+        "namespace clipnote::h263 {",
+        "",
         "// {LAST, RUN, |LEVEL|, code bits before the sign bit, number of those bits}",
         "const TcoefRow kTcoefRows[kTcoefSymbols] = {",
     ]
     for i, (last, run, level, code, bits, text) in enumerate(rows):
         out.append(f"    {{{last}, {run}, {level}, 0x{code:03x}, {bits}}},  // {i:3d}: {text}")
-    out += ["};", ""]
+    out += ["};", "", "}  // namespace clipnote::h263", ""]
     with open(sys.argv[2], "w", encoding="utf-8") as f:
         f.write("\n".join(out))
 

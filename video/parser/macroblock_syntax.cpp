@@ -5,6 +5,8 @@
 #include "video/parser/motion_vectors.h"
 #include "video/parser/vlc_tables.h"
 
+namespace clipnote::h263 {
+
 namespace {
 
 VideoDecoder& d = videoDecoder;
@@ -110,3 +112,5 @@ int32_t DecodeMacroblockSyntax(int8_t* luma, int8_t* cb, int8_t* cr) {
   if (decodeBlock(cr, d.cbpc, 0) != 0) return 1;
   return 0;
 }
+
+}  // namespace clipnote::h263

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace clipnote::h263 {
+
 namespace {
 
 VideoDecoder& d = videoDecoder;
@@ -71,3 +73,5 @@ int32_t DecodeMotionVector() {
   d.mvStore[column * kMaxMbRows + row][1] = vector[1];
   return inRange ? 0 : 1;
 }
+
+}  // namespace clipnote::h263

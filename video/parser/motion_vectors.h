@@ -7,6 +7,8 @@
 
 #include "video/parser/video_decoder.h"
 
+namespace clipnote::h263 {
+
 void ClearMvStore();
 
 // Column and row of macroblock `mbIndex` (GOB = macroblock row); false when they fall outside
@@ -18,3 +20,5 @@ int8_t PredictMvComponent(int32_t component, int32_t column, int32_t row);
 
 // Reconstructs (mvX, mvY) of macroblock mbIndex from the MVD codes and stores it. 0 or 1.
 int32_t DecodeMotionVector();
+
+}  // namespace clipnote::h263

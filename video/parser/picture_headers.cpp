@@ -2,6 +2,8 @@
 
 #include "video/parser/bit_reader.h"
 
+namespace clipnote::h263 {
+
 namespace {
 
 VideoDecoder& d = videoDecoder;
@@ -98,3 +100,5 @@ void BeginPictureSyntax() {
   d.gquant = d.pquant;
   d.gobIndex = 0;
 }
+
+}  // namespace clipnote::h263

@@ -6,6 +6,8 @@
 
 #include "video/parser/video_decoder.h"
 
+namespace clipnote::h263 {
+
 // Reads a picture header at the reader's position. Returns kParseOk (also for the
 // end-of-sequence code, which sets `endOfSequence`), kNoPictureStartCode, kNotH263Header,
 // kUnsupportedMode or kUnsupportedFormat.
@@ -21,3 +23,5 @@ int32_t ParseGobHeader();
 
 // After a successful picture header: quant = gquant = pquant, gobIndex = 0.
 void BeginPictureSyntax();
+
+}  // namespace clipnote::h263

@@ -3,6 +3,8 @@
 
 #include "video/parser/vlc_tables.h"
 
+namespace clipnote::h263 {
+
 // {LAST, RUN, |LEVEL|, code bits before the sign bit, number of those bits}
 const TcoefRow kTcoefRows[kTcoefSymbols] = {
     {0, 0, 1, 0x002, 2},  //   0: 10
@@ -109,3 +111,5 @@ const TcoefRow kTcoefRows[kTcoefSymbols] = {
     {1, 40, 1, 0x05f, 12},  // 101: 000001011111
     {0, 0, 0, 0x003, 7},  // 102: 0000011
 };
+
+}  // namespace clipnote::h263

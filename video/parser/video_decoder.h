@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace clipnote::h263 {
+
 // File source: reads up to `count` bytes from `handle` into `dest` and returns how many it
 // delivered (0 at the end of the data or on an error).
 using BitSourceReadFn = int32_t (*)(void* handle, uint8_t* dest, int32_t count);
@@ -151,3 +153,5 @@ struct VideoDecoder {
 };
 
 extern VideoDecoder videoDecoder;
+
+}  // namespace clipnote::h263

@@ -3,6 +3,8 @@
 #include "video/parser/bit_reader.h"
 #include "video/parser/vlc_tables.h"
 
+namespace clipnote::h263 {
+
 namespace {
 
 const VlcTables& t = videoDecoder.vlc;
@@ -169,3 +171,5 @@ int32_t DecodeTcoef(int8_t* level, uint8_t* run, int32_t* last) {
   *level = negative ? static_cast<int8_t>(-magnitude) : magnitude;
   return 0;
 }
+
+}  // namespace clipnote::h263

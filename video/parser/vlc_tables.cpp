@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+namespace clipnote::h263 {
+
 namespace {
 
 // Codewords of the MCBPC (I and P pictures) and CBPY tables of H.263, indexed as there, each
@@ -103,3 +105,5 @@ void BuildVlcTables() {
   BuildTcoefLookup(t);
   BuildVlcLookups(t);
 }
+
+}  // namespace clipnote::h263

@@ -7,6 +7,8 @@
 
 #include "video/parser/video_decoder.h"
 
+namespace clipnote::h263 {
+
 // Fills videoDecoder.vlc.
 void BuildVlcTables();
 // Fills the MCBPC, CBPY and MVD lookups of `tables` from its code tables (part of
@@ -31,3 +33,5 @@ struct TcoefRow {
   uint8_t codeBits;  // number of those bits
 };
 extern const TcoefRow kTcoefRows[kTcoefSymbols];
+
+}  // namespace clipnote::h263

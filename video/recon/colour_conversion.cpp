@@ -2,6 +2,8 @@
 
 #include "video/recon/colour_tables.h"
 
+namespace clipnote::h263 {
+
 namespace {
 
 inline uint8_t ClampByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
@@ -57,3 +59,5 @@ void DoubleBgr24(const uint8_t* source, uint8_t* destination, int columns, int r
     }
   }
 }
+
+}  // namespace clipnote::h263

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace clipnote::h263 {
+
 // Converts a planar 4:2:0 picture (columns x rows luma samples, then the U and V
 // planes of (columns/2) x (rows/2)) into a 24-bit image: bytes blue, green,
 // red; rows stored bottom-up; stride 3 x columns. Uses the colour tables, which
@@ -15,3 +17,5 @@ void ConvertToBgr24(const uint8_t* source, uint8_t* destination, int rows, int c
 // last stored row the edge values repeat. Note the argument order: columns
 // before rows. Non-positive sizes leave the destination untouched.
 void DoubleBgr24(const uint8_t* source, uint8_t* destination, int columns, int rows);
+
+}  // namespace clipnote::h263

@@ -1,5 +1,7 @@
 #include "video/recon/colour_tables.h"
 
+namespace clipnote::h263 {
+
 int32_t lumaTable[256];
 int32_t cbBlueTable[256];
 int32_t cbGreenTable[256];
@@ -28,3 +30,5 @@ void BuildColourTables() {
     crGreenTable[i] = ChromaTerm(255 * 46802, 16, i);
   }
 }
+
+}  // namespace clipnote::h263

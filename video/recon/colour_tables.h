@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace clipnote::h263 {
+
 // Lookup tables for turning BT.601 studio-range samples (luma 16..235, chroma
 // 128 +/- 112) into full-range contributions to red, green and blue. Indexed
 // by an 8-bit sample value; filled once by BuildColourTables before any picture
@@ -14,3 +16,5 @@ extern int32_t crGreenTable[256];  // Cr contribution subtracted from green (x 4
 
 // Fills the five tables. Call once at start-up, before any other thread exists.
 void BuildColourTables();
+
+}  // namespace clipnote::h263

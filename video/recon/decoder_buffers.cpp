@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace clipnote::h263 {
+
 void StartVideoClip(VideoDecoderBuffers& buffers, const uint8_t* clip, size_t size) {
   for (std::vector<uint8_t>* b : {&buffers.currentPicture, &buffers.previousPicture,
                                   &buffers.interpolatedReference, &buffers.bitBuffer}) {
@@ -16,3 +18,5 @@ int64_t VideoReaderOffset() {
   const VideoDecoder& d = videoDecoder;
   return d.streamOffset - d.windowSize + d.bytePos;
 }
+
+}  // namespace clipnote::h263

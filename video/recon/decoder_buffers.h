@@ -10,6 +10,8 @@
 
 #include "video/recon/picture_decoder.h"
 
+namespace clipnote::h263 {
+
 struct VideoDecoderBuffers {
   std::vector<uint8_t> currentPicture = std::vector<uint8_t>(kCurrentPictureBytes);
   std::vector<uint8_t> previousPicture = std::vector<uint8_t>(kPreviousPictureBytes);
@@ -23,3 +25,5 @@ void StartVideoClip(VideoDecoderBuffers& buffers, const uint8_t* clip, size_t si
 
 // Offset in the clip of the byte holding the next unread bit (memory source).
 int64_t VideoReaderOffset();
+
+}  // namespace clipnote::h263

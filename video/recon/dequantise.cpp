@@ -11,6 +11,8 @@
 #include "video/parser/video_decoder.h"
 #include "video/recon/kernel_choice.h"
 
+namespace clipnote::h263 {
+
 namespace {
 
 // The zigzag scan walks the anti-diagonals of the block, alternating direction:
@@ -125,3 +127,5 @@ void Dequantise(int16_t coefficients[64], const int8_t levels[64]) {
   const uint8_t mbType = videoDecoder.mbType;
   DequantiseLevels(coefficients, levels, videoDecoder.quant, mbType == kMbIntra || mbType == kMbIntraQ);
 }
+
+}  // namespace clipnote::h263

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace clipnote::h263 {
+
 // Raster index (8 x row + column) of each zigzag scan position of an 8 x 8 block.
 extern const uint8_t* const zigzagToRaster;
 
@@ -24,3 +26,5 @@ void DequantiseLevelsSse2(int16_t coefficients[64], const int8_t levels[64], int
 // DequantiseLevels with the decoder's running quant; the block is intra when the
 // current macroblock type is INTRA or INTRA+Q.
 void Dequantise(int16_t coefficients[64], const int8_t levels[64]);
+
+}  // namespace clipnote::h263

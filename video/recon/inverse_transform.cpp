@@ -11,6 +11,8 @@
 #include "video/parser/video_decoder.h"
 #include "video/recon/kernel_choice.h"
 
+namespace clipnote::h263 {
+
 namespace {
 
 // All transform arithmetic runs in uint32_t, which wraps exactly like 32-bit
@@ -394,3 +396,5 @@ void IdctToPixels(uint8_t samples[64], int16_t coefficients[64]) {
 void IdctToResidual(int16_t coefficients[64]) {
   IdctToResidualWith(videoDecoder.idctWeights, coefficients);
 }
+
+}  // namespace clipnote::h263

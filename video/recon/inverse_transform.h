@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace clipnote::h263 {
+
 // Separable integer 8 x 8 inverse DCT. The six weights are 2048 x sqrt(2) x
 // cos(k pi / 16) truncated toward zero, in the order W1, W2, W3, W5, W6, W7
 // (2840, 2675, 2408, 1609, 1108, 565). Arithmetic is 32-bit two's complement
@@ -40,3 +42,5 @@ void IdctRow(int16_t* row);
 void IdctColumn(int16_t* top);
 void IdctToPixels(uint8_t samples[64], int16_t coefficients[64]);
 void IdctToResidual(int16_t coefficients[64]);
+
+}  // namespace clipnote::h263

@@ -9,6 +9,8 @@
 #include "video/recon/reference_grids.h"
 #include "video/recon/store_block.h"
 
+namespace clipnote::h263 {
+
 namespace {
 
 constexpr int kBlocks = 6;  // four luma, then U, then V
@@ -131,3 +133,5 @@ void ReconstructInterMacroblock(uint8_t* y, uint8_t* u, uint8_t* v, int32_t macr
     AddResidualInto(blocks[k], k < 4 ? w : w / 2, coefficients[k]);
   }
 }
+
+}  // namespace clipnote::h263

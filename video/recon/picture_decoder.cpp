@@ -11,6 +11,8 @@
 #include "video/recon/macroblock_reconstruction.h"
 #include "video/recon/reference_grids.h"
 
+namespace clipnote::h263 {
+
 namespace {
 
 constexpr uint8_t kQcif = 2;
@@ -132,3 +134,5 @@ void DecodeGob(uint8_t* y, uint8_t* u, uint8_t* v) {
     if (d.mbError != 0) d.failedMbIndex = d.mbIndex;
   }
 }
+
+}  // namespace clipnote::h263

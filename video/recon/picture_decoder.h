@@ -16,6 +16,8 @@
 
 #include "video/parser/video_decoder.h"
 
+namespace clipnote::h263 {
+
 // Buffer sizes the caller must provide (enough for CIF, the largest format).
 // The decoder never touches bytes beyond these, whatever the stream says.
 inline constexpr int32_t kCurrentPictureBytes = 152064;         // 1.5 x 352 x 288
@@ -62,3 +64,5 @@ int32_t DecodePicture();
 // Step of DecodePicture, on the Y, U and V planes of currentPicture (the macroblocks are
 // macroblock_reconstruction.h's).
 void DecodeGob(uint8_t* y, uint8_t* u, uint8_t* v);
+
+}  // namespace clipnote::h263

@@ -11,6 +11,8 @@
 #include "video/parser/video_decoder.h"
 #include "video/recon/kernel_choice.h"
 
+namespace clipnote::h263 {
+
 namespace {
 
 // The rounded means of H.263's bilinear half-sample interpolation.
@@ -475,3 +477,5 @@ void CopyMacroblock(uint8_t* const blocks[6], const uint8_t* picture, int mbRow,
 void CopyPreviousMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol) {
   CopyMacroblock(blocks, videoDecoder.previousPicture, mbRow, mbCol);
 }
+
+}  // namespace clipnote::h263

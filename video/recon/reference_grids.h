@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace clipnote::h263 {
+
 // The previous picture upsampled once per picture, so that every motion-
 // compensated prediction becomes a plain strided copy:
 //  - the luma grid (2W x 2H) holds each sample, its horizontal and vertical
@@ -80,3 +82,5 @@ void CopyMacroblock(uint8_t* const blocks[6], const uint8_t* picture, int mbRow,
 // PredictMacroblock with a zero vector, taken from previousPicture itself: the same
 // samples while the grids are in step with it.
 void CopyPreviousMacroblock(uint8_t* const blocks[6], int mbRow, int mbCol);
+
+}  // namespace clipnote::h263

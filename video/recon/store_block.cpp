@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace clipnote::h263 {
+
 int StoreBlock(uint8_t* plane, const uint8_t* block, int planeWidth, int planeHeight,
                int blockWidth, int blockHeight, int blockIndex) {
   if (plane == nullptr || block == nullptr) return kStoreBlockNullPointer;
@@ -20,3 +22,5 @@ int StoreBlock(uint8_t* plane, const uint8_t* block, int planeWidth, int planeHe
   }
   return kStoreBlockStored;
 }
+
+}  // namespace clipnote::h263

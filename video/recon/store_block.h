@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace clipnote::h263 {
+
 // Results of StoreBlock.
 enum StoreBlockResult {
   kStoreBlockStored = 0,
@@ -18,3 +20,5 @@ enum StoreBlockResult {
 // check so that each result can occur.
 int StoreBlock(uint8_t* plane, const uint8_t* block, int planeWidth, int planeHeight,
                int blockWidth, int blockHeight, int blockIndex);
+
+}  // namespace clipnote::h263
