@@ -103,7 +103,8 @@ class DirectoryWalk {
   bool ReadData(uint64_t relative, const ResourceKey& type, const ResourceKey& name, uint16_t language) {
     if (!Claim(relative, kDataEntryBytes, "a resource's data entry")) return false;
     if (out_->size() >= kMostResources) {
-      return Damaged(relative, "more than " + std::to_string(kMostResources) + " resources");
+      static_assert(kMostResources == 65536);
+      return Damaged(relative, "more than 65536 resources");
     }
     const uint32_t rva = U32At(file_, root_ + relative);
     const uint32_t size = U32At(file_, root_ + relative + 4);

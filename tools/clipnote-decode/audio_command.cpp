@@ -21,8 +21,6 @@
 #include "tools/clipnote-decode/commands.h"
 #include "tools/clipnote-decode/message_input.h"
 
-// The speech decoder's names, whether or not its headers put them in their namespace.
-namespace clipnote::speech {}
 using namespace clipnote::speech;
 
 namespace {

@@ -8,8 +8,6 @@
 
 using namespace clipnote::h263;
 
-// The speech decoder's names, whether or not its headers put them in their namespace.
-namespace clipnote::speech {}
 using namespace clipnote::speech;
 
 namespace {
