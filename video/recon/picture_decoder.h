@@ -39,8 +39,9 @@ void InitVideoDecoder(uint8_t* currentPicture, uint8_t* previousPicture,
 // Reads the first picture header to learn the picture size (width, height),
 // then leaves the reader exactly where InitVideoDecoder left it, so the first
 // DecodePicture reads the header again (extra insertion bytes included, however
-// many). Returns the header's code (0 when it is a valid QCIF or CIF baseline
-// header).
+// many). A file source cannot be read again: for it this holds with windows of
+// 10 bytes or more, which hold the header's fixed fields. Returns the header's
+// code (0 when it is a valid QCIF or CIF baseline header).
 int32_t ProbePictureFormat();
 
 // Decodes the next picture into currentPicture and rebuilds the reference.
