@@ -10,6 +10,7 @@
 #include <gdk/gdkx.h>
 
 #include "platform/gtk/dib_images.h"
+#include "platform/gtk/window_record.h"
 #include "platform/gtk/window_thread_calls.h"
 #include "platform/gtk/x11_instances.h"
 #include "resources/embedded_resources.h"
@@ -62,14 +63,7 @@ GtkWidget* NewClientArea(int width, int height) {
   return widget;
 }
 
-constexpr uint16_t kBnClicked = 0;
-constexpr int kIdOk = 1;
 constexpr int kSwpNoMove = 0x0002;
-
-// Window styles of a message box's type.
-constexpr uint32_t kMbIconMask = 0x000000F0;
-constexpr uint32_t kMbIconQuestion = 0x00000020;
-constexpr uint32_t kMbIconInformation = 0x00000040;
 
 const char kPlayerCss[] =
     ".clipnote-player { font-family: Sans; font-size: 8pt; }\n"
@@ -102,71 +96,9 @@ GdkPixbuf* PixbufFromPng(const uint8_t* data, size_t size) {
   return pixbuf;
 }
 
-cairo_surface_t* SurfaceFromRgba(const RgbaImage& image) {
-  cairo_surface_t* surface =
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, image.width, image.height);
-  cairo_surface_flush(surface);
-  uint8_t* pixels = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  for (int y = 0; y < image.height; ++y) {
-    auto* out = reinterpret_cast<uint32_t*>(pixels + static_cast<size_t>(y) * stride);
-    for (int x = 0; x < image.width; ++x) {
-      const uint8_t* in = &image.pixels[(static_cast<size_t>(y) * image.width + x) * 4];
-      out[x] = static_cast<uint32_t>(in[0]) << 16 | static_cast<uint32_t>(in[1]) << 8 | in[2];
-    }
-  }
-  cairo_surface_mark_dirty(surface);
-  return surface;
-}
-
 }  // namespace
 
-// ---------------------------------------------------------------------------
-
-enum class WindowKind { Dialog, Control, Desktop, Remote };
-enum class ControlKind { Button, Text, Frame, Bitmap };
-
-struct WindowRecord {
-  WindowKind kind;
-  NativeWindows* windows = nullptr;
-  GtkWidget* widget = nullptr;  // the toplevel of a dialog, the control's widget
-  std::string text;
-
-  // Dialogs.
-  GtkWidget* area = nullptr;
-  DialogProc procedure = nullptr;
-  GMainLoop* loop = nullptr;
-  bool ended = false;
-  intptr_t result = 0;
-  int x = 0, y = 0;  // the window rectangle's corner on the screen
-  int clientWidth = 0, clientHeight = 0;
-  bool paintPending = false;
-  bool inPaint = false;
-  // The window was painted as it was shown, before the X server mapped it:
-  // the exposure that comes with the mapping asks for nothing more.
-  bool mapExposureCovered = false;
-  guint paintSource = 0;
-  std::shared_ptr<PictureLayer> layer;
-  std::vector<std::unique_ptr<WindowRecord>> controls;
-
-  // Controls.
-  WindowRecord* parent = nullptr;
-  int id = 0;
-  ControlKind controlKind = ControlKind::Text;
-  DialogRect rect;  // pixels, in the parent's client area
-  cairo_surface_t* bitmap = nullptr;
-
-  // Windows of another instance.
-  unsigned long xid = 0;
-
-  ~WindowRecord() {
-    if (bitmap != nullptr) cairo_surface_destroy(bitmap);
-  }
-};
-
 namespace {
-
-Hwnd AsHwnd(WindowRecord* record) { return reinterpret_cast<Hwnd>(record); }
 
 struct IconRecord {
   GList* pixbufs = nullptr;
@@ -181,6 +113,7 @@ std::map<int, IconRecord*>& LoadedIcons() {
 }  // namespace
 
 NativeWindows::NativeWindows(WindowThreadCalls& calls) : calls_(calls) {
+  calls_.SetKeepResponsive([this] { return waitedBoxes_ > 0; });
   desktop_ = std::make_unique<WindowRecord>();
   desktop_->kind = WindowKind::Desktop;
   desktop_->windows = this;
@@ -280,55 +213,6 @@ intptr_t NativeWindows::RunDialog(const DialogTemplate& source, DialogProc proce
   return result;
 }
 
-void NativeWindows::BuildControls(WindowRecord& dialog, const DialogTemplate& source) {
-  for (const DialogControl& item : source.controls) {
-    auto control = std::make_unique<WindowRecord>();
-    control->kind = WindowKind::Control;
-    control->windows = this;
-    control->parent = &dialog;
-    control->id = static_cast<int>(item.id);
-    control->text = item.text;
-    control->rect = DialogUnitsToPixels(item.rect, kDialogBaseUnitX, kDialogBaseUnitY);
-    const uint32_t staticType = item.style & kSsTypeMask;
-    GtkWidget* widget = nullptr;
-    if (item.classAtom == kButtonClassAtom || g_ascii_strcasecmp(item.className.c_str(), "button") == 0) {
-      control->controlKind = ControlKind::Button;
-      widget = gtk_button_new_with_label(item.text.c_str());
-      g_signal_connect(widget, "clicked", G_CALLBACK(OnButtonClicked), control.get());
-    } else if (staticType == kSsBitmap) {
-      control->controlKind = ControlKind::Bitmap;
-      widget = gtk_drawing_area_new();
-      if (const EmbeddedResource* found =
-              FindEmbeddedResource(kResourceTypeBitmap, static_cast<int>(item.textId))) {
-        if (auto image = ReadDibBitmap(found->data, found->size)) {
-          control->bitmap = SurfaceFromRgba(*image);
-        }
-      }
-      g_signal_connect(widget, "draw", G_CALLBACK(OnDrawBitmap), control.get());
-    } else if (staticType == kSsBlackFrame) {
-      control->controlKind = ControlKind::Frame;
-      widget = gtk_drawing_area_new();
-      g_signal_connect(widget, "draw", G_CALLBACK(OnDrawFrame), control.get());
-    } else {
-      control->controlKind = ControlKind::Text;
-      widget = gtk_label_new(item.text.c_str());
-      const bool centred = (item.style & 0x3) == kSsCenter;
-      gtk_label_set_justify(GTK_LABEL(widget), centred ? GTK_JUSTIFY_CENTER : GTK_JUSTIFY_LEFT);
-      gtk_label_set_line_wrap(GTK_LABEL(widget), TRUE);
-      gtk_label_set_xalign(GTK_LABEL(widget), centred ? 0.5f : 0.0f);
-      // SS_CENTERIMAGE centres a single line vertically; text starts at the top otherwise.
-      gtk_label_set_yalign(GTK_LABEL(widget), (item.style & kSsCenterImage) ? 0.5f : 0.0f);
-    }
-    control->widget = widget;
-    gtk_fixed_put(GTK_FIXED(dialog.area), widget, control->rect.x, control->rect.y);
-    gtk_widget_set_size_request(widget, control->rect.width, control->rect.height);
-    gtk_widget_set_sensitive(widget, (item.style & kWsDisabled) == 0);
-    gtk_widget_set_visible(widget, (item.style & kWsVisible) != 0);
-    records_.insert(control.get());
-    dialog.controls.push_back(std::move(control));
-  }
-}
-
 void NativeWindows::DestroyDialog(WindowRecord* dialog) {
   if (dialog->paintSource != 0) g_source_remove(dialog->paintSource);
   dialog->paintSource = 0;
@@ -397,17 +281,6 @@ gboolean NativeWindows::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data
   return TRUE;
 }
 
-void NativeWindows::OnButtonClicked(GtkButton*, gpointer data) {
-  auto* control = static_cast<WindowRecord*>(data);
-  NativeWindows* windows = control->windows;
-  WindowRecord* dialog = control->parent;
-  const uintptr_t wParam = static_cast<uint16_t>(control->id) |
-                           static_cast<uintptr_t>(kBnClicked) << 16;
-  windows->calls_.Post([windows, dialog, control, wParam] {
-    windows->DeliverMessage(AsHwnd(dialog), kWmCommand, wParam,
-                            reinterpret_cast<intptr_t>(control), false);
-  });
-}
 
 // --- Painting ------------------------------------------------------------------
 //
@@ -497,46 +370,7 @@ gboolean NativeWindows::OnDrawAfter(GtkWidget*, cairo_t* cr, gpointer data) {
   return FALSE;
 }
 
-gboolean NativeWindows::OnDrawFrame(GtkWidget* widget, cairo_t* cr, gpointer) {
-  // A sunken frame: a dark upper-left and a light lower-right edge, two pixels
-  // wide, then a black line inside.
-  const double w = gtk_widget_get_allocated_width(widget);
-  const double h = gtk_widget_get_allocated_height(widget);
-  cairo_set_line_width(cr, 1);
-  auto edge = [&](double inset, double r1, double g1, double b1, double r2, double g2,
-                  double b2) {
-    const double a = inset + 0.5;
-    cairo_set_source_rgb(cr, r1, g1, b1);
-    cairo_move_to(cr, a, h - a);
-    cairo_line_to(cr, a, a);
-    cairo_line_to(cr, w - a, a);
-    cairo_stroke(cr);
-    cairo_set_source_rgb(cr, r2, g2, b2);
-    cairo_move_to(cr, w - a, a);
-    cairo_line_to(cr, w - a, h - a);
-    cairo_line_to(cr, a, h - a);
-    cairo_stroke(cr);
-  };
-  edge(0, 0.5, 0.5, 0.5, 1, 1, 1);
-  edge(1, 0.25, 0.25, 0.25, 0.85, 0.85, 0.85);
-  edge(2, 0, 0, 0, 0, 0, 0);
-  return TRUE;
-}
 
-gboolean NativeWindows::OnDrawBitmap(GtkWidget* widget, cairo_t* cr, gpointer data) {
-  auto* control = static_cast<WindowRecord*>(data);
-  if (control->bitmap == nullptr) return TRUE;
-  // Centred in the control at its own size, cut to the control.
-  const int w = gtk_widget_get_allocated_width(widget);
-  const int h = gtk_widget_get_allocated_height(widget);
-  const int bw = cairo_image_surface_get_width(control->bitmap);
-  const int bh = cairo_image_surface_get_height(control->bitmap);
-  cairo_rectangle(cr, 0, 0, w, h);
-  cairo_clip(cr);
-  cairo_set_source_surface(cr, control->bitmap, (w - bw) / 2, (h - bh) / 2);
-  cairo_paint(cr);
-  return TRUE;
-}
 
 std::shared_ptr<PictureLayer> NativeWindows::LayerOf(Hwnd window) {
   WindowRecord* record = Find(window);
@@ -571,13 +405,6 @@ void NativeWindows::RequestRedraw(const std::shared_ptr<PictureLayer>& layer, co
 
 // --- Geometry -------------------------------------------------------------------
 
-void NativeWindows::PlaceControl(WindowRecord& control) {
-  if (control.parent == nullptr || control.parent->area == nullptr) return;
-  gtk_fixed_move(GTK_FIXED(control.parent->area), control.widget, control.rect.x,
-                 control.rect.y);
-  gtk_widget_set_size_request(control.widget, std::max(control.rect.width, 0),
-                              std::max(control.rect.height, 0));
-}
 
 void NativeWindows::ApplyClientSize(WindowRecord& dialog) {
   auto* area = reinterpret_cast<ClientArea*>(dialog.area);
@@ -841,40 +668,5 @@ bool NativeWindows::SetForegroundWindow(Hwnd window) {
   return true;
 }
 
-int NativeWindows::MessageBox(Hwnd owner, const char* text, const char* caption, uint32_t type) {
-  if (text == nullptr) text = "";
-  if (caption == nullptr) caption = "Error";
-  if (!EnsureDisplay()) {
-    // Without a display the report still reaches whoever started the program.
-    std::fprintf(stderr, "%s: %s\n", caption, text);
-    return kIdOk;
-  }
-  GtkMessageType kind = GTK_MESSAGE_OTHER;
-  switch (type & kMbIconMask) {
-    case kMbIconError: kind = GTK_MESSAGE_ERROR; break;
-    case kMbIconQuestion: kind = GTK_MESSAGE_QUESTION; break;
-    case kMbIconWarning: kind = GTK_MESSAGE_WARNING; break;
-    case kMbIconInformation: kind = GTK_MESSAGE_INFO; break;
-    default: break;
-  }
-  GtkWindow* parent = nullptr;
-  if (WindowRecord* record = Find(owner)) {
-    if (record->kind == WindowKind::Control) record = record->parent;
-    if (record->kind == WindowKind::Dialog && record->widget != nullptr) {
-      parent = GTK_WINDOW(record->widget);
-    }
-  }
-  GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, kind, GTK_BUTTONS_OK, "%s",
-                                          text);
-  gtk_window_set_title(GTK_WINDOW(box), caption);
-  gtk_window_set_position(GTK_WINDOW(box),
-                          parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
-  if (type & kMbSetForeground) gtk_window_set_urgency_hint(GTK_WINDOW(box), TRUE);
-  gtk_widget_show(box);
-  if (type & kMbSetForeground) gtk_window_present(GTK_WINDOW(box));
-  gtk_dialog_run(GTK_DIALOG(box));
-  gtk_widget_destroy(box);
-  return kIdOk;
-}
 
 }  // namespace clipnote::gtk

@@ -1,10 +1,11 @@
 #pragma once
 
-// The player's windows on GTK: a modal dialog built from a dialog template,
-// its controls on a GtkFixed at the pixel positions the player gives them,
-// the picture layer that DrawDibDraw paints, message boxes, and the window
-// operations of the platform interface. Everything here runs on the window
-// thread; GtkPlatform carries other threads' calls over.
+// The player's windows on GTK: a modal dialog built from a dialog template
+// (native_windows.cpp), its controls on a GtkFixed at the pixel positions the
+// player gives them (native_controls.cpp), the picture layer that DrawDibDraw
+// paints, message boxes (message_boxes.cpp), and the window operations of the
+// platform interface. Everything here runs on the window thread; GtkPlatform
+// carries other threads' calls over.
 
 #include <gtk/gtk.h>
 
@@ -82,6 +83,9 @@ class NativeWindows {
   std::shared_ptr<PictureLayer> LayerOf(Hwnd window);
   void RequestRedraw(const std::shared_ptr<PictureLayer>& layer, const Rect& area);
 
+  // A box with an owner keeps the owner from input until it is answered; one
+  // without leaves the windows usable. Returns when the box is answered, also
+  // to a thread whose call was carried over.
   int MessageBox(Hwnd owner, const char* text, const char* caption, uint32_t type);
 
  private:
@@ -111,6 +115,7 @@ class NativeWindows {
   std::set<WindowRecord*> records_;
   std::unique_ptr<WindowRecord> desktop_;
   std::vector<std::unique_ptr<WindowRecord>> remotes_;
+  int waitedBoxes_ = 0;  // boxes without an owner that another thread waits in
 };
 
 }  // namespace clipnote::gtk

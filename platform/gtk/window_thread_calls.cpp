@@ -2,6 +2,9 @@
 
 #include <glib.h>
 
+#include <algorithm>
+#include <chrono>
+
 namespace clipnote::gtk {
 
 namespace {
@@ -97,7 +100,29 @@ uint32_t WindowThreadCalls::WaitServing(uint32_t count, const Handle* objects, b
     std::lock_guard lock(kernel_.Mutex());
     ++holdPosted_;
   }
-  const uint32_t result = kernel_.Wait(count, objects, waitAll, milliseconds, this);
+  // In slices, so that a message box another thread waits in stays answerable
+  // (the thread may be the one waited for). Input to the player's own window
+  // meanwhile is posted, so held like any posted message; its paint waits.
+  constexpr uint32_t kSliceMs = 10;
+  const auto start = std::chrono::steady_clock::now();
+  uint32_t result;
+  for (;;) {
+    uint32_t slice = kSliceMs;
+    if (milliseconds != kInfinite) {
+      const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+      slice = static_cast<uint32_t>(
+          std::min<int64_t>(kSliceMs, std::max<int64_t>(0, milliseconds - elapsed)));
+    }
+    if (!keepResponsive_) slice = milliseconds;
+    result = kernel_.Wait(count, objects, waitAll, slice, this);
+    if (result != kWaitTimeout || slice == milliseconds || slice == 0) break;
+    if (keepResponsive_()) {
+      for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
+      }
+    }
+  }
   {
     std::lock_guard lock(kernel_.Mutex());
     --holdPosted_;
@@ -120,11 +145,26 @@ void WindowThreadCalls::Serve() {
     SentCall* entry = sent_.front();
     sent_.pop_front();
     lock.unlock();
+    SentCall* outer = serving_;
+    serving_ = entry;
     (*entry->call)();
+    serving_ = outer;
     lock.lock();
-    entry->done = true;
+    if (!entry->deferred) entry->done = true;
     kernel_.NotifyAll();
   }
+}
+
+std::function<void()> WindowThreadCalls::DeferCompletion() {
+  if (serving_ == nullptr || serving_->deferred) return {};
+  SentCall* entry = serving_;
+  entry->deferred = true;
+  // The entry lives on the sending thread's stack until it is done.
+  return [this, entry] {
+    std::lock_guard lock(kernel_.Mutex());
+    entry->done = true;
+    kernel_.NotifyAll();
+  };
 }
 
 bool WindowThreadCalls::ReadyForMainLoop() {

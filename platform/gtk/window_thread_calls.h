@@ -42,9 +42,23 @@ class WindowThreadCalls : public WaitWork {
   void Post(std::function<void()> call);
 
   // A wait of the window thread that keeps serving sent calls, and holds
-  // posted ones back until it ends.
+  // posted ones back until it ends. While keepResponsive (below) says so, it
+  // also runs the main loop's other work now and then.
   uint32_t WaitServing(uint32_t count, const Handle* objects, bool waitAll,
                        uint32_t milliseconds);
+
+  // Asked by serving waits, on the window thread: whether windows that other
+  // threads wait on (a message box a thread is blocked in) must keep taking
+  // input while the window thread waits. Set once, before other threads run.
+  void SetKeepResponsive(std::function<bool()> keepResponsive) {
+    keepResponsive_ = std::move(keepResponsive);
+  }
+
+  // From inside a call that another thread sent: lets that call end later.
+  // The window thread goes back to its work at once; the sending thread stays
+  // blocked until the returned completion is run (once, on the window
+  // thread). Empty when the running call was not sent by another thread.
+  std::function<void()> DeferCompletion();
 
   // True while the window thread is inside a serving wait.
   bool HoldingPosted();
@@ -61,6 +75,7 @@ class WindowThreadCalls : public WaitWork {
   struct SentCall {
     const std::function<void()>* call;
     bool done = false;
+    bool deferred = false;
   };
   void WakeMainLoop();
 
@@ -70,6 +85,8 @@ class WindowThreadCalls : public WaitWork {
   GSource* source_ = nullptr;
   int holdPosted_ = 0;  // serving waits in progress on the window thread
   std::deque<SentCall*> sent_;
+  SentCall* serving_ = nullptr;  // the sent call running now (window thread only)
+  std::function<bool()> keepResponsive_;
   std::deque<std::function<void()>> posted_;
 };
 
