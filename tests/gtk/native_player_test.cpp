@@ -17,6 +17,7 @@
 #include "app/media_decoders.h"
 #include "gtk/skip_unless_ci.h"
 #include "gtk/x_session.h"
+#include "platform/gtk/dib_images.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/native_windows.h"
 #include "video/recon/colour_conversion.h"
@@ -385,6 +386,78 @@ TEST_F(NativePlayerTest, MissingVideoIsReportedWithoutAWindowAndEndsWithZero) {
   x_->PressKey(*box, XK_Return);
   EXPECT_EQ(player.WaitForExit(20000), 0);
   EXPECT_FALSE(x_->FindWindow(kTitle)) << "the player went on after a fatal report";
+}
+
+// A box that another thread raised without an owner leaves the window usable,
+// as on Win32: here the preparation thread waits in "Video only" while the
+// window is closed; the close stops the playback, which waits for that thread,
+// and the box stays answerable meanwhile. Once it is answered the player ends.
+TEST_F(NativePlayerTest, CloseIsTakenWhileTheVideoOnlyBoxIsUpAndEndsThePlayerOnceAnswered) {
+  WriteBytes(dir_ / "silent.723", {0, 0, 0, 0});
+  Program& player = Start(kTestPlayer, {{"CLIPNOTE_TEST_MOVIE", (dir_ / "movie.263").string()},
+                                        {"CLIPNOTE_TEST_VOICE", (dir_ / "silent.723").string()}});
+  const auto box = x_->WaitForWindow("Video only", 20000);
+  ASSERT_TRUE(box) << "no \"Video only\" message box";
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  SleepMs(300);
+  x_->AskToClose(*window);
+  // The stop waits for the preparation, which waits for the box.
+  SleepMs(500);
+  EXPECT_FALSE(player.WaitForExit(0));
+  EXPECT_TRUE(x_->FindWindow("Video only")) << "the box went before it was answered";
+  x_->PressKey(*box, XK_Return);
+  EXPECT_EQ(player.WaitForExit(20000), 0) << "the close asked for behind the box was lost";
+}
+
+// The logo is centred in its strip, and what it leaves of the strip has the
+// colour of its top-left pixel, as Win32 draws an SS_CENTERIMAGE bitmap.
+TEST_F(NativePlayerTest, LogoStripIsFilledWithTheColourOfTheLogosCorner) {
+  // The resource is the file without its 14-byte file header.
+  const std::vector<uint8_t> bitmap = ReadBytes(kResources / "logo.bmp");
+  ASSERT_GT(bitmap.size(), 14u);
+  const auto logo = ReadDibBitmap(bitmap.data() + 14, bitmap.size() - 14);
+  ASSERT_TRUE(logo);
+  const uint32_t corner = static_cast<uint32_t>(logo->pixels[0]) << 16 | logo->pixels[1] << 8 |
+                          logo->pixels[2];
+  constexpr int kLogoX = 90, kLogoY = 289, kLogoWidth = 260, kLogoHeight = 28;
+  ASSERT_LT(logo->width, kLogoWidth);
+  // Its last row lies below the client area.
+  constexpr int kVisibleHeight = kClientHeight - kLogoY;
+
+  Program& player = Start(kPlayer);
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  const int left = (kLogoWidth - logo->width) / 2;
+  const int top = (kLogoHeight - logo->height) / 2;
+  std::vector<uint32_t> expected(static_cast<size_t>(kLogoWidth) * kVisibleHeight, corner);
+  for (int y = 0; y < kVisibleHeight; ++y) {
+    for (int x = 0; x < kLogoWidth; ++x) {
+      const int bx = x - left, by = y - top;
+      if (bx < 0 || by < 0 || bx >= logo->width || by >= logo->height) continue;
+      const uint8_t* p = &logo->pixels[(static_cast<size_t>(by) * logo->width + bx) * 4];
+      expected[static_cast<size_t>(y) * kLogoWidth + x] =
+          static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2];
+    }
+  }
+  std::vector<uint32_t> seen;
+  WaitUntil(
+      [&] {
+        seen = x_->Grab(*window, kLogoX, kLogoY, kLogoWidth, kVisibleHeight);
+        return seen == expected;
+      },
+      10000);
+  ASSERT_EQ(seen.size(), expected.size());
+  size_t wrong = 0, first = 0;
+  for (size_t i = seen.size(); i-- > 0;) {
+    if (seen[i] != expected[i]) ++wrong, first = i;
+  }
+  EXPECT_EQ(wrong, 0u) << "the logo strip is not the centred logo on its corner's colour; "
+                       << "first difference at (" << first % kLogoWidth << ", "
+                       << first / kLogoWidth << "): " << std::hex << seen[first] << " for "
+                       << expected[first];
+  x_->AskToClose(*window);
+  EXPECT_EQ(player.WaitForExit(20000), 0);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <glib.h>
 
 #include <atomic>
+#include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -116,6 +118,60 @@ TEST(WindowThreadCallsTest, MainLoopServesSentCallsFromOtherThreads) {
   while (!finished) g_main_context_iteration(nullptr, TRUE);
   other.join();
   EXPECT_EQ(served, 50);
+}
+
+// A call whose end is deferred (a message box that another thread waits in)
+// returns the window thread to its work at once and holds its sender until it
+// is completed from the main loop; a serving wait keeps running the main loop
+// meanwhile, so the window thread may wait for that very sender, while posted
+// messages stay held.
+TEST(WindowThreadCallsTest, DeferredCallHoldsItsSenderAndServingWaitsKeepItAnswerable) {
+  KernelObjects kernel;
+  WindowThreadCalls calls(kernel);
+  calls.BecomeWindowThread();
+  int open = 0;  // window thread only
+  calls.SetKeepResponsive([&] { return open > 0; });
+  Handle senderDone = kernel.CreateEvent(true, false);
+
+  std::function<void()> complete;
+  std::vector<std::string> order;  // window thread only
+  std::thread sender([&] {
+    calls.Post([&] { order.push_back("posted"); });
+    calls.Send([&] {
+      complete = calls.DeferCompletion();
+      if (complete) ++open;
+      order.push_back("box up");
+    });
+    kernel.SetEvent(senderDone);
+  });
+  // The call runs inside this wait and returns; its sender stays held.
+  EXPECT_EQ(calls.WaitServing(1, &senderDone, true, 300), kWaitTimeout);
+  ASSERT_TRUE(complete) << "a call sent from another thread can be deferred";
+  EXPECT_FALSE(calls.DeferCompletion()) << "nothing to defer outside a sent call";
+
+  // The answer comes from the main loop, as a box's does.
+  struct Answer {
+    std::function<void()>* complete;
+    int* open;
+    std::vector<std::string>* order;
+  } answer{&complete, &open, &order};
+  g_timeout_add(
+      30,
+      [](gpointer data) -> gboolean {
+        auto* answer = static_cast<Answer*>(data);
+        answer->order->push_back("answered");
+        --*answer->open;
+        (*answer->complete)();
+        return G_SOURCE_REMOVE;
+      },
+      &answer);
+  EXPECT_EQ(calls.WaitServing(1, &senderDone, true, 10000), kWaitObject0)
+      << "the serving wait did not keep the deferred call answerable";
+  // (Had it not, the answer still comes from the main loop, to free the sender.)
+  while (open > 0) g_main_context_iteration(nullptr, TRUE);
+  sender.join();
+  EXPECT_EQ(order, (std::vector<std::string>{"box up", "answered"}))
+      << "posted messages wait for the main loop";
 }
 
 }  // namespace
