@@ -15,7 +15,9 @@ inline constexpr char kThreadErrorCaption[] = "Thread Error";
 inline constexpr uint32_t kVideoThreadExitCode = 102;
 
 // Begins a playback: resets the per-playback events and starts the video
-// thread (when there is video) and the audio playback thread. Window thread.
+// thread (when there is video) and the audio playback thread. When a thread
+// cannot be created nothing is shown or heard: the failure is reported and
+// the playback ended. Window thread.
 void Start(MessagePlayer& player);
 
 // Ends a playback and waits, serving the calls the playback threads make into
@@ -36,8 +38,8 @@ void CheckForInformationOnce(MessagePlayer& player);
 // ended, so that nothing they use is released under them.
 void EndPlaybackThreads(MessagePlayer& player);
 
-// Creates a thread of the player; on failure reports it (owner: the window)
-// and returns false.
+// Creates a thread of the player and keeps its handle and id in record;
+// false (and a null handle) when it cannot be created. The caller reports it.
 bool CreatePlayerThread(MessagePlayer& player, ThreadProc procedure, ThreadRecord& record);
 
 // Thread procedure of the video thread.
