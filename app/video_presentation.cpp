@@ -12,6 +12,10 @@ namespace {
 // crosses the wrap of the millisecond clock is still paced.
 int32_t Since(uint32_t now, uint32_t then) { return static_cast<int32_t>(now - then); }
 
+// How long the first picture waits at most for the speech to start: more than
+// any sound device takes to open, little enough not to be noticed if it fails.
+constexpr uint32_t kSoundStartTimeoutMs = 1000;
+
 struct DrawSetup {
   int width;
   int height;
@@ -102,8 +106,14 @@ void PresentVideo(MessagePlayer& player) {
   os.DrawDibBegin(player.drawDib, player.windowDC, -1, -1, player.bitmapHeader, setup.width,
                   setup.height, 0);
   os.DrawDibRealize(player.drawDib, player.windowDC, false);
-  const uint32_t start = os.timeGetTime();
+  uint32_t start = os.timeGetTime();
   os.SetEvent(player.events.startEvent);
+  if (player.audioAbsent == 0 && player.wavImage != nullptr) {
+    // Where the platform can tell how far behind its sound output is, the
+    // pictures start when the speech is heard, not when it was handed over.
+    start = os.SoundHeardTime(start, kSoundStartTimeoutMs);
+    while (Since(os.timeGetTime(), start) < 0) os.Sleep(1);
+  }
   draw();
 
   int32_t ticks = 0;

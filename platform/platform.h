@@ -194,6 +194,17 @@ class Platform {
   // the call returns when it has played out or been stopped, and at once when
   // the image holds no playable sound (then the result is false).
   virtual bool PlaySoundA(const char* sound, Hinstance module, uint32_t flags) = 0;
+  // When the synchronous kSndMemory sound that another thread asks for at or
+  // after `released` (a timeGetTime value) reaches the listener, on the same
+  // clock. Windows offers no way to ask how far behind PlaySoundA's output is,
+  // so the answer there is `released` itself: the sound is taken to start at
+  // once, as the call promises. A backend that can tell waits until that sound
+  // has started, at most timeoutMs, and answers `released` when none starts,
+  // it cannot start, or a stop comes first.
+  virtual uint32_t SoundHeardTime(uint32_t released, uint32_t timeoutMs) {
+    (void)timeoutMs;
+    return released;
+  }
 
   // --- Resources -----------------------------------------------------------
   // Lookup in module (null: the executable itself) by name and type; numeric

@@ -24,7 +24,12 @@ class AlsaPcmStream : public PcmStream {
 
   long Write(const uint8_t* data, size_t frames, int waitMs) override {
     const snd_pcm_sframes_t written = snd_pcm_writei(pcm_, data, frames);
-    if (written >= 0) return written;
+    if (written >= 0) {
+      // A sound shorter than the buffer would otherwise wait for the drain to
+      // start; starting at once is what makes its start time known.
+      if (written > 0 && snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+      return written;
+    }
     if (written == -EAGAIN) {
       snd_pcm_wait(pcm_, waitMs);
       return 0;
@@ -45,6 +50,11 @@ class AlsaPcmStream : public PcmStream {
   }
 
   void Drop() override { snd_pcm_drop(pcm_); }
+
+  long Delay() override {
+    snd_pcm_sframes_t frames = 0;
+    return snd_pcm_delay(pcm_, &frames) < 0 ? -1 : static_cast<long>(frames);
+  }
 
  private:
   snd_pcm_t* pcm_;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/gtk/dialog_template.h"
+#include "platform/gtk/millisecond_clock.h"
 #include "platform/gtk/wave_image.h"
 
 namespace clipnote::gtk {
@@ -93,11 +94,7 @@ void GtkPlatform::Sleep(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-uint32_t GtkPlatform::timeGetTime() {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
+uint32_t GtkPlatform::timeGetTime() { return MillisecondClock(); }
 
 // --- Sound -----------------------------------------------------------------------
 
@@ -121,6 +118,10 @@ bool GtkPlatform::PlaySoundA(const char* sound, Hinstance, uint32_t flags) {
     return false;
   }
   return sound_.Play(*wave, (flags & kSndAsync) != 0);
+}
+
+uint32_t GtkPlatform::SoundHeardTime(uint32_t released, uint32_t timeoutMs) {
+  return sound_.HeardTime(released, timeoutMs);
 }
 
 // --- Resources and memory ----------------------------------------------------------

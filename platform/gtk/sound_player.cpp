@@ -1,10 +1,16 @@
 #include "platform/gtk/sound_player.h"
 
+#include <chrono>
+
+#include "platform/gtk/millisecond_clock.h"
+
 namespace clipnote::gtk {
 
 namespace {
 
 constexpr int kStepMs = 10;
+
+int32_t Since(uint32_t now, uint32_t then) { return static_cast<int32_t>(now - then); }
 
 }  // namespace
 
@@ -24,6 +30,8 @@ bool SoundPlayer::Acquire(uint64_t& ticket) {
 }
 
 void SoundPlayer::Stop() {
+  // Whoever waits for a sound to start learns that none is coming.
+  ReportStart(MillisecondClock(), false, 0);
   uint64_t ticket;
   if (!Acquire(ticket)) return;
   std::lock_guard lock(mutex_);
@@ -31,23 +39,59 @@ void SoundPlayer::Stop() {
   released_.notify_all();
 }
 
+void SoundPlayer::ReportStart(uint32_t askedAt, bool known, uint32_t heardAt) {
+  std::lock_guard lock(mutex_);
+  start_ = {true, askedAt, known, heardAt};
+  started_.notify_all();
+}
+
+bool SoundPlayer::ReportOnceHeard(PcmStream& stream, size_t written, uint32_t rate,
+                                  uint32_t askedAt) {
+  // Until the output has played something, what it says of its delay is what
+  // it was given, not when it will be heard; once it has, the first frame was
+  // heard as long ago as the frames played since take.
+  const long delay = stream.Delay();
+  if (delay < 0) {
+    ReportStart(askedAt, false, 0);  // it cannot tell: nobody waits for it
+    return true;
+  }
+  if (static_cast<size_t>(delay) >= written) return false;
+  const uint64_t playedMs = (written - static_cast<size_t>(delay)) * uint64_t{1000} / rate;
+  ReportStart(askedAt, true, MillisecondClock() - static_cast<uint32_t>(playedMs));
+  return true;
+}
+
+uint32_t SoundPlayer::HeardTime(uint32_t released, uint32_t timeoutMs) {
+  std::unique_lock lock(mutex_);
+  const bool reported = started_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    return start_.reported && Since(start_.askedAt, released) >= 0;
+  });
+  return reported && start_.known ? start_.heardAt : released;
+}
+
 bool SoundPlayer::Play(const WaveSound& sound, bool async) {
+  const uint32_t askedAt = MillisecondClock();
   uint64_t ticket;
-  if (!Acquire(ticket)) return false;
-  if (!async) return PlayOut(sound, ticket);
+  if (!Acquire(ticket)) {
+    if (!async) ReportStart(askedAt, false, 0);
+    return false;
+  }
+  if (!async) return PlayOut(sound, ticket, true, askedAt);
   std::lock_guard lock(asyncMutex_);
   // The previous asynchronous sound has given the device up already; its
   // thread is at most returning.
   if (asyncThread_.joinable()) asyncThread_.join();
-  asyncThread_ = std::thread([this, sound, ticket] { PlayOut(sound, ticket); });
+  asyncThread_ = std::thread([this, sound, ticket] { PlayOut(sound, ticket, false, 0); });
   return true;
 }
 
-bool SoundPlayer::PlayOut(const WaveSound& sound, uint64_t ticket) {
+bool SoundPlayer::PlayOut(const WaveSound& sound, uint64_t ticket, bool synchronous,
+                          uint32_t askedAt) {
   const size_t frameBytes = static_cast<size_t>(sound.channels) * sound.bitsPerSample / 8;
   const size_t frames = frameBytes == 0 ? 0 : sound.bytes / frameBytes;
   std::unique_ptr<PcmStream> stream = frames == 0 ? nullptr : device_.Open(sound);
   bool played = stream != nullptr;
+  bool reported = !synchronous;
   if (stream != nullptr) {
     size_t done = 0;
     while (done < frames && !Superseded(ticket)) {
@@ -57,14 +101,17 @@ bool SoundPlayer::PlayOut(const WaveSound& sound, uint64_t ticket) {
         break;
       }
       done += static_cast<size_t>(taken);
+      if (!reported) reported = ReportOnceHeard(*stream, done, sound.samplesPerSecond, askedAt);
     }
     if (played) {
       while (!Superseded(ticket) && !stream->Drained(kStepMs)) {
+        if (!reported) reported = ReportOnceHeard(*stream, done, sound.samplesPerSecond, askedAt);
       }
     }
     if (Superseded(ticket) || !played) stream->Drop();
     stream.reset();
   }
+  if (!reported) ReportStart(askedAt, false, 0);
   std::lock_guard lock(mutex_);
   busy_ = false;
   released_.notify_all();

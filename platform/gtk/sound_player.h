@@ -31,6 +31,9 @@ class PcmStream {
   virtual bool Drained(int waitMs) = 0;
   // Stops at once, dropping what has not been played.
   virtual void Drop() = 0;
+  // Frames between what is heard now and the next frame written: the output's
+  // delay. Negative when the stream cannot tell.
+  virtual long Delay() { return -1; }
 };
 
 // Where sound goes: opens a stream for a sound's format, or null when there is
@@ -54,12 +57,23 @@ class SoundPlayer {
   bool Play(const WaveSound& sound, bool async);
   // Stops any sound and returns once it has stopped.
   void Stop();
+  // When the first synchronous sound asked for at or after `released` is
+  // heard (millisecond clock), once it has started and the device has said how
+  // far behind its output is; `released` when no such sound starts within
+  // timeoutMs, or it cannot start, or a stop comes first.
+  uint32_t HeardTime(uint32_t released, uint32_t timeoutMs);
 
  private:
   // Waits for the device after superseding whatever plays; false when a
   // later call has taken over meanwhile. Takes the device on true.
   bool Acquire(uint64_t& ticket);
-  bool PlayOut(const WaveSound& sound, uint64_t ticket);
+  bool PlayOut(const WaveSound& sound, uint64_t ticket, bool synchronous, uint32_t askedAt);
+  // Tells HeardTime's waiters about the synchronous sound asked for at askedAt:
+  // heard at heardAt, or (known false) not to be heard.
+  void ReportStart(uint32_t askedAt, bool known, uint32_t heardAt);
+  // Reports the start (true) once the stream has played some of the written
+  // frames and so can tell when its first frame was heard.
+  bool ReportOnceHeard(PcmStream& stream, size_t written, uint32_t rate, uint32_t askedAt);
   bool Superseded(uint64_t ticket) const { return generation_.load() != ticket; }
 
   PcmDevice& device_;
@@ -69,6 +83,14 @@ class SoundPlayer {
   bool busy_ = false;
   std::mutex asyncMutex_;
   std::thread asyncThread_;
+  // The latest synchronous sound's start, under mutex_.
+  struct Start {
+    bool reported = false;
+    uint32_t askedAt = 0;
+    bool known = false;
+    uint32_t heardAt = 0;
+  } start_;
+  std::condition_variable started_;
 };
 
 }  // namespace clipnote::gtk

@@ -99,6 +99,21 @@ TEST_F(PlaybackTest, FirstPlaybackReleasesSpeechWithPictureZeroAndPacesEveryPict
                               kThreadPriorityNormal}));
 }
 
+TEST_F(PlaybackTest, PicturesStartWhenASoundOutputThatLagsIsHeard) {
+  // A backend that knows its sound is heard 250 ms after release: picture 0
+  // waits for it, and every later picture is paced from that moment.
+  fake.SetSoundOutputDelay(250);
+  MessagePlayer player(fake, video, speech);
+  CloseWhenIdle();
+  Run(player);
+  const auto speechPlayed = SoundsOf(SoundRecord::kMemory);
+  ASSERT_EQ(speechPlayed.size(), 1u);
+  const auto draws = fake.Draws();
+  ASSERT_EQ(draws.size(), 4u);
+  EXPECT_EQ(draws[0].time, speechPlayed[0].time + 250);
+  EXPECT_EQ(DrawTimes(), (std::vector<int>{0, 66, 133, 133}));
+}
+
 TEST_F(PlaybackTest, DecoderIsGivenTheClipSize) {
   MessagePlayer player(fake, video, speech);
   CloseWhenIdle();

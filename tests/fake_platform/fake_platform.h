@@ -34,6 +34,7 @@
 // recorded calls (a thread looping on calls that never block) ends the run
 // as a deadlock does, and GaveUp() says why.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -123,6 +124,8 @@ class FakePlatform final : public Platform {
   // The n-th GlobalAlloc call (counted from 1) returns null.
   void FailGlobalAllocCall(int n) { failAllocCalls_.insert(n); }
   void FailGetDC() { failGetDC_ = true; }
+  // A sound output that is heard this many milliseconds after it is released.
+  void SetSoundOutputDelay(uint32_t ms) { soundOutputDelay_ = ms; }
   // The n-th CreateThread call (counted from 1) fails.
   void FailCreateThreadCall(int n) { failThreadCalls_.insert(n); }
   // What FormatMessageA gives for any error; nullopt makes it fail.
@@ -204,6 +207,9 @@ class FakePlatform final : public Platform {
   uint32_t timeGetTime() override;
 
   bool PlaySoundA(const char* sound, Hinstance module, uint32_t flags) override;
+  uint32_t SoundHeardTime(uint32_t released, uint32_t) override {
+    return released + soundOutputDelay_;
+  }
 
   Hrsrc FindResourceA(Hinstance module, const char* name, const char* type) override;
   uint32_t SizeofResource(Hinstance module, Hrsrc resource) override;
@@ -330,6 +336,7 @@ class FakePlatform final : public Platform {
   int allocCalls_ = 0;
   int threadCalls_ = 0;
   bool failGetDC_ = false;
+  std::atomic<uint32_t> soundOutputDelay_{0};
   std::optional<std::string> systemText_ = std::string("The operation completed successfully.\r\n");
   uint32_t lastError_ = 0;
   bool runningInstance_ = false;

@@ -4,6 +4,7 @@
 // `file` plugin device.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "platform/gtk/gtk_platform.h"
+#include "platform/gtk/millisecond_clock.h"
 #include "platform/gtk/sound_player.h"
 #include "resources/embedded_resources.h"
 #include "resources/resource_ids.h"
@@ -36,13 +38,23 @@ class PacedDevice : public PcmDevice {
 
   class Stream : public PcmStream {
    public:
-    explicit Stream(Log& log) : log_(log) {}
+    Stream(Log& log, int outputLagMs) : log_(log), outputLagMs_(outputLagMs) {}
     long Write(const uint8_t* data, size_t frames, int waitMs) override {
       std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
       const size_t taken = std::min<size_t>(frames, 80);
       std::lock_guard lock(log_.mutex);
       log_.written.insert(log_.written.end(), data, data + taken * 2);
+      written_ += taken;
       return static_cast<long>(taken);
+    }
+    // What is heard runs outputLagMs behind the opening; negative: cannot tell.
+    long Delay() override {
+      if (outputLagMs_ < 0) return -1;
+      const auto since = std::chrono::steady_clock::now() - opened_;
+      const long heard = static_cast<long>(
+          (std::chrono::duration_cast<std::chrono::milliseconds>(since).count() - outputLagMs_) *
+          8);
+      return static_cast<long>(written_) - std::clamp(heard, 0L, static_cast<long>(written_));
     }
     bool Drained(int) override {
       std::lock_guard lock(log_.mutex);
@@ -56,17 +68,21 @@ class PacedDevice : public PcmDevice {
 
    private:
     Log& log_;
+    int outputLagMs_;
+    size_t written_ = 0;
+    std::chrono::steady_clock::time_point opened_ = std::chrono::steady_clock::now();
   };
 
   std::unique_ptr<PcmStream> Open(const WaveSound&) override {
     if (!available) return nullptr;
     std::lock_guard lock(log.mutex);
     ++log.opened;
-    return std::make_unique<Stream>(log);
+    return std::make_unique<Stream>(log, outputLagMs);
   }
 
   Log log;
   bool available = true;
+  int outputLagMs = -1;
 };
 
 WaveSound Samples(std::vector<uint8_t>& storage, size_t frames) {
@@ -131,6 +147,66 @@ TEST(SoundPlayerTest, NothingToPlayOrNowhereToPlayItReturnsFalseAtOnce) {
   EXPECT_EQ(device.log.opened, 0);
   device.available = false;
   EXPECT_FALSE(player.Play(Samples(storage, 800), false));
+}
+
+// When the first picture may be shown: when the released speech is heard, or
+// at once when the output cannot tell, cannot open, or no sound comes.
+TEST(SoundPlayerTest, HeardTimeOfTheSpeechReleasedFollowsTheOutputsDelay) {
+  struct Row {
+    const char* what;
+    bool available;
+    int outputLagMs;
+    int heardAfterMs;  // -1: answered with the release time itself
+  };
+  const Row rows[] = {
+      {"an output 200 ms behind", true, 200, 200},
+      {"an output with no lag", true, 0, 0},
+      {"an output that cannot tell", true, -1, -1},
+      {"no output", false, 0, -1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    PacedDevice device;
+    device.available = row.available;
+    device.outputLagMs = row.outputLagMs;
+    SoundPlayer player(device);
+    std::vector<uint8_t> storage;
+    const WaveSound sound = Samples(storage, 8000);  // 1 s
+    const uint32_t released = MillisecondClock();
+    std::thread playing([&] { player.Play(sound, false); });
+    const uint32_t heard = player.HeardTime(released, 5000);
+    const uint32_t answeredAt = MillisecondClock();
+    player.Stop();
+    playing.join();
+    if (row.heardAfterMs < 0) {
+      EXPECT_EQ(heard, released);
+      EXPECT_LT(answeredAt - released, 1000u);  // not the time-out
+    } else {
+      EXPECT_GE(static_cast<int>(heard - released), row.heardAfterMs);
+      EXPECT_LT(static_cast<int>(heard - released), row.heardAfterMs + 100);
+    }
+  }
+}
+
+TEST(SoundPlayerTest, HeardTimeWaitsOnlyForASoundAskedForAfterTheRelease) {
+  PacedDevice device;
+  device.outputLagMs = 0;
+  SoundPlayer player(device);
+  std::vector<uint8_t> storage;
+  ASSERT_TRUE(player.Play(Samples(storage, 160), false));
+  // The sound before the release does not count: the wait ends at its limit.
+  const uint32_t released = MillisecondClock() + 1;
+  std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(player.HeardTime(released, 50), released);
+  // A stop tells a waiter at once that no sound is coming.
+  const uint32_t later = MillisecondClock();
+  std::thread stopping([&] {
+    std::this_thread::sleep_for(20ms);
+    player.Stop();
+  });
+  EXPECT_EQ(player.HeardTime(later, 5000), later);
+  EXPECT_LT(MillisecondClock() - later, 1000u);
+  stopping.join();
 }
 
 TEST(AlsaSoundTest, PlaysAnInMemoryWaveThroughTheDefaultDevice) {
