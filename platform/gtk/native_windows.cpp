@@ -129,6 +129,10 @@ bool NativeWindows::EnsureDisplay() {
   // X11 first (also through XWayland): there a window can be placed where the
   // player puts it, and another instance can be found by its title.
   gdk_set_allowed_backends("x11,*");
+  // The pictures are drawn without OpenGL; GDK would otherwise load and query
+  // the GL driver at start-up, a good part of the time to the first picture.
+  // (Whoever sets GDK_GL themselves keeps their choice.)
+  g_setenv("GDK_GL", "disable", FALSE);
   display_ = gtk_init_check(nullptr, nullptr);
   calls_.BecomeWindowThread();
   if (display_) {
