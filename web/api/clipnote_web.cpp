@@ -110,6 +110,11 @@ CLIPNOTE_WEB_EXPORT int cn_video_decode() { return video ? h263::DecodePicture()
 CLIPNOTE_WEB_EXPORT int cn_video_temporal_reference() { return h263::videoDecoder.temporalReference; }
 CLIPNOTE_WEB_EXPORT int cn_video_end_of_sequence() { return h263::videoDecoder.endOfSequence != 0 ? 1 : 0; }
 
+// The current picture as decoded: Y, U and V planes of width x height (4:2:0).
+CLIPNOTE_WEB_EXPORT const uint8_t* cn_video_planes() { return video ? video->buffers.currentPicture.data() : nullptr; }
+CLIPNOTE_WEB_EXPORT int cn_video_width() { return h263::videoDecoder.width; }
+CLIPNOTE_WEB_EXPORT int cn_video_height() { return h263::videoDecoder.height; }
+
 // The current picture converted as the player converts it (doubled when asked), as RGBA
 // rows top-down: 176 x 144, or 352 x 288 doubled.
 CLIPNOTE_WEB_EXPORT const uint8_t* cn_video_rgba(int doubled) {

@@ -1,0 +1,127 @@
+"""Headless chromium for the page's tests: the page served from a local server,
+driven by selenium with Debian's chromedriver, and the native tools to compare with."""
+import base64
+import functools
+import http.server
+import os
+import subprocess
+import tempfile
+import threading
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.support.ui import WebDriverWait
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+SITE = os.environ.get("CLIPNOTE_WEB_SITE", os.path.join(ROOT, "build", "web", "site"))
+DECODE = os.environ.get("CLIPNOTE_DECODE", os.path.join(ROOT, "build", "native", "tools", "clipnote-decode", "clipnote-decode"))
+FIXTURES = os.environ.get("CLIPNOTE_WEB_FIXTURES", "")
+RESOURCES = os.path.join(ROOT, "resources")
+
+# A stand-in audio context whose clock and output latency the test sets; the page
+# pumps only when the test says so.
+FAKE_AUDIO = """
+window.clipnoteFakeAudio = {
+  currentTime: 0, outputLatency: %(latency)s, baseLatency: 0, state: 'running', destination: {},
+  resume() { return Promise.resolve(); },
+  createBuffer(channels, length) { const data = new Float32Array(length); return { getChannelData: () => data }; },
+  createBufferSource() { return { connect() {}, disconnect() {}, start() {}, stop() {} }; },
+};
+window.clipnoteTestHooks = { createAudioContext: () => window.clipnoteFakeAudio, manualPump: true };
+"""
+
+
+def require(path, what):
+    if not os.path.exists(path):
+        if os.environ.get("CI"):
+            raise AssertionError(f"{what} missing: {path}")
+        raise unittest.SkipTest(f"{what} missing: {path}")
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+class Server:
+    """The site on 127.0.0.1 at a free port."""
+
+    def __init__(self, directory):
+        handler = functools.partial(QuietHandler, directory=directory)
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+        self.url = f"http://127.0.0.1:{self.httpd.server_address[1]}/index.html"
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def chromium(autoplay=True, fake_latency=None):
+    options = webdriver.ChromeOptions()
+    options.binary_location = os.environ.get("CLIPNOTE_CHROMIUM", "/usr/bin/chromium")
+    for argument in ["--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=800,600",
+                     "--autoplay-policy=" + ("no-user-gesture-required" if autoplay else "document-user-activation-required")]:
+        options.add_argument(argument)
+    driver = webdriver.Chrome(service=Service(os.environ.get("CLIPNOTE_CHROMEDRIVER", "/usr/bin/chromedriver")),
+                              options=options)
+    if fake_latency is not None:
+        driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": FAKE_AUDIO % {"latency": fake_latency}})
+    return driver
+
+
+def wait_for(driver, script, timeout=20):
+    return WebDriverWait(driver, timeout).until(lambda d: d.execute_script(script))
+
+
+def canvas_rgb(driver):
+    """The picture canvas read back: (width, height, RGB bytes top row first)."""
+    width, height, encoded = driver.execute_script("""
+      const c = document.getElementById('picture');
+      const data = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+      let s = ''; for (let i = 0; i < data.length; i += 4) s += String.fromCharCode(data[i], data[i+1], data[i+2]);
+      return [c.width, c.height, btoa(s)];""")
+    return width, height, base64.b64decode(encoded)
+
+
+def page_pcm(driver):
+    encoded = driver.execute_script("""
+      const p = clipnotePage.playback.lastPcm; const b = new Uint8Array(p.buffer, p.byteOffset, p.byteLength);
+      let s = ''; for (let i = 0; i < b.length; i += 8192) s += String.fromCharCode(...b.subarray(i, i + 8192));
+      return btoa(s);""")
+    return base64.b64decode(encoded)
+
+
+class NativeReference:
+    """clipnote-decode's pictures and speech of the built-in message, converted for display by the player's code."""
+
+    def __init__(self):
+        require(DECODE, "clipnote-decode")
+        require(FIXTURES, "web-fixtures")
+        self.dir = tempfile.mkdtemp(prefix="clipnote-web-")
+        self.run(DECODE, "video", os.path.join(RESOURCES, "message.263"), self.path("message.yuv"))
+        self.run(DECODE, "audio", os.path.join(RESOURCES, "message.723"), self.path("message.wav"))
+        self.run(FIXTURES, "exe", os.path.join(RESOURCES, "message.263"), os.path.join(RESOURCES, "message.723"),
+                 self.path("message.exe"))
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    @staticmethod
+    def run(*command):
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+
+    def display(self, index, doubled):
+        """Picture `index` as the player shows it, RGB top row first."""
+        out = self.path(f"display{index}.rgb")
+        self.run(FIXTURES, "display", self.path("message.yuv"), str(index), out)
+        with open(out, "rb") as f:
+            data = f.read()
+        native = 176 * 144 * 3
+        return data[native:] if doubled else data[:native]
+
+    def pcm(self):
+        with open(self.path("message.wav"), "rb") as f:
+            return f.read()[44:]

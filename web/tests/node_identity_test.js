@@ -1,0 +1,72 @@
+// The WebAssembly decoders give what the native ones give, byte for byte: every
+// picture of each clip against `clipnote-decode video`, and the speech against
+// `clipnote-decode audio`.
+//   NODE_PATH=/usr/share/nodejs node web/tests/node_identity_test.js MODULE.js CLIPNOTE-DECODE
+const { execFileSync } = require("child_process");
+const fs = require("fs");
+const os = require("os");
+const path = require("path");
+
+const [modulePath, decodePath] = process.argv.slice(2);
+const root = path.resolve(__dirname, "..", "..");
+const videoClips = [
+  "resources/message.263",
+  "tests/video_parser/clips/cif_three_pictures.263",
+  "tests/video_parser/clips/qcif_gob_headers.263",
+  "tests/video_parser/clips/qcif_intra_inter.263",
+  "tests/video_recon/data/small_cif.263",
+  "tests/video_recon/data/small_qcif.263",
+  "fuzz/video_recon/corpus/video_decoder_fuzz/qcif_truncated.263",
+];
+const speechClips = ["resources/message.723", "tests/audio/data/hello_63.723"];
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "clipnote-wasm-"));
+
+function native(command, clip, out) {
+  try {
+    execFileSync(decodePath, [command, path.join(root, clip), out], { stdio: "ignore" });
+  } catch (error) {
+    if (error.status !== 1) throw error;  // 1: decoding stopped part-way, what decoded is written
+  }
+  return fs.readFileSync(out);
+}
+
+function copyIn(m, bytes) {
+  const pointer = m._cn_alloc(bytes.length);
+  m.HEAPU8.set(bytes, pointer);
+  return pointer;
+}
+
+require(path.resolve(modulePath))().then((m) => {
+  let failures = 0;
+  const fail = (text) => { console.log(`FAIL ${text}`); ++failures; };
+  for (const clip of videoClips) {
+    const reference = native("video", clip, path.join(scratch, "clip.yuv"));
+    const bytes = fs.readFileSync(path.join(root, clip));
+    const pointer = copyIn(m, bytes);
+    m._cn_video_open(pointer, bytes.length);
+    m._cn_free(pointer);
+    const size = (m._cn_video_width() * m._cn_video_height() * 3) / 2;
+    let pictures = 0;
+    let differing = -1;
+    while (m._cn_video_decode() === 0 && !m._cn_video_end_of_sequence()) {
+      const picture = m.HEAPU8.subarray(m._cn_video_planes(), m._cn_video_planes() + size);
+      if (differing < 0 && Buffer.compare(Buffer.from(picture), reference.subarray(pictures * size, (pictures + 1) * size)) !== 0) differing = pictures;
+      ++pictures;
+    }
+    if (pictures * size !== reference.length) fail(`${clip}: ${pictures} pictures, native ${reference.length / size}`);
+    else if (differing >= 0) fail(`${clip}: picture ${differing} differs`);
+    else console.log(`ok ${clip}: ${pictures} pictures`);
+  }
+  for (const clip of speechClips) {
+    const reference = native("audio", clip, path.join(scratch, "clip.wav")).subarray(44);
+    const bytes = fs.readFileSync(path.join(root, clip));
+    const pointer = copyIn(m, bytes);
+    const samples = m._cn_speech_decode(pointer, bytes.length, 1);
+    m._cn_free(pointer);
+    const pcm = Buffer.from(m.HEAPU8.subarray(m._cn_speech_pcm(), m._cn_speech_pcm() + 2 * Math.max(samples, 0)));
+    if (Buffer.compare(pcm, reference) !== 0) fail(`${clip}: ${samples} samples differ from the native ${reference.length / 2}`);
+    else console.log(`ok ${clip}: ${samples} samples`);
+  }
+  fs.rmSync(scratch, { recursive: true });
+  process.exit(failures === 0 ? 0 : 1);
+});

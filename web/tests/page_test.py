@@ -1,0 +1,170 @@
+"""The browser player in headless chromium: its pictures and speech against the
+native tools', its pacing against an injected audio clock and latency, its buttons,
+"Click to play", messages chosen through the file input and a file that is no message.
+
+Run with Debian's python (/usr/bin/python3), which sees python3-selenium:
+  CLIPNOTE_WEB_SITE=build/web/site CLIPNOTE_DECODE=... CLIPNOTE_WEB_FIXTURES=... /usr/bin/python3 web/tests/page_test.py
+"""
+import os
+import tempfile
+import unittest
+
+from browser import (SITE, NativeReference, Server, canvas_rgb, chromium, page_pcm, require, wait_for)
+
+LATENCY = 0.2  # the injected output latency, seconds
+
+
+def first_difference(a, b):
+    for i, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            return f"first difference at pixel {i // 3} ({(i // 3) % 176}, {(i // 3) // 176}): {x} != {y}"
+    return "lengths differ" if len(a) != len(b) else "equal"
+
+
+class PageTestCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        require(os.path.join(SITE, "index.html"), "the built page")
+        cls.reference = NativeReference()
+        cls.server = Server(SITE)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def open_page(self, **options):
+        driver = chromium(**options)
+        self.addCleanup(driver.quit)
+        driver.get(self.server.url)
+        wait_for(driver, "return document.body.dataset.ready === 'true'")
+        return driver
+
+    def assertPicture(self, driver, index, doubled):
+        width, height, rgb = canvas_rgb(driver)
+        self.assertEqual((width, height), (352, 288) if doubled else (176, 144))
+        expected = self.reference.display(index, doubled)
+        self.assertTrue(rgb == expected, f"picture {index}: {first_difference(rgb, expected)}")
+
+
+class FakeClockPlayback(PageTestCase):
+    """The page's clock is a stand-in: the test sets the context time and pumps."""
+
+    def set_time(self, driver, seconds):
+        driver.execute_script(f"clipnoteFakeAudio.currentTime = {seconds}; clipnotePage.playback.pump();")
+
+    def started(self, driver):
+        return wait_for(driver, "const r = clipnotePage.playback.run; return r && [r.start];")[0]
+
+    def log(self, driver):
+        return driver.execute_script("return clipnotePage.playback.drawLog")
+
+    def test_pictures_follow_heard_time_and_match_the_player(self):
+        driver = self.open_page(fake_latency=LATENCY)
+        start = self.started(driver)
+        # Picture 0 appears when the speech start is heard: handed over at `start`, heard LATENCY later.
+        self.set_time(driver, start + LATENCY - 0.001)
+        self.assertEqual(self.log(driver), [])
+        self.set_time(driver, start + LATENCY)
+        self.assertPicture(driver, 0, doubled=False)
+        self.assertEqual(driver.find_element("id", "play-button").text, "Stop")
+
+        # In 5 ms steps every picture is drawn at its target plus the latency, none late.
+        t = start + LATENCY
+        for _ in range(200):
+            t += 0.005
+            self.set_time(driver, t)
+        log = self.log(driver)
+        self.assertGreater(len(log), 5)
+        for entry in log:
+            self.assertTrue(entry["drawn"], entry)
+            self.assertGreaterEqual(entry["heard"], entry["target"] - 1e-9, entry)
+            self.assertLess(entry["heard"] - entry["target"], 0.005 + 1e-9, entry)
+        self.assertPicture(driver, log[-1]["picture"], doubled=False)
+
+        # A jump of a second: the pictures it passes are decoded but not drawn; the next is on time.
+        drawn_before = len(log)
+        self.set_time(driver, t + 1.0)
+        self.set_time(driver, t + 1.1)
+        log = self.log(driver)[drawn_before:]
+        skipped = [e for e in log if not e["drawn"]]
+        self.assertGreater(len(skipped), 5)
+        drawn = [e for e in log if e["drawn"]]
+        self.assertGreater(drawn[-1]["picture"], skipped[-1]["picture"])
+        self.assertLess(drawn[-1]["heard"] - drawn[-1]["target"], 0.1 + 1e-9)
+        self.assertPicture(driver, drawn[-1]["picture"], doubled=False)
+
+    def test_stop_size_switch_and_replay(self):
+        driver = self.open_page(fake_latency=LATENCY)
+        play = driver.find_element("id", "play-button")
+        size = driver.find_element("id", "size-button")
+        start = self.started(driver)
+        self.assertFalse(play.is_enabled())
+        self.assertFalse(size.is_enabled())
+        self.set_time(driver, start + LATENCY)
+        self.assertFalse(size.is_enabled())
+        play.click()
+        self.assertEqual(play.text, "Play")
+        self.assertTrue(size.is_enabled())
+        self.assertFalse(driver.execute_script("return clipnotePage.playback.playing"))
+
+        size.click()
+        self.assertEqual(size.text, "QCIF")
+        wait = driver.find_element("id", "wait-text")
+        self.assertEqual((wait.location["x"] - driver.find_element("id", "client").location["x"]), 98)
+        self.assertTrue(wait.is_displayed())
+        start = wait_for(driver, "const r = clipnotePage.playback.run; return r && r.start > 0 && [r.start];")[0]
+        self.set_time(driver, start + LATENCY)
+        self.assertPicture(driver, 0, doubled=True)
+        for step in range(1, 101):
+            self.set_time(driver, start + LATENCY + step * 0.005)
+        self.assertPicture(driver, [e for e in self.log(driver) if e["drawn"]][-1]["picture"], doubled=True)
+
+        # Stop and Play again: the message replays from its first picture.
+        play.click()
+        play.click()
+        start = self.started(driver)
+        self.set_time(driver, start + LATENCY)
+        self.assertEqual([e["picture"] for e in self.log(driver)], [0])
+        self.assertPicture(driver, 0, doubled=True)
+
+
+class RealAudio(PageTestCase):
+    def test_speech_equals_the_native_decoders(self):
+        driver = self.open_page()
+        wait_for(driver, "return clipnotePage.playback.lastPcm !== null")
+        self.assertTrue(page_pcm(driver) == self.reference.pcm(), "the page's speech differs from clipnote-decode audio")
+
+    def test_click_to_play_when_sound_needs_a_gesture(self):
+        driver = self.open_page(autoplay=False)
+        button = driver.find_element("id", "click-to-play")
+        wait_for(driver, "return !document.getElementById('click-to-play').hidden")
+        # The first picture waits under the prompt; nothing is paced before the sound starts.
+        self.assertPicture(driver, 0, doubled=False)
+        self.assertEqual(driver.execute_script("return clipnotePage.playback.drawLog.length"), 0)
+        button.click()
+        wait_for(driver, "return clipnotePage.playback.drawLog.length > 3")
+        self.assertEqual(driver.execute_script("return clipnotePage.playback.audioContext.state"), "running")
+
+    def test_chosen_message_and_a_file_that_is_no_message(self):
+        driver = self.open_page()
+        chooser = driver.find_element("id", "file-input")
+        damaged = os.path.join(tempfile.mkdtemp(prefix="clipnote-web-"), "damaged.exe")
+        with open(self.reference.path("message.exe"), "rb") as f:
+            data = f.read()
+        with open(damaged, "wb") as f:
+            f.write(data[:200])
+        chooser.send_keys(damaged)
+        notice = wait_for(driver, "return document.getElementById('notice').textContent")
+        self.assertTrue(notice.startswith("damaged.exe: "), notice)
+        self.assertGreater(len(notice), len("damaged.exe: ") + 10)
+
+        # The page still works: the whole message plays, with the speech the native decoder gives.
+        driver.execute_script("document.getElementById('file-input').value = ''")
+        chooser.send_keys(self.reference.path("message.exe"))
+        wait_for(driver, "return document.getElementById('notice').textContent.startsWith('Playing message.exe')")
+        wait_for(driver, "return clipnotePage.playback.drawLog.length > 3")
+        self.assertTrue(page_pcm(driver) == self.reference.pcm())
+
+
+if __name__ == "__main__":
+    unittest.main()
