@@ -6,10 +6,12 @@ Run with Debian's python (/usr/bin/python3), which sees python3-selenium:
   CLIPNOTE_WEB_SITE=build/web/site CLIPNOTE_DECODE=... CLIPNOTE_WEB_FIXTURES=... /usr/bin/python3 web/tests/page_test.py
 """
 import os
+import subprocess
+import sys
 import tempfile
 import unittest
 
-from browser import (SITE, NativeReference, Server, canvas_rgb, chromium, page_pcm, require, wait_for)
+from browser import (DECODE, ROOT, SITE, NativeReference, Server, canvas_rgb, chromium, page_pcm, require, wait_for)
 
 LATENCY = 0.2  # the injected output latency, seconds
 
@@ -164,6 +166,45 @@ class RealAudio(PageTestCase):
         wait_for(driver, "return document.getElementById('notice').textContent.startsWith('Playing message.exe')")
         wait_for(driver, "return clipnotePage.playback.drawLog.length > 3")
         self.assertTrue(page_pcm(driver) == self.reference.pcm())
+
+
+class SelfContainedPage(PageTestCase):
+    """The one-file page of a message, opened from disk with no server."""
+
+    def make_page(self, message, out):
+        # clipnote-decode html where it has the command, else the page maker it uses.
+        page = os.path.join(os.path.dirname(SITE.rstrip("/")), "clipnote_message.html")
+        usage = subprocess.run([DECODE, "html"], capture_output=True, text=True).stderr
+        if "usage: clipnote-decode html" in usage:
+            subprocess.run([DECODE, "html", message, out], check=True, env=dict(os.environ, CLIPNOTE_WEB_PAGE=page))
+        else:
+            subprocess.run([sys.executable, os.path.join(ROOT, "web", "tools", "make_single_html.py"), SITE, out, message],
+                           check=True)
+
+    def test_message_page_plays_from_file(self):
+        out = os.path.join(tempfile.mkdtemp(prefix="clipnote-web-"), "message.html")
+        self.make_page(self.reference.path("message.exe"), out)
+        self.assertPlaysFromFile(out)
+
+    def test_make_message_page_of_the_two_clips_plays_from_file(self):
+        sys.path.insert(0, os.path.join(ROOT, "tools", "make-message"))
+        from make_message import html_page
+        out = os.path.join(tempfile.mkdtemp(prefix="clipnote-web-"), "clips.html")
+        os.environ["CLIPNOTE_WEB_SITE"] = SITE
+        html_page.write_html_page(out, os.path.join(ROOT, "resources", "message.263"),
+                                  os.path.join(ROOT, "resources", "message.723"))
+        self.assertPlaysFromFile(out)
+
+    def assertPlaysFromFile(self, out):
+        driver = chromium(fake_latency=LATENCY)
+        self.addCleanup(driver.quit)
+        driver.get("file://" + out)
+        wait_for(driver, "return document.body.dataset.ready === 'true'")
+        start = wait_for(driver, "const r = clipnotePage.playback.run; return r && [r.start];")[0]
+        driver.execute_script(f"clipnoteFakeAudio.currentTime = {start + LATENCY}; clipnotePage.playback.pump();")
+        self.assertPicture(driver, 0, doubled=False)
+        self.assertTrue(page_pcm(driver) == self.reference.pcm(), "the speech decoded in the page's worker differs")
+        self.assertEqual(driver.find_element("id", "notice").text, "")
 
 
 if __name__ == "__main__":
