@@ -167,6 +167,31 @@ class RealAudio(PageTestCase):
         wait_for(driver, "return clipnotePage.playback.drawLog.length > 3")
         self.assertTrue(page_pcm(driver) == self.reference.pcm())
 
+    def test_video_only_and_speech_only_messages(self):
+        driver = self.open_page()
+        chooser = driver.find_element("id", "file-input")
+        play = driver.find_element("id", "play-button")
+        # Pictures alone run on the page's clock, with no sound to wait for.
+        chooser.send_keys(os.path.join(ROOT, "resources", "message.263"))
+        wait_for(driver, "return clipnotePage.playback.drawLog.length > 3")
+        self.assertIsNone(driver.execute_script("return clipnotePage.playback.lastPcm"))
+        self.assertEqual(play.text, "Stop")
+        # Speech alone: no picture, Stop offered while it plays, the size switch never.
+        driver.execute_script("document.getElementById('file-input').value = ''")
+        chooser.send_keys(os.path.join(ROOT, "resources", "message.723"))
+        wait_for(driver, "return document.getElementById('play-button').textContent === 'Stop'")
+        self.assertFalse(driver.find_element("id", "picture").is_displayed())
+        self.assertFalse(driver.find_element("id", "size-button").is_enabled())
+        self.assertTrue(page_pcm(driver) == self.reference.pcm())
+        play.click()
+        self.assertEqual(play.text, "Play")
+        self.assertFalse(driver.find_element("id", "size-button").is_enabled())
+        if os.environ.get("CLIPNOTE_WEB_SCREENSHOT"):
+            driver.execute_script("document.getElementById('file-input').value = ''")
+            chooser.send_keys(self.reference.path("message.exe"))
+            wait_for(driver, "return clipnotePage.playback.drawLog.length > 30")
+            driver.find_element("id", "player-window").screenshot(os.environ["CLIPNOTE_WEB_SCREENSHOT"])
+
 
 class SelfContainedPage(PageTestCase):
     """The one-file page of a message, opened from disk with no server."""
