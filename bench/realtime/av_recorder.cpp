@@ -194,10 +194,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     else if (name == "--window") options.windowTitle = value;
     else if (name == "--seconds") options.seconds = std::atof(value);
     else if (name == "--rate") options.rate = static_cast<unsigned>(std::atoi(value));
+    else if (name == "--fragment-ms") options.fragmentMs = static_cast<unsigned>(std::atoi(value));
     else return false;
   }
   return options.source != nullptr && options.eventsPath != nullptr &&
-         options.soundPath != nullptr && options.seconds > 0 && options.rate >= 8000;
+         options.soundPath != nullptr && options.seconds > 0 && options.rate >= 8000 &&
+         options.fragmentMs >= 1 && options.fragmentMs <= 100;
 }
 
 }  // namespace
@@ -207,7 +209,7 @@ int main(int argc, char** argv) {
   if (argc % 2 == 0 || !ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: av_recorder --source PULSE_SOURCE --events FILE --sound FILE "
-                 "[--window TITLE] [--seconds N] [--rate HZ]\n");
+                 "[--window TITLE] [--seconds N] [--rate HZ] [--fragment-ms MS]\n");
     return 2;
   }
   std::signal(SIGTERM, RequestStop);

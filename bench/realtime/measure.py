@@ -32,7 +32,7 @@ ROOT = HERE.parents[1]
 sys.path.insert(0, str(HERE))
 import detect  # noqa: E402
 import sync_source  # noqa: E402
-from sandbox import SINK_RATE, Sandbox  # noqa: E402
+from sandbox import SINK_LATENCY_MS, SINK_RATE, Sandbox  # noqa: E402
 
 TITLE = "Tarvany Clipnote Player"
 CHECK_EVENT_MS = 80
@@ -91,6 +91,32 @@ def players_for(args, source, message, work):
     return [table[name] for name in args.players]
 
 
+def _peak_resident_kb(pid):
+    """The largest peak resident set among a process and its children (a program started
+    through a launcher, as wine starts one, may be a child)."""
+    peak = 0
+    try:
+        pids = [pid] + [int(p) for p in os.listdir("/proc") if p.isdigit()
+                        and _parent(int(p)) == pid]
+    except OSError:
+        pids = [pid]
+    for each in pids:
+        try:
+            for line in open(f"/proc/{each}/status"):
+                if line.startswith("VmHWM:"):
+                    peak = max(peak, int(line.split()[1]))
+        except OSError:
+            pass
+    return peak
+
+
+def _parent(pid):
+    try:
+        return int(open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[1])
+    except (OSError, IndexError, ValueError):
+        return None
+
+
 def play_once(player, sandbox, recorder, work, seconds):
     """Plays the message once while recording; returns the recording's events and what the
     player's process used."""
@@ -98,7 +124,7 @@ def play_once(player, sandbox, recorder, work, seconds):
     record = subprocess.Popen(
         [str(recorder), "--source", sandbox.monitor, "--events", str(events), "--sound",
          str(sound), "--window", player.title, "--seconds", str(seconds + 20),
-         "--rate", str(SINK_RATE)],
+         "--rate", str(SINK_RATE), "--fragment-ms", str(SINK_LATENCY_MS)],
         env=sandbox.env, stdout=subprocess.PIPE, text=True)
     if record.stdout.readline().strip() != "recording":
         raise RuntimeError("av_recorder did not start")
@@ -108,8 +134,9 @@ def play_once(player, sandbox, recorder, work, seconds):
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                start_new_session=True)
     deadline = time.monotonic() + seconds + (15 if player.ends_by_itself else 3)
-    status = None
+    status, peak_kb = None, 0
     while time.monotonic() < deadline:
+        peak_kb = max(peak_kb, _peak_resident_kb(process.pid))
         pid, status, usage = os.wait4(process.pid, os.WNOHANG)
         if pid:
             break
@@ -129,7 +156,8 @@ def play_once(player, sandbox, recorder, work, seconds):
     result = detect.recorded_events(events, sound, SINK_RATE)
     result["started"] = started
     result["cpu"] = usage.ru_utime + usage.ru_stime
-    result["peak_mb"] = usage.ru_maxrss / 1024
+    # (wait4's ru_maxrss would not do: it keeps what this script had at the fork.)
+    result["peak_mb"] = peak_kb / 1024
     return result
 
 
