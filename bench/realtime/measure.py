@@ -8,8 +8,8 @@ monitor against one clock. mpv and ffplay play the source file the message was m
 (the same flashes and beeps). Every flash and beep found is compared with what the played
 file intends; mpv's mean offset in the same run is the chain's own offset.
 
-  measure.py [--players native,wine,mpv,ffplay] [--seconds 32] [--runs 1] [--out DIR]
-             [--check]
+  measure.py [--players native,wine,mpv,ffplay,mpv-alsa,web] [--seconds 32] [--runs 1]
+             [--out DIR] [--check]
 
 --check is the continuous-integration check of the native player: every event within
 CHECK_EVENT_MS of mpv's offset and no more than CHECK_DRIFT_MS of drift over the message; the
@@ -63,6 +63,15 @@ def prepare_message(args, work):
             command += ["--build-player", str(message)]
         print(f"making the sync message and its players in {message} ...", flush=True)
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    if "web" in args.players:
+        page = message / "message.html"
+        site = Path(args.web_site)
+        if not (site / "index.html").exists():
+            raise SystemExit(f"measure: no browser player in {site}: build web/ first "
+                             "(web/tests/run.sh builds it)")
+        subprocess.run([sys.executable, str(ROOT / "web" / "tools" / "make_single_html.py"),
+                        str(site), str(page), str(message / "message.263"),
+                        str(message / "message.723")], check=True, stdout=subprocess.DEVNULL)
     return source, message
 
 
@@ -84,6 +93,16 @@ def players_for(args, source, message, work):
                                         "--ao=alsa", "--audio-buffer=0.5", "--geometry=+0+0",
                                         "--title=mpv sync", str(source)],
                            "mpv sync", from_source, True),
+        # The browser player: the self-contained page of the same message in chromium
+        # (not headless: the recorder watches the screen), sound through the same server.
+        "web": Player("web", ["chromium", "--no-sandbox", "--no-first-run",
+                              "--disable-background-networking", "--disable-component-update",
+                              "--disable-sync", "--disable-gpu",
+                              f"--user-data-dir={work / 'chromium-profile'}",
+                              "--autoplay-policy=no-user-gesture-required",
+                              "--window-position=0,0", "--window-size=640,480",
+                              f"--app=file://{message / 'message.html'}"],
+                      TITLE, clips, False),
         "ffplay": Player("ffplay", ["ffplay", "-hide_banner", "-loglevel", "quiet", "-autoexit",
                                     "-left", "0", "-top", "0", "-window_title", "ffplay sync",
                                     str(source)], "ffplay sync", from_source, True),
@@ -304,6 +323,8 @@ def parse_args():
                         "instead of the one built around it here")
     parser.add_argument("--exe", help="a clipnote.exe carrying the sync message, instead of "
                         "the one built around it here")
+    parser.add_argument("--web-site", default=str(ROOT / "build" / "web" / "site"),
+                        help="the built browser player (for the player 'web')")
     parser.add_argument("--check", action="store_true")
     args = parser.parse_args()
     args.players = [p for p in args.players.split(",") if p]
