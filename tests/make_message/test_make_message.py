@@ -2,9 +2,11 @@
 
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import wave
 
@@ -179,6 +181,67 @@ class OtherInputs(unittest.TestCase):
                 self.assertIn("make-message: error:", result.stderr)
                 self.assertIn(words, result.stderr)
                 self.assertFalse(os.path.exists(self.out("refused/message.263")))
+
+
+def can_mount():
+    """A small tmpfs and chattr +i need root, which CI has; elsewhere these tests say so."""
+    if os.geteuid() == 0:
+        return True
+    if os.environ.get("CI", "") not in ("", "0", "false"):
+        raise AssertionError("CI runs as root: mounting a small tmpfs and chattr need it")
+    return False
+
+
+@unittest.skipUnless(HAVE_TOOLS, "needs ffmpeg and sox")
+class OutputSafety(unittest.TestCase):
+    """The pair of clips is written whole or not at all, and what was there stays."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="make-message-test-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+        self.clip = os.path.join(self.work, "clip.mkv")
+        ffmpeg("-f", "lavfi", "-i", "testsrc=s=320x240:r=25:d=1", "-c:v", "ffv1", self.clip)
+        self.out = os.path.join(self.work, "out")
+        os.makedirs(self.out)
+
+    def test_failures_leave_nothing_of_the_run(self):
+        if not can_mount():
+            self.skipTest("needs root (mount a small tmpfs, chattr +i); CI runs it")
+        # A filesystem too small for the video clip.
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4k", "clipnote-test", self.out], check=True)
+        try:
+            result = make_message(self.clip, "--no-audio", "-o", self.out)
+            self.assertEqual(result.returncode, 2, result.stderr)
+            self.assertIn("No space left on device", result.stderr)
+            self.assertEqual(os.listdir(self.out), [])
+        finally:
+            subprocess.run(["umount", self.out], check=True)
+        # A speech clip that cannot be replaced: the new video clip is taken back too.
+        kept = os.path.join(self.out, "message.723")
+        with open(kept, "wb") as f:
+            f.write(b"old")
+        subprocess.run(["chattr", "+i", kept], check=True)
+        try:
+            result = make_message(self.clip, "--no-audio", "-o", self.out)
+        finally:
+            subprocess.run(["chattr", "-i", kept], check=True)
+        self.assertEqual(result.returncode, 2, result.stderr)
+        self.assertIn("cannot replace", result.stderr)
+        self.assertEqual(os.listdir(self.out), ["message.723"])
+        with open(kept, "rb") as f:
+            self.assertEqual(f.read(), b"old")
+
+    def test_a_signal_leaves_nothing_of_the_run(self):
+        for signum in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signum.name):
+                run = subprocess.Popen([sys.executable, TOOL, self.clip, "--no-audio", "-o", self.out],
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                time.sleep(0.5)  # busy making the clips
+                run.send_signal(signum)
+                _, stderr = run.communicate(timeout=60)
+                self.assertEqual(run.returncode, 130, stderr)
+                self.assertIn("interrupted", stderr)
+                self.assertEqual(os.listdir(self.out), [])
 
 
 if __name__ == "__main__":

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <new>
 #include <string>
@@ -18,6 +17,7 @@
 #include "audio/audio_decoder.h"
 #include "audio/voice_clip.h"
 #include "audio/wav_image.h"
+#include "tools/clipnote-decode/atomic_output.h"
 #include "tools/clipnote-decode/commands.h"
 #include "tools/clipnote-decode/message_input.h"
 
@@ -129,11 +129,14 @@ int RunAudioCommand(int argc, char** argv) {
                  clip.pcmCapacity, inputOffset, clip.codedByteCount);
   }
 
-  std::ofstream out(outputPath, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(image.data()), kWavHeaderBytes + result.pcmBytes);
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "clipnote-decode audio: cannot write %s\n", outputPath);
+  clipnote::tools::OutputFile output;
+  bool written = output.Open(outputPath, error);
+  if (written) {
+    std::fwrite(image.data(), 1, kWavHeaderBytes + result.pcmBytes, output.stream());
+    written = output.Finish(error) && clipnote::tools::CommitOutput(output, error);
+  }
+  if (!written) {
+    std::fprintf(stderr, "clipnote-decode audio: %s; nothing written\n", error.c_str());
     return 1;
   }
   return 0;

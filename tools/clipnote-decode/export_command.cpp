@@ -40,6 +40,7 @@ extern "C" {
 
 #include "audio/audio_decoder.h"
 #include "audio/voice_clip.h"
+#include "tools/clipnote-decode/atomic_output.h"
 #include "tools/clipnote-decode/clip_summary.h"
 #include "tools/clipnote-decode/message_input.h"
 #include "video/recon/decoder_buffers.h"
@@ -193,6 +194,12 @@ class Exporter {
     const int code = av_write_trailer(output_);
     if (code < 0) return Fail("cannot finish the file", code, error);
     return true;
+  }
+
+  // Closes the file, so that a failure of its last writes is seen.
+  bool Close(std::string& error) {
+    const int code = output_ != nullptr && output_->pb != nullptr ? avio_closep(&output_->pb) : 0;
+    return code >= 0 || Fail("cannot write " + outPath_, code, error);
   }
 
   bool HasAudio() const { return audio_.codec != nullptr; }
@@ -392,13 +399,16 @@ int RunExportCommand(int argc, char** argv) {
     return 1;
   }
 
-  // Written beside the output and renamed at the end, so a failed export leaves nothing behind.
-  const std::string partial = outPath + ".partial" + format->extension;
-  bool written = false;
-  {
+  // Written beside the output (the temporary name keeps the extension the muxer is chosen by) and
+  // renamed at the end, so a failed export leaves nothing behind.
+  clipnote::tools::OutputFile output;
+  bool written = output.Open(outPath, error);
+  if (written) {
+    output.CloseStream();  // the ffmpeg libraries write it by name
     Exporter exporter(outPath.c_str());
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    bool ok = exporter.Open(*format, partial.c_str(), hasVideo ? &video : nullptr, !speech.empty(), error);
+    bool ok = exporter.Open(*format, output.temporaryPath().c_str(), hasVideo ? &video : nullptr, !speech.empty(),
+                            error);
     if (ok && hasVideo) {
       VideoDecoderBuffers buffers;
       const clipnote::message::Bytes clip = input.Clip(*message.video);
@@ -423,15 +433,11 @@ int RunExportCommand(int argc, char** argv) {
       if (terminal) std::fprintf(stderr, "\n");
     }
     ok = ok && (!exporter.HasAudio() || exporter.AddSpeech(speech, speech.size(), error)) && exporter.Finish(error);
-    written = ok;
+    written = ok && exporter.Close(error);
   }
-  if (written && std::rename(partial.c_str(), outPath.c_str()) != 0) {
-    error = "cannot rename " + partial + " to " + outPath + ": " + std::strerror(errno);
-    written = false;
-  }
+  written = written && output.Finish(error) && clipnote::tools::CommitOutput(output, error);
   if (!written) {
-    std::remove(partial.c_str());
-    std::fprintf(stderr, "clipnote-decode export: %s: %s\n", outPath.c_str(), error.c_str());
+    std::fprintf(stderr, "clipnote-decode export: %s: %s; nothing written\n", outPath.c_str(), error.c_str());
     return 1;
   }
   std::printf("%s: %d pictures, %.3f s of speech\n", outPath.c_str(), video.pictures,

@@ -5,15 +5,18 @@
 // and, where the executable has them, startup.wav (the start-up sound, already a
 // whole WAVE file) and logo.bmp (the bitmap with the .bmp file header in front).
 // Exit codes: 0 all written; 1 the file is no message executable, or a file could
-// not be made; 2 usage.
+// not be made (then none of them is); 2 usage.
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "message/bitmap_file.h"
+#include "tools/clipnote-decode/atomic_output.h"
 #include "tools/clipnote-decode/commands.h"
 #include "tools/clipnote-decode/message_input.h"
 
@@ -21,20 +24,44 @@ namespace {
 
 using clipnote::message::Bytes;
 
-bool WriteFile(const std::filesystem::path& path, Bytes bytes) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) {
-    std::fprintf(stderr, "clipnote-decode extract: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
-    return false;
+using clipnote::tools::OutputFile;
+
+// Every file is written beside its place first; they are put in place together once all are whole.
+struct Extracted {
+  std::vector<std::unique_ptr<OutputFile>> files;
+  std::vector<size_t> sizes;
+  bool failed = false;
+
+  void Write(const std::filesystem::path& path, Bytes bytes) {
+    if (failed) return;
+    auto file = std::make_unique<OutputFile>();
+    std::string error;
+    failed = !file->Open(path.string(), error);
+    if (!failed) {
+      if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file->stream());
+      failed = !file->Finish(error);
+    }
+    if (failed) {
+      std::fprintf(stderr, "clipnote-decode extract: %s; nothing written\n", error.c_str());
+      return;
+    }
+    files.push_back(std::move(file));
+    sizes.push_back(bytes.size());
   }
-  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  if (std::fclose(out) != 0 || !written) {
-    std::fprintf(stderr, "clipnote-decode extract: cannot write %s\n", path.c_str());
-    return false;
+
+  bool Commit() {
+    if (failed) return false;
+    std::vector<OutputFile*> outputs;
+    for (const auto& file : files) outputs.push_back(file.get());
+    std::string error;
+    if (!clipnote::tools::CommitOutputs(outputs, error)) {
+      std::fprintf(stderr, "clipnote-decode extract: %s; nothing written\n", error.c_str());
+      return false;
+    }
+    for (size_t i = 0; i < files.size(); ++i) std::printf("%s: %zu bytes\n", files[i]->path().c_str(), sizes[i]);
+    return true;
   }
-  std::printf("%s: %zu bytes\n", path.c_str(), bytes.size());
-  return true;
-}
+};
 
 // A WAVE resource is played as the whole RIFF file it is; anything else is not written.
 bool IsWaveFile(Bytes bytes) {
@@ -71,20 +98,21 @@ int RunExtractCommand(int argc, char** argv) {
   }
 
   bool complete = true;
+  Extracted out;
   if (message.video) {
-    complete &= WriteFile(directory / "message.263", input.Clip(*message.video));
+    out.Write(directory / "message.263", input.Clip(*message.video));
   } else {
     std::fprintf(stderr, "clipnote-decode extract: %s has no MOVIE resource: no message.263\n", path);
   }
   if (message.speech) {
-    complete &= WriteFile(directory / "message.723", input.Clip(*message.speech));
+    out.Write(directory / "message.723", input.Clip(*message.speech));
   } else {
     std::fprintf(stderr, "clipnote-decode extract: %s has no VOICE resource: no message.723\n", path);
   }
   if (message.startupSound) {
     const Bytes sound = input.Clip(*message.startupSound);
     if (IsWaveFile(sound)) {
-      complete &= WriteFile(directory / "startup.wav", sound);
+      out.Write(directory / "startup.wav", sound);
     } else {
       std::fprintf(stderr, "clipnote-decode extract: %s: the start-up sound is no WAVE file: no startup.wav\n", path);
       complete = false;
@@ -93,11 +121,14 @@ int RunExtractCommand(int argc, char** argv) {
   if (message.logo) {
     std::string reason;
     if (const auto bitmap = clipnote::message::BitmapFileFromResource(input.Clip(*message.logo), reason)) {
-      complete &= WriteFile(directory / "logo.bmp", *bitmap);
+      out.Write(directory / "logo.bmp", *bitmap);
     } else {
       std::fprintf(stderr, "clipnote-decode extract: %s: %s: no logo.bmp\n", path, reason.c_str());
       complete = false;
     }
   }
+  // A part the executable lacks or holds damaged is reported and left out; a file that cannot be
+  // written leaves none of this run's files behind.
+  complete &= out.Commit();
   return complete ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/clipnote-decode/atomic_output.h"
 #include "tools/clipnote-decode/commands.h"
 
 namespace {
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* command = argv[1];
+  clipnote::tools::RemoveOutputsOnSignal("clipnote-decode");
   if (std::strcmp(command, "video") == 0) return RunVideoCommand(argc - 1, argv + 1);
   if (std::strcmp(command, "audio") == 0) return RunAudioCommand(argc - 1, argv + 1);
   if (std::strcmp(command, "bench") == 0) return RunBenchCommand(argc - 1, argv + 1);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "message/message_file.h"
+#include "tools/clipnote-decode/atomic_output.h"
 #include "tools/clipnote-decode/commands.h"
 #include "tools/clipnote-decode/file_input.h"
 #include "video/recon/decoder_buffers.h"
@@ -119,12 +120,13 @@ int RunVideoCommand(int argc, char** argv) {
   const int height = videoDecoder.height;
   const size_t pictureBytes = static_cast<size_t>(width) * height * 3 / 2;
 
-  std::FILE* out = std::fopen(outPath.c_str(), "wb");
-  if (out == nullptr) {
-    std::fprintf(stderr, "clipnote-decode: cannot create %s: %s\n", outPath.c_str(),
-                 std::strerror(errno));
+  clipnote::tools::OutputFile output;
+  std::string error;
+  if (!output.Open(outPath, error)) {
+    std::fprintf(stderr, "clipnote-decode: %s\n", error.c_str());
     return kExitError;
   }
+  std::FILE* out = output.stream();
   if (y4m) std::fprintf(out, "YUV4MPEG2 W%d H%d F30000:1001 Ip A12:11 C420jpeg\n", width, height);
 
   // As in the player, decoding goes on until DecodePicture fails or the
@@ -173,9 +175,8 @@ int RunVideoCommand(int argc, char** argv) {
                  inPath, stoppedPicture, stoppedMacroblock, pictures, stoppedPicture);
     exitCode = kExitStopped;
   }
-  const bool writeFailed = std::ferror(out) != 0;
-  if (std::fclose(out) != 0 || writeFailed) {
-    std::fprintf(stderr, "clipnote-decode: cannot write %s\n", outPath.c_str());
+  if (!output.Finish(error) || !clipnote::tools::CommitOutput(output, error)) {
+    std::fprintf(stderr, "clipnote-decode: %s; nothing written\n", error.c_str());
     return kExitError;
   }
   if (verbose) std::printf("%d pictures, %dx%d\n", pictures, width, height);

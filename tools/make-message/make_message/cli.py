@@ -5,8 +5,8 @@ import os
 import sys
 import tempfile
 
-from . import (external, g723_stream, h263_stream, player_build, speech_clip, summary,
-               verify, video_clip)
+from . import (external, g723_stream, h263_stream, output_files, player_build, speech_clip,
+               summary, verify, video_clip)
 
 # The player reserves 480 bytes of sound per coded byte; past a few minutes that reservation
 # grows beyond what a 32-bit player can be sure to get.
@@ -110,15 +110,9 @@ def make_clips(args, work_dir, log):
     return movie, speech
 
 
-def write_atomically(path, data):
-    tmp = path + ".part"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
-
-
 def run(argv, log=lambda text: print(text, file=sys.stderr)):
     args = parse_args(argv)
+    output_files.interrupts_clean_up()
     try:
         os.makedirs(args.output, exist_ok=True)
         if args.work_dir:
@@ -129,8 +123,10 @@ def run(argv, log=lambda text: print(text, file=sys.stderr)):
                 movie, speech = make_clips(args, work_dir, log)
         movie_path = os.path.join(args.output, "message.263")
         speech_path = os.path.join(args.output, "message.723")
-        write_atomically(movie_path, movie)
-        write_atomically(speech_path, speech)
+        with output_files.OutputRun() as clips:  # the pair, or neither
+            clips.write(movie_path, movie)
+            clips.write(speech_path, speech)
+            clips.commit()
         log(summary.describe(summary.video_summary(movie), summary.speech_summary(speech)))
         log(f"wrote {movie_path} and {speech_path}")
         if args.build_player:
@@ -141,8 +137,11 @@ def run(argv, log=lambda text: print(text, file=sys.stderr)):
         print(f"make-message: error: {error}", file=sys.stderr)
         return 2
     except OSError as error:
-        print(f"make-message: error: {error}", file=sys.stderr)
+        print(f"make-message: error: {error}; this run's files removed", file=sys.stderr)
         return 2
+    except (KeyboardInterrupt, output_files.Interrupted):
+        print("make-message: interrupted; this run's unfinished files removed", file=sys.stderr)
+        return 130
     return 0
 
 

@@ -7,7 +7,7 @@ import shutil
 import subprocess
 import tempfile
 
-from . import external
+from . import external, output_files
 
 SOURCE_ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 _SKIPPED = {".git", "out", "__pycache__"}
@@ -44,32 +44,41 @@ def build_players(movie_path, speech_path, out_dir, log, source_root=SOURCE_ROOT
         raise external.ToolError(f"no Clipnote source tree at {source_root}")
     external.require("cmake")
     os.makedirs(out_dir, exist_ok=True)
-    built = []
     jobs = str(min(2, os.cpu_count() or 1))
-    with tempfile.TemporaryDirectory(prefix="make-message-build-") as work:
-        tree = os.path.join(work, "src")
-        shutil.copytree(source_root, tree, ignore=_ignore)
-        shutil.copyfile(movie_path, os.path.join(tree, "resources", "message.263"))
-        shutil.copyfile(speech_path, os.path.join(tree, "resources", "message.723"))
+    # Both players are put in place together once both are built.
+    with tempfile.TemporaryDirectory(prefix="make-message-build-") as work, \
+            output_files.OutputRun() as players:
+        built = _build(movie_path, speech_path, out_dir, log, source_root, work, jobs, players)
+        players.commit()
+    return built
 
-        cross = os.path.join(work, "cross")
-        toolchain = os.path.join(tree, "cmake", "mingw-i686.cmake")
-        _cmake(["-S", tree, "-B", cross, *_generator(), "-DCMAKE_BUILD_TYPE=Release",
-                f"-DCMAKE_TOOLCHAIN_FILE={toolchain}"], "configuring the Windows build", log)
-        _cmake(["--build", cross, "-j", jobs, "--target", "clipnote"],
-               "building clipnote.exe", log)
-        exe = _find(cross, "clipnote.exe")
-        if exe is None:
-            raise external.ToolError("the Windows build made no clipnote.exe")
-        built.append(shutil.copy(exe, os.path.join(out_dir, "clipnote.exe")))
 
-        native = os.path.join(work, "native")
-        _cmake(["-S", tree, "-B", native, *_generator(), "-DCMAKE_BUILD_TYPE=Release"],
-               "configuring the native build", log)
-        targets = _cmake(["--build", native, "--target", "help"], "listing native targets", log)
-        if not any(line.split(":")[0].strip() == "clipnote" for line in targets.splitlines()):
-            log("note: this source tree has no native player yet; only clipnote.exe was built")
-            return built
+def _build(movie_path, speech_path, out_dir, log, source_root, work, jobs, players):
+    built = []
+    tree = os.path.join(work, "src")
+    shutil.copytree(source_root, tree, ignore=_ignore)
+    shutil.copyfile(movie_path, os.path.join(tree, "resources", "message.263"))
+    shutil.copyfile(speech_path, os.path.join(tree, "resources", "message.723"))
+
+    cross = os.path.join(work, "cross")
+    toolchain = os.path.join(tree, "cmake", "mingw-i686.cmake")
+    _cmake(["-S", tree, "-B", cross, *_generator(), "-DCMAKE_BUILD_TYPE=Release",
+            f"-DCMAKE_TOOLCHAIN_FILE={toolchain}"], "configuring the Windows build", log)
+    _cmake(["--build", cross, "-j", jobs, "--target", "clipnote"],
+           "building clipnote.exe", log)
+    exe = _find(cross, "clipnote.exe")
+    if exe is None:
+        raise external.ToolError("the Windows build made no clipnote.exe")
+    built.append(os.path.join(out_dir, "clipnote.exe"))
+    players.copy(exe, built[-1])
+
+    native = os.path.join(work, "native")
+    _cmake(["-S", tree, "-B", native, *_generator(), "-DCMAKE_BUILD_TYPE=Release"],
+           "configuring the native build", log)
+    targets = _cmake(["--build", native, "--target", "help"], "listing native targets", log)
+    if not any(line.split(":")[0].strip() == "clipnote" for line in targets.splitlines()):
+        log("note: this source tree has no native player yet; only clipnote.exe was built")
+        return built
         _cmake(["--build", native, "-j", jobs, "--target", "clipnote"],
                "building the native clipnote", log)
         player = os.path.join(native, "platform", "gtk", "clipnote")
@@ -77,5 +86,6 @@ def build_players(movie_path, speech_path, out_dir, log, source_root=SOURCE_ROOT
             player = _find(native, "clipnote")
         if player is None:
             raise external.ToolError("the native build made no clipnote")
-        built.append(shutil.copy(player, os.path.join(out_dir, "clipnote")))
+        built.append(os.path.join(out_dir, "clipnote"))
+        players.copy(player, built[-1])
     return built

@@ -1,0 +1,206 @@
+// Every clipnote-decode command that writes files writes them whole or not at all: on a full
+// filesystem, onto an output that cannot be replaced, or when stopped by a signal mid-write, it
+// fails, leaves what was there untouched and leaves nothing of its own behind.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/speech_comparison.h"
+#include "message/pe_builder.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace sc = speech_comparison;
+
+const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";
+const std::string kResources = std::string(CLIPNOTE_SOURCE_DIR) + "/resources/";
+
+std::string Scratch(const std::string& name) {
+  const fs::path directory = fs::path(CLIPNOTE_BINARY_DIR) / "tests/tools/scratch/output_safety" / name;
+  fs::create_directories(directory);
+  return directory.string();
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string output;
+};
+
+ToolRun RunTool(const std::string& arguments) {
+  std::FILE* pipe = popen((kTool + " " + arguments + " 2>&1").c_str(), "r");
+  ToolRun run;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+size_t FileCount(const std::string& directory) {
+  return static_cast<size_t>(std::distance(fs::directory_iterator(directory), fs::directory_iterator()));
+}
+
+// Name and contents of every file in a folder.
+std::map<std::string, std::vector<uint8_t>> Listing(const std::string& directory) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    files[entry.path().filename().string()] = sc::ReadFile(entry.path().string());
+  }
+  return files;
+}
+
+// Mounting a small filesystem takes root, which CI has; elsewhere the test says why it cannot run.
+bool CanMount() { return geteuid() == 0; }
+bool UnderCi() {
+  const char* ci = std::getenv("CI");
+  return ci != nullptr && *ci != '\0' && std::string(ci) != "0" && std::string(ci) != "false";
+}
+#define REQUIRE_ROOT()                                                                                 \
+  if (!CanMount()) {                                                                                   \
+    if (UnderCi()) FAIL() << "CI runs as root: mounting a small tmpfs and chattr need it";             \
+    GTEST_SKIP() << "needs root (mount a small tmpfs, chattr +i); CI runs it";                         \
+  }
+
+// A tmpfs of `kilobytes`, unmounted at the end of the test.
+class SmallFilesystem {
+ public:
+  SmallFilesystem(const std::string& directory, int kilobytes) : directory_(directory) {
+    mounted_ = sc::Run("mount -t tmpfs -o size=" + std::to_string(kilobytes) + "k clipnote-test '" + directory + "'");
+  }
+  ~SmallFilesystem() {
+    if (mounted_) sc::Run("umount '" + directory_ + "'");
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string directory_;
+  bool mounted_ = false;
+};
+
+// The default message as an executable, so that extract and export have every part to write.
+std::string MessageExecutable() {
+  const std::string path = Scratch("input") + "/message.exe";
+  if (!fs::exists(path)) {
+    std::vector<uint8_t> logo = sc::ReadFile(kResources + "logo.bmp");
+    logo.erase(logo.begin(), logo.begin() + 14);
+    sc::WriteFile(path, pe_builder::Build({{263, "MOVIE", 0x409, sc::ReadFile(kResources + "message.263")},
+                                           {723, "VOICE", 0x409, sc::ReadFile(kResources + "message.723")},
+                                           {"WAVE", 150, 0x409, sc::ReadFile(kResources + "startup_chime.wav")},
+                                           {2, 147, 0x409, logo}})
+                            .bytes);
+  }
+  return path;
+}
+
+bool ExportBuilt() { return RunTool("export").output.find("no ffmpeg libraries") == std::string::npos; }
+
+// One row per command that writes: its arguments before the output, the output (a file, or the
+// folder extract fills), a file of its outputs, and a filesystem too small for all it writes
+// (extract's holds the first clip, not the second).
+struct Writer {
+  const char* name;
+  std::string arguments;
+  std::string output;   // appended to the folder
+  std::string oneFile;  // one of the files written
+  int kilobytes;
+};
+
+std::vector<Writer> Writers() {
+  const std::string message = MessageExecutable();
+  std::vector<Writer> writers = {
+      {"video", "video '" + kResources + "message.263' ", "out.y4m", "out.y4m", 64},
+      {"audio", "audio --voice '" + kResources + "message.723' ", "out.wav", "out.wav", 64},
+      {"extract", "extract '" + message + "' ", ".", "message.723", 172},
+  };
+  if (ExportBuilt()) writers.push_back({"export", "export --force '" + message + "' ", "out.mp4", "out.mp4", 64});
+  return writers;
+}
+
+TEST(OutputSafety, AFullFilesystemLeavesNothingBehind) {
+  REQUIRE_ROOT();
+  for (const Writer& writer : Writers()) {
+    SCOPED_TRACE(writer.name);
+    const std::string directory = Scratch(std::string("full-") + writer.name);
+    SmallFilesystem small(directory, writer.kilobytes);
+    ASSERT_TRUE(small.mounted());
+    const ToolRun run = RunTool(writer.arguments + "'" + directory + "/" + writer.output + "'");
+    EXPECT_NE(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("No space left on device"), std::string::npos) << run.output;
+    EXPECT_TRUE(Listing(directory).empty()) << run.output;
+  }
+}
+
+TEST(OutputSafety, AnOutputThatCannotBeReplacedStaysAsItWas) {
+  REQUIRE_ROOT();
+  for (const Writer& writer : Writers()) {
+    SCOPED_TRACE(writer.name);
+    const std::string directory = Scratch(std::string("immutable-") + writer.name);
+    fs::remove_all(directory);
+    fs::create_directories(directory);
+    const std::string kept = directory + "/" + writer.oneFile;
+    sc::WriteFile(kept, {'o', 'l', 'd'});
+    ASSERT_TRUE(sc::Run("chattr +i '" + kept + "'"));
+    const ToolRun run = RunTool(writer.arguments + "'" + directory + "/" + writer.output + "'");
+    sc::Run("chattr -i '" + kept + "'");
+    EXPECT_NE(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("cannot replace"), std::string::npos) << run.output;
+    // Extract's other files, put in place before this one, are taken away again.
+    const std::map<std::string, std::vector<uint8_t>> expected = {{writer.oneFile, {'o', 'l', 'd'}}};
+    EXPECT_EQ(Listing(directory), expected) << run.output;
+  }
+}
+
+TEST(OutputSafety, ASignalMidWriteRemovesTheUnfinishedFile) {
+  if (!sc::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg makes the long clip";
+  const std::string directory = Scratch("signal");
+  const std::string clip = Scratch("input") + "/long_cif.263";
+  // A clip long enough that writing its pictures takes a while: 40 s of CIF.
+  if (!fs::exists(clip)) {
+    ASSERT_TRUE(sc::Run("ffmpeg -v error -y -f lavfi -i testsrc=size=352x288:rate=30000/1001 -t 40 -c:v h263 -f h263 "
+                        "-q:v 20 '" + clip + "'"));
+  }
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    fs::remove_all(directory);
+    fs::create_directories(directory);
+    const std::string out = directory + "/out.y4m";
+    sc::WriteFile(out, {'o', 'l', 'd'});
+    const char* arguments[] = {kTool.c_str(), "video", clip.c_str(), out.c_str(), nullptr};
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, kTool.c_str(), nullptr, nullptr, const_cast<char**>(arguments), environ), 0);
+    // Stopped as soon as its unfinished file appears, so the signal surely comes mid-write.
+    bool seen = false;
+    for (int i = 0; i < 10000 && !seen; ++i) {
+      seen = FileCount(directory) > 1;
+      if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    kill(pid, SIGSTOP);
+    const bool unfinished = FileCount(directory) > 1;
+    kill(pid, signal);
+    kill(pid, SIGCONT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(seen && unfinished) << "the output was complete before the signal could come";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    const std::map<std::string, std::vector<uint8_t>> expected = {{"out.y4m", {'o', 'l', 'd'}}};
+    EXPECT_EQ(Listing(directory), expected);
+  }
+}
+
+}  // namespace

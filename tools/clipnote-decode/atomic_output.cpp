@@ -1,0 +1,178 @@
+#include "tools/clipnote-decode/atomic_output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace clipnote::tools {
+namespace {
+
+// Temporary files an interrupt removes. The handler may only read plain memory, so the names are
+// kept in fixed buffers, each published by its flag once written.
+constexpr int kSlots = 16;
+constexpr size_t kPathBytes = 4096;
+char slotPath[kSlots][kPathBytes];
+volatile sig_atomic_t slotUsed[kSlots];
+const char* programName = "clipnote-decode";
+
+int Claim(const std::string& path) {
+  if (path.size() >= kPathBytes) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    if (slotUsed[i] == 0) {
+      std::memcpy(slotPath[i], path.c_str(), path.size() + 1);
+      slotUsed[i] = 1;
+      return i;
+    }
+  }
+  return -1;
+}
+
+void Release(int& slot) {
+  if (slot >= 0) slotUsed[slot] = 0;
+  slot = -1;
+}
+
+mode_t CurrentUmask() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+void WriteText(const char* text) {
+  if (write(STDERR_FILENO, text, std::strlen(text)) < 0) return;  // nothing more to do about it
+}
+
+void OnSignal(int signal) {
+  bool removed = false;
+  for (int i = 0; i < kSlots; ++i) {
+    if (slotUsed[i] != 0) removed |= unlink(slotPath[i]) == 0;
+  }
+  WriteText(programName);
+  WriteText(removed ? ": interrupted: unfinished output removed\n" : ": interrupted\n");
+  std::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+// Signals blocked while outputs are renamed, so an interrupt finds them all in place or none.
+class BlockSignals {
+ public:
+  BlockSignals() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, s);
+    sigprocmask(SIG_BLOCK, &blocked, &previous_);
+  }
+  ~BlockSignals() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+ private:
+  sigset_t previous_;
+};
+
+}  // namespace
+
+OutputFile::~OutputFile() { Discard(); }
+
+bool OutputFile::Open(const std::string& path, std::string& error) {
+  Discard();
+  path_ = path;
+  const std::filesystem::path target(path);
+  const std::string extension = target.extension().string();
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  // Hidden and marked as partial, in the same folder so the rename stays on one filesystem.
+  std::string name = (folder / ("." + target.filename().string() + ".partial-XXXXXX")).string() + extension;
+  {
+    BlockSignals quiet;  // a name in the list and a file on disk come and go together
+    const int fd = mkstemps(name.data(), static_cast<int>(extension.size()));
+    if (fd < 0) {
+      error = "cannot write " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    temporary_ = name;
+    slot_ = Claim(temporary_);
+    fchmod(fd, 0666 & ~CurrentUmask());  // as an ordinary new file would be, not private
+    stream_ = fdopen(fd, "wb");
+    if (stream_ == nullptr) {
+      error = "cannot write " + temporary_ + ": " + std::strerror(errno);
+      close(fd);
+      return false;  // the destructor removes the file
+    }
+  }
+  return true;
+}
+
+void OutputFile::CloseStream() {
+  if (stream_ != nullptr) std::fclose(stream_);
+  stream_ = nullptr;
+}
+
+bool OutputFile::Finish(std::string& error) {
+  int code = 0;
+  if (stream_ != nullptr) {
+    if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) code = errno != 0 ? errno : EIO;
+    if (code == 0 && fsync(fileno(stream_)) != 0) code = errno;
+    if (std::fclose(stream_) != 0 && code == 0) code = errno;
+    stream_ = nullptr;
+  } else {
+    const int fd = open(temporary_.c_str(), O_RDONLY);
+    if (fd < 0 || fsync(fd) != 0) code = errno;
+    if (fd >= 0) close(fd);
+  }
+  if (code != 0) {
+    error = "cannot write " + path_ + ": " + std::strerror(code);
+    return false;
+  }
+  finished_ = true;
+  return true;
+}
+
+void OutputFile::Discard() {
+  CloseStream();
+  if (!temporary_.empty()) {
+    BlockSignals quiet;
+    unlink(temporary_.c_str());
+    Release(slot_);
+  }
+  temporary_.clear();
+  finished_ = false;
+}
+
+bool CommitOutputs(std::span<OutputFile* const> outputs, std::string& error) {
+  for (OutputFile* output : outputs) {
+    if (!output->finished_) {
+      error = output->path_ + " is not complete";
+      return false;
+    }
+  }
+  BlockSignals quiet;
+  std::vector<OutputFile*> placed;
+  for (OutputFile* output : outputs) {
+    if (std::rename(output->temporary_.c_str(), output->path_.c_str()) != 0) {
+      error = "cannot replace " + output->path_ + ": " + std::strerror(errno);
+      for (OutputFile* done : placed) unlink(done->path_.c_str());
+      return false;  // the rest are discarded by their owners
+    }
+    Release(output->slot_);
+    output->temporary_.clear();
+    placed.push_back(output);
+  }
+  return true;
+}
+
+void RemoveOutputsOnSignal(const char* program) {
+  programName = program;
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+}
+
+}  // namespace clipnote::tools
