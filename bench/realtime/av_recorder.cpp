@@ -152,14 +152,14 @@ int RecordScreen(const Options& options, FILE* events, const int64_t endNs) {
 }
 
 int RecordSound(const Options& options, FILE* events, FILE* sound, const int64_t endNs) {
-  const pa_sample_spec spec{PA_SAMPLE_S16LE, options.rate, 1};
+  const pa_sample_spec format{PA_SAMPLE_S16LE, options.rate, 1};
   const uint32_t fragmentBytes = options.rate * options.fragmentMs / 1000 * 2;
   pa_buffer_attr attributes;
   std::memset(&attributes, 0xff, sizeof attributes);
   attributes.fragsize = fragmentBytes;
   int error = 0;
   pa_simple* stream = pa_simple_new(nullptr, "av_recorder", PA_STREAM_RECORD, options.source,
-                                    "monitor", &spec, nullptr, &attributes, &error);
+                                    "monitor", &format, nullptr, &attributes, &error);
   if (stream == nullptr) {
     std::fprintf(stderr, "av_recorder: cannot record %s: %s\n", options.source,
                  pa_strerror(error));
