@@ -12,17 +12,17 @@
 
 namespace {
 
-// Prefixes asking for more than this are lowered to it, so that the fuzzer
-// does not spend its memory on the reserved area; prefixes of 2 GiB and more,
-// which the player refuses or cannot reserve, are kept.
-constexpr uint32_t kLargestReservation = 1u << 22;
-
+// The prefix only reserves the area the speech is decoded into and bounds the
+// decoding; no clip decodes to more than a frame (480 bytes) per coded byte. A
+// prefix beyond that is lowered to it, so that runs do not spend their time
+// reserving and clearing megabytes nothing will be written to; prefixes of
+// 2 GiB and more, which the player refuses or cannot reserve, are kept.
 void LowerReservation(std::vector<uint8_t>& voice) {
   if (voice.size() < 4) return;
   const uint32_t reserved = voice[0] | voice[1] << 8 | voice[2] << 16 | uint32_t{voice[3]} << 24;
-  if (reserved > kLargestReservation && reserved < 0x80000000u) {
-    voice[2] &= 0x3F;
-    voice[3] = 0;
+  const uint32_t largest = 480 * static_cast<uint32_t>(voice.size() - 4 + 1);
+  if (reserved > largest && reserved < 0x80000000u) {
+    for (int i = 0; i < 4; ++i) voice[i] = static_cast<uint8_t>(largest >> 8 * i);
   }
 }
 
