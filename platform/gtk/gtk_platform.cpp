@@ -42,8 +42,8 @@ ResourceKey KeyOf(const char* text) {
 
 }  // namespace
 
-GtkPlatform::GtkPlatform(std::vector<EmbeddedResource> replacements)
-    : replacements_(std::move(replacements)) {}
+GtkPlatform::GtkPlatform(std::vector<EmbeddedResource> replacements, std::string instanceKey)
+    : resources_(std::move(replacements)), windows_(calls_, resources_, std::move(instanceKey)) {}
 
 GtkPlatform::~GtkPlatform() = default;
 
@@ -128,16 +128,7 @@ uint32_t GtkPlatform::SoundHeardTime(uint32_t released, uint32_t timeoutMs) {
 
 const EmbeddedResource* GtkPlatform::FindResource(const char* name, const char* type) {
   if (name == nullptr || type == nullptr) return nullptr;
-  const ResourceKey typeKey = KeyOf(type);
-  const ResourceKey nameKey = KeyOf(name);
-  for (const EmbeddedResource& replacement : replacements_) {
-    if (typeKey.Matches(replacement.typeId, replacement.typeName) &&
-        nameKey.Matches(replacement.nameId, replacement.nameName)) {
-      // A replacement without bytes takes the resource away.
-      return replacement.data != nullptr ? &replacement : nullptr;
-    }
-  }
-  return FindEmbeddedResource(typeKey, nameKey);
+  return resources_.Find(KeyOf(type), KeyOf(name));
 }
 
 Hrsrc GtkPlatform::FindResourceA(Hinstance, const char* name, const char* type) {
@@ -176,7 +167,7 @@ Hglobal GtkPlatform::GlobalFree(Hglobal block) {
 intptr_t GtkPlatform::DialogBoxParamA(Hinstance, const char* templateName, Hwnd,
                                       DialogProc procedure, intptr_t initParam) {
   const EmbeddedResource* found =
-      templateName ? FindEmbeddedResource(kResourceTypeDialog, KeyOf(templateName)) : nullptr;
+      templateName ? resources_.Find(kResourceTypeDialog, KeyOf(templateName)) : nullptr;
   std::optional<DialogTemplate> dialog;
   if (found != nullptr) dialog = ReadDialogTemplate(found->data, found->size);
   if (!dialog) {

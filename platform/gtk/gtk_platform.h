@@ -2,7 +2,8 @@
 
 // The platform on Linux: GTK 3 windows, ALSA sound, and the C++ standard
 // library for events, threads, the clock and sleeps. Resources are the ones
-// compiled into the program (resources/embedded_resources.h).
+// compiled into the program (resources/embedded_resources.h), some of them
+// taken over by replacements (program_resources.h).
 //
 // Build one GtkPlatform before anything uses it (the player is built on it
 // during static initialisation) and keep it for the life of the process. The
@@ -10,11 +11,13 @@
 // opens it and is the window thread from then on.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/gtk/alsa_pcm_device.h"
 #include "platform/gtk/kernel_objects.h"
 #include "platform/gtk/native_windows.h"
+#include "platform/gtk/program_resources.h"
 #include "platform/gtk/sound_player.h"
 #include "platform/gtk/window_thread_calls.h"
 #include "platform/platform.h"
@@ -25,9 +28,12 @@ namespace clipnote::gtk {
 class GtkPlatform final : public Platform {
  public:
   // Resources that take the place of the compiled-in ones of the same type and
-  // name (a test plays its own clips this way); one with null data stands for
-  // a resource the program does not carry.
-  explicit GtkPlatform(std::vector<EmbeddedResource> replacements = {});
+  // name (a message given on the command line, a test's own clips); one with
+  // null data stands for a resource the program does not carry. A player with
+  // an instance key finds, as its running instance, only a window with the
+  // same key: one per message. Without one it finds only windows without a key.
+  explicit GtkPlatform(std::vector<EmbeddedResource> replacements = {},
+                       std::string instanceKey = {});
   ~GtkPlatform() override;
 
   Handle CreateEventA(bool manualReset, bool initialState) override;
@@ -109,10 +115,10 @@ class GtkPlatform final : public Platform {
  private:
   const EmbeddedResource* FindResource(const char* name, const char* type);
 
-  std::vector<EmbeddedResource> replacements_;
+  ProgramResources resources_;
   KernelObjects kernel_;
   WindowThreadCalls calls_{kernel_};
-  NativeWindows windows_{calls_};
+  NativeWindows windows_;
   AlsaPcmDevice pcm_;
   SoundPlayer sound_{pcm_};
 };

@@ -55,7 +55,7 @@ void NativeWindows::BuildControls(WindowRecord& dialog, const DialogTemplate& so
       control->centreImage = (item.style & kSsCenterImage) != 0;
       widget = gtk_drawing_area_new();
       if (const EmbeddedResource* found =
-              FindEmbeddedResource(kResourceTypeBitmap, static_cast<int>(item.textId))) {
+              resources_.Find(kResourceTypeBitmap, static_cast<int>(item.textId))) {
         if (auto image = ReadDibBitmap(found->data, found->size)) {
           control->bitmap = SurfaceFromRgba(*image);
           if (image->width > 0 && image->height > 0) {

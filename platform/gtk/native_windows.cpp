@@ -112,7 +112,9 @@ std::map<int, IconRecord*>& LoadedIcons() {
 
 }  // namespace
 
-NativeWindows::NativeWindows(WindowThreadCalls& calls) : calls_(calls) {
+NativeWindows::NativeWindows(WindowThreadCalls& calls, const ProgramResources& resources,
+                             std::string instanceKey)
+    : calls_(calls), resources_(resources), instanceKey_(std::move(instanceKey)) {
   calls_.SetKeepResponsive([this] { return waitedBoxes_ > 0; });
   desktop_ = std::make_unique<WindowRecord>();
   desktop_->kind = WindowKind::Desktop;
@@ -331,6 +333,8 @@ void NativeWindows::OnRealize(GtkWidget* widget, gpointer data) {
   GdkWindow* window = gtk_widget_get_window(widget);
   if (window != nullptr && GDK_IS_X11_WINDOW(window)) {
     gdk_window_add_filter(window, OnNativeEvent, data);
+    const std::string& key = static_cast<WindowRecord*>(data)->windows->instanceKey_;
+    if (!key.empty()) MarkInstanceWindow(gdk_window_get_display(window), GDK_WINDOW_XID(window), key);
   }
 }
 
@@ -618,11 +622,11 @@ Hicon NativeWindows::LoadIcon(int id) {
   if (const auto found = icons.find(id); found != icons.end()) {
     return reinterpret_cast<Hicon>(found->second);
   }
-  const EmbeddedResource* group = FindEmbeddedResource(kResourceTypeGroupIcon, id);
+  const EmbeddedResource* group = resources_.Find(kResourceTypeGroupIcon, id);
   if (group == nullptr) return nullptr;
   GList* pixbufs = nullptr;
   for (uint16_t imageId : IconGroupImageIds(group->data, group->size)) {
-    const EmbeddedResource* image = FindEmbeddedResource(kResourceTypeIcon, imageId);
+    const EmbeddedResource* image = resources_.Find(kResourceTypeIcon, imageId);
     if (image == nullptr) continue;
     GdkPixbuf* pixbuf = nullptr;
     if (image->size >= 8 && std::memcmp(image->data, "\x89PNG", 4) == 0) {
@@ -646,7 +650,7 @@ Hwnd NativeWindows::FindWindow(const char* title) {
     }
   }
   if (!EnsureDisplay()) return nullptr;
-  const auto xid = FindOtherInstanceWindow(gdk_display_get_default(), title, kProgramClass);
+  const auto xid = FindOtherInstanceWindow(gdk_display_get_default(), title, kProgramClass, instanceKey_);
   if (!xid) return nullptr;
   for (const auto& remote : remotes_) {
     if (remote->xid == *xid) return AsHwnd(remote.get());

@@ -16,6 +16,7 @@
 
 #include "platform/gtk/dialog_template.h"
 #include "platform/gtk/picture_layer.h"
+#include "platform/gtk/program_resources.h"
 #include "platform/platform.h"
 
 namespace clipnote::gtk {
@@ -45,7 +46,11 @@ struct WindowRecord;
 
 class NativeWindows {
  public:
-  explicit NativeWindows(WindowThreadCalls& calls);
+  // The logo and icons come from `resources`; `instanceKey` tells this
+  // program's windows from those of a player of another message (see
+  // GtkPlatform).
+  NativeWindows(WindowThreadCalls& calls, const ProgramResources& resources,
+                std::string instanceKey = {});
   ~NativeWindows();
   NativeWindows(const NativeWindows&) = delete;
   NativeWindows& operator=(const NativeWindows&) = delete;
@@ -110,6 +115,8 @@ class NativeWindows {
   static gboolean OnPaintIdle(gpointer record);
 
   WindowThreadCalls& calls_;
+  const ProgramResources& resources_;
+  const std::string instanceKey_;
   bool initialised_ = false;
   bool display_ = false;
   std::set<WindowRecord*> records_;

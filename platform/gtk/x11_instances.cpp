@@ -16,6 +16,26 @@ namespace {
 // down the tree are enough.
 constexpr int kSearchDepth = 4;
 
+// The window property holding a player's message key.
+constexpr char kKeyProperty[] = "_CLIPNOTE_MESSAGE";
+
+// The window's key; empty when it has none.
+std::string InstanceKey(Display* x, Window window) {
+  const Atom property = XInternAtom(x, kKeyProperty, False);
+  Atom type;
+  int format;
+  unsigned long items, after;
+  unsigned char* data = nullptr;
+  std::string key;
+  if (XGetWindowProperty(x, window, property, 0, 64, False, XA_STRING, &type, &format, &items,
+                         &after, &data) == Success &&
+      data != nullptr) {
+    if (format == 8) key.assign(reinterpret_cast<char*>(data), items);
+    XFree(data);
+  }
+  return key;
+}
+
 std::optional<std::string> WindowTitle(Display* x, Window window) {
   const Atom netName = XInternAtom(x, "_NET_WM_NAME", False);
   const Atom utf8 = XInternAtom(x, "UTF8_STRING", False);
@@ -66,9 +86,11 @@ bool OwnedByThisProcess(Display* x, Window window) {
 }
 
 std::optional<Window> Search(Display* x, Window window, const std::string& title,
-                             const std::string& windowClass, int depth) {
+                             const std::string& windowClass, const std::string& key, int depth) {
   if (HasClass(x, window, windowClass) && !OwnedByThisProcess(x, window)) {
-    if (auto found = WindowTitle(x, window); found && *found == title) return window;
+    if (auto found = WindowTitle(x, window); found && *found == title && InstanceKey(x, window) == key) {
+      return window;
+    }
   }
   if (depth == 0) return std::nullopt;
   Window root, parent;
@@ -77,7 +99,7 @@ std::optional<Window> Search(Display* x, Window window, const std::string& title
   if (!XQueryTree(x, window, &root, &parent, &children, &count)) return std::nullopt;
   std::optional<Window> result;
   for (unsigned int i = 0; i < count && !result; ++i) {
-    result = Search(x, children[i], title, windowClass, depth - 1);
+    result = Search(x, children[i], title, windowClass, key, depth - 1);
   }
   if (children) XFree(children);
   return result;
@@ -86,15 +108,23 @@ std::optional<Window> Search(Display* x, Window window, const std::string& title
 }  // namespace
 
 std::optional<unsigned long> FindOtherInstanceWindow(GdkDisplay* display, const std::string& title,
-                                                     const std::string& windowClass) {
+                                                     const std::string& windowClass,
+                                                     const std::string& key) {
   if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return std::nullopt;
   Display* x = GDK_DISPLAY_XDISPLAY(display);
   // Windows may vanish while they are looked at.
   gdk_x11_display_error_trap_push(display);
-  const auto found = Search(x, DefaultRootWindow(x), title, windowClass, kSearchDepth);
+  const auto found = Search(x, DefaultRootWindow(x), title, windowClass, key, kSearchDepth);
   gdk_x11_display_error_trap_pop_ignored(display);
   if (!found) return std::nullopt;
   return static_cast<unsigned long>(*found);
+}
+
+void MarkInstanceWindow(GdkDisplay* display, unsigned long window, const std::string& key) {
+  if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return;
+  Display* x = GDK_DISPLAY_XDISPLAY(display);
+  XChangeProperty(x, window, XInternAtom(x, kKeyProperty, False), XA_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(key.data()), static_cast<int>(key.size()));
 }
 
 bool BringWindowForward(GdkDisplay* display, unsigned long window) {

@@ -3,7 +3,10 @@
 // Finding the window of another running player on the same X display, and
 // bringing it forward. This is how a second start finds the first without
 // Win32 window classes: by the window's title, among the windows whose
-// WM_CLASS is this program's, belonging to another process.
+// WM_CLASS is this program's, belonging to another process. A player of a
+// message given on the command line marks its window with a key for that
+// message, so that it finds (and is found by) players of the same message
+// only; the player of the compiled-in message has no key.
 
 #include <gdk/gdk.h>
 
@@ -13,9 +16,14 @@
 
 namespace clipnote::gtk {
 
-// The X window id of such a window, or nothing (also on a display that is not X11).
+// The X window id of such a window with the same key (empty: unmarked), or
+// nothing (also on a display that is not X11).
 std::optional<unsigned long> FindOtherInstanceWindow(GdkDisplay* display, const std::string& title,
-                                                     const std::string& windowClass);
+                                                     const std::string& windowClass,
+                                                     const std::string& key = {});
+
+// Marks a window of this program with a message's key.
+void MarkInstanceWindow(GdkDisplay* display, unsigned long window, const std::string& key);
 
 // Raises the window, gives it the input focus and asks the window manager
 // (if any) to activate it.

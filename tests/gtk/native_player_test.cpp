@@ -20,6 +20,7 @@
 #include "platform/gtk/dib_images.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/native_windows.h"
+#include "message/pe_builder.h"
 #include "video/recon/colour_conversion.h"
 #include "video/recon/colour_tables.h"
 #include "video/recon/decoder_buffers.h"
@@ -35,6 +36,9 @@ constexpr char kTitle[] = "Tarvany Clipnote Player";
 const std::string kPlayer = CLIPNOTE_BINARY_DIR "/platform/gtk/clipnote";
 const std::string kTestPlayer = CLIPNOTE_BINARY_DIR "/tests/gtk/clipnote_test_player";
 const fs::path kResources = CLIPNOTE_SOURCE_DIR "/resources";
+#ifdef CLIPNOTE_WIN32_EXE
+const fs::path kWindowsPlayer = CLIPNOTE_WIN32_EXE;
+#endif
 
 // The client area the player lays itself out for, and where its controls are.
 constexpr int kClientWidth = 350;
@@ -140,7 +144,8 @@ class NativePlayerTest : public ::testing::Test {
     if (!dir_.empty()) fs::remove_all(dir_);
   }
 
-  Program& Start(const std::string& path, std::map<std::string, std::string> extra = {}) {
+  Program& Start(const std::string& path, std::map<std::string, std::string> extra = {},
+                 const std::vector<std::string>& arguments = {}) {
     std::map<std::string, std::string> environment{{"DISPLAY", server_.Name()},
                                                    {"HOME", (dir_ / "home").string()},
                                                    {"XDG_RUNTIME_DIR", dir_.string()},
@@ -149,7 +154,7 @@ class NativePlayerTest : public ::testing::Test {
                                                    // process ends; that is no leak to report.
                                                    {"ASAN_OPTIONS", "detect_leaks=0"}};
     environment.insert(extra.begin(), extra.end());
-    players_.push_back(std::make_unique<Program>(path, environment));
+    players_.push_back(std::make_unique<Program>(path, environment, arguments));
     return *players_.back();
   }
 
@@ -458,6 +463,190 @@ TEST_F(NativePlayerTest, LogoStripIsFilledWithTheColourOfTheLogosCorner) {
                        << expected[first];
   x_->AskToClose(*window);
   EXPECT_EQ(player.WaitForExit(20000), 0);
+}
+
+// --- A message named on the command line ----------------------------------------------
+
+// A bitmap resource of one colour (24 bits, bottom-up), 0xRRGGBB.
+std::vector<uint8_t> PlainBitmap(uint32_t colour, int width, int height) {
+  std::vector<uint8_t> dib(40, 0);
+  const auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) dib[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put32(0, 40);
+  put32(4, static_cast<uint32_t>(width));
+  put32(8, static_cast<uint32_t>(height));
+  dib[12] = 1;
+  dib[14] = 24;
+  const int stride = (width * 3 + 3) & ~3;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < stride; ++x) {
+      const int channel = x % 3;  // blue, green, red
+      dib.push_back(x < width * 3 ? static_cast<uint8_t>(colour >> (8 * channel)) : 0);
+    }
+  }
+  return dib;
+}
+
+// A small message executable: the clips, and a logo and start-up sound of its own.
+std::vector<uint8_t> SmallMessage(const std::vector<uint8_t>& movie, const std::vector<uint8_t>& voice,
+                                  const std::vector<uint8_t>& wave, uint32_t logoColour) {
+  return pe_builder::Build({{263, "MOVIE", 0x409, movie},
+                            {723, "VOICE", 0x409, voice},
+                            {"WAVE", 150, 0x409, wave},
+                            {kResourceTypeBitmap, 147, 0x409, PlainBitmap(logoColour, 40, 20)}})
+      .bytes;
+}
+
+constexpr int kLogoX = 90, kLogoY = 289, kLogoWidth = 260;
+
+// Each form of message on the command line: the player shows its first picture
+// as we decode it and plays its speech sample for sample, after at most a cut
+// start of the start-up sound (the message's own where it carries one), and its
+// logo strip shows its own logo.
+TEST_F(NativePlayerTest, PlaysTheMessageNamedOnItsCommandLine) {
+  // Long enough to decode that the start-up sound may be heard first.
+  const std::vector<uint8_t> voice = RepeatedSpeech(ReadBytes(kResources / "message.723"), 8);
+  WriteBytes(dir_ / "voice.723", voice);
+  std::vector<uint8_t> ownWave = ReadBytes(kResources / "startup_chime.wav");
+  ASSERT_GT(ownWave.size(), 44u);
+  for (size_t i = 44; i < ownWave.size(); ++i) ownWave[i] ^= 0x5A;
+  constexpr uint32_t kOwnLogo = 0x3366CC;
+  WriteBytes(dir_ / "small.exe", SmallMessage(clip_, voice, ownWave, kOwnLogo));
+  const std::vector<uint8_t> chime = ReadBytes(kResources / "startup_chime.wav");
+
+  struct Row {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::vector<uint8_t> movie;  // empty: speech only, after the "Audio only" warning
+    std::vector<uint8_t> voice;
+    const std::vector<uint8_t>* startUpSound;
+    std::optional<uint32_t> logo;  // the strip's colour where the message has its own logo
+  };
+  std::vector<Row> rows = {
+      {"small executable", {(dir_ / "small.exe").string()}, clip_, voice, &ownWave, kOwnLogo},
+      {"bare clips", {(dir_ / "movie.263").string(), (dir_ / "voice.723").string()}, clip_, voice, &chime, {}},
+      {"speech alone", {"--speech", (dir_ / "voice.723").string()}, {}, voice, &chime, {}},
+  };
+#ifdef CLIPNOTE_WIN32_EXE
+  if (fs::exists(kWindowsPlayer)) {
+    rows.push_back({"Windows player", {kWindowsPlayer.string()}, ReadBytes(kResources / "message.263"),
+                    ReadBytes(kResources / "message.723"), &chime, {}});
+  }
+#endif
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove(capture_);
+    fs::remove(opens_);
+    Program& player = Start(kPlayer, {}, row.arguments);
+    if (row.movie.empty()) {
+      const auto box = x_->WaitForWindow("Audio only", 20000);
+      ASSERT_TRUE(box) << "no \"Audio only\" message box";
+      x_->PressKey(*box, XK_Return);
+    }
+    const auto window = x_->WaitForWindow(kTitle, 20000);
+    ASSERT_TRUE(window);
+    if (!row.movie.empty()) {
+      const auto first = DecodedPicture(row.movie, 0, false);
+      EXPECT_TRUE(WaitUntil([&] { return NativePictureArea(*window) == first; }, 60000))
+          << "the first picture never appeared as decoded";
+    }
+    if (row.logo) {
+      const std::vector<uint32_t> strip(kLogoWidth, *row.logo);
+      EXPECT_EQ(x_->Grab(*window, kLogoX, kLogoY + 5, kLogoWidth, 1), strip) << "not the message's own logo";
+    }
+    const std::vector<uint8_t> speech = DecodedSpeech(row.voice);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return fs::exists(capture_) && fs::file_size(capture_) >= speech.size(); }, 120000));
+    SleepMs(300);
+    x_->AskToClose(*window);
+    EXPECT_EQ(player.WaitForExit(20000), 0);
+    const std::vector<uint8_t> played = ReadBytes(capture_);
+    ASSERT_GE(played.size(), speech.size());
+    const size_t lead = played.size() - speech.size();
+    EXPECT_TRUE(std::equal(speech.begin(), speech.end(), played.begin() + static_cast<long>(lead)))
+        << "the speech did not arrive sample for sample";
+    const std::vector<uint8_t>& sound = *row.startUpSound;
+    EXPECT_LE(lead, sound.size() - 44);
+    EXPECT_TRUE(std::equal(played.begin(), played.begin() + static_cast<long>(lead), sound.begin() + 44))
+        << "what came before the speech is not the start of the message's start-up sound";
+  }
+}
+
+// One player per message: the same message again brings its window forward and
+// ends; another message (or the compiled-in one) opens a window of its own.
+TEST_F(NativePlayerTest, SecondStartWithTheSameMessageBringsItForwardAnotherOpensItsOwn) {
+  const std::vector<uint8_t> voice = ReadBytes(kResources / "message.723");
+  const std::vector<uint8_t> chime = ReadBytes(kResources / "startup_chime.wav");
+  WriteBytes(dir_ / "one.exe", SmallMessage(clip_, voice, chime, 0x3366CC));
+  WriteBytes(dir_ / "same.exe", SmallMessage(clip_, voice, chime, 0x3366CC));
+  WriteBytes(dir_ / "other.exe", SmallMessage(clip_, voice, chime, 0xCC6633));
+
+  Program& first = Start(kPlayer, {}, {(dir_ / "one.exe").string()});
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  const Window cover = x_->CreateCoveringWindow(0, 0, 1024, 768);
+  const auto above = [&](Window a, Window b) {
+    const auto order = x_->StackingOrder();
+    const auto ia = std::find(order.begin(), order.end(), a);
+    const auto ib = std::find(order.begin(), order.end(), b);
+    return ia != order.end() && ib != order.end() && ia > ib;
+  };
+  ASSERT_TRUE(above(cover, *window));
+  // The same message under another name.
+  Program& same = Start(kPlayer, {}, {(dir_ / "same.exe").string()});
+  EXPECT_EQ(same.WaitForExit(20000), 0);
+  EXPECT_TRUE(above(*window, cover)) << "the running player of that message was not brought forward";
+
+  Program& other = Start(kPlayer, {}, {(dir_ / "other.exe").string()});
+  Program& builtIn = Start(kPlayer);
+  SleepMs(3000);
+  EXPECT_FALSE(other.WaitForExit(0)) << "another message did not open its own window";
+  EXPECT_FALSE(builtIn.WaitForExit(0)) << "the compiled-in message did not open its own window";
+  x_->AskToClose(*window);
+  EXPECT_EQ(first.WaitForExit(20000), 0);
+  // The others' windows are still there.
+  const auto ended = [&] { return int(other.WaitForExit(0).has_value()) + int(builtIn.WaitForExit(0).has_value()); };
+  for (int closed = 1; closed <= 2; ++closed) {
+    const auto left = x_->WaitForWindow(kTitle, 5000);
+    ASSERT_TRUE(left) << "a player's window is missing";
+    x_->AskToClose(*left);
+    EXPECT_TRUE(WaitUntil([&] { return ended() == closed; }, 20000));
+  }
+  EXPECT_EQ(other.WaitForExit(0), 0);
+  EXPECT_EQ(builtIn.WaitForExit(0), 0);
+}
+
+// A file that is no message: a box says why, standard error too, and the
+// program ends with 1 without opening its window.
+TEST_F(NativePlayerTest, FileThatIsNoMessageIsRefusedWithItsReasonAndExitCodeOne) {
+  const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
+  WriteBytes(dir_ / "picture.png", png);
+  std::vector<uint8_t> truncated = SmallMessage(clip_, ReadBytes(kResources / "message.723"),
+                                                ReadBytes(kResources / "startup_chime.wav"), 0);
+  truncated.resize(0x180);  // the headers, not the resources they point at
+  WriteBytes(dir_ / "truncated.exe", truncated);
+  const struct {
+    std::string file;
+    std::string reason;
+  } rows[] = {
+      {(dir_ / "picture.png").string(), "not a message"},
+      {(dir_ / "truncated.exe").string(), "truncated.exe: "},
+      {(dir_ / "not-there.exe").string(), "cannot open"},
+  };
+  const fs::path errors = dir_ / "errors.txt";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.file);
+    Program& player = Start("/bin/sh", {}, {"-c", "exec \"$0\" \"$1\" 2>\"$2\"", kPlayer, row.file, errors.string()});
+    const auto box = x_->WaitForWindow("Cannot play", 20000);
+    ASSERT_TRUE(box) << "no message box";
+    EXPECT_FALSE(x_->FindWindow(kTitle));
+    x_->PressKey(*box, XK_Return);
+    EXPECT_EQ(player.WaitForExit(20000), 1);
+    std::ifstream file(errors);
+    const std::string said((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(said.find(row.reason), std::string::npos) << said;
+  }
 }
 
 }  // namespace

@@ -250,7 +250,8 @@ std::vector<Window> XClient::StackingOrder() {
 
 // --- Programs ------------------------------------------------------------------------
 
-Program::Program(const std::string& path, const std::map<std::string, std::string>& environment) {
+Program::Program(const std::string& path, const std::map<std::string, std::string>& environment,
+                 const std::vector<std::string>& arguments) {
   std::vector<std::string> entries;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text(*entry);
@@ -261,9 +262,14 @@ Program::Program(const std::string& path, const std::map<std::string, std::strin
   std::vector<char*> envp;
   for (auto& entry : entries) envp.push_back(entry.data());
   envp.push_back(nullptr);
+  std::vector<std::string> words{path};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
-    execle(path.c_str(), path.c_str(), static_cast<char*>(nullptr), envp.data());
+    execve(path.c_str(), argv.data(), envp.data());
     _exit(127);
   }
 }

@@ -81,7 +81,8 @@ class XClient {
 // A program running on a display; killed when destroyed, unless it ended.
 class Program {
  public:
-  Program(const std::string& path, const std::map<std::string, std::string>& environment);
+  Program(const std::string& path, const std::map<std::string, std::string>& environment,
+          const std::vector<std::string>& arguments = {});
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
