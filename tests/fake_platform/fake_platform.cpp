@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fake_platform/block_cache.h"
+
 namespace clipnote::testing {
 
 namespace {
@@ -80,7 +82,7 @@ FakePlatform::~FakePlatform() {
   for (std::thread& thread : threads_) {
     if (thread.joinable()) thread.join();
   }
-  for (auto& [block, size] : globalBlocks_) std::free(block);
+  for (auto& [block, size] : globalBlocks_) GiveBackBlock(block, size);
   for (void* block : localBlocks_) delete[] static_cast<char*>(block);
 }
 
@@ -650,7 +652,7 @@ Hglobal FakePlatform::GlobalAlloc(uint32_t flags, size_t bytes) {
     lastError_ = kErrorNotEnoughMemory;
     return nullptr;
   }
-  void* block = std::malloc(std::max<size_t>(bytes, 1));
+  void* block = TakeBlock(bytes);
   if (block == nullptr) return nullptr;
   // Uninitialised blocks are filled with a pattern so that reliance on zeros shows.
   std::memset(block, (flags & kGmemZeroInit) != 0 ? 0 : 0xCD, bytes);
@@ -663,7 +665,7 @@ Hglobal FakePlatform::GlobalFree(Hglobal block) {
   Record("GlobalFree");
   auto found = globalBlocks_.find(block);
   if (found == globalBlocks_.end()) return block;
-  std::free(block);
+  GiveBackBlock(block, found->second);
   globalBlocks_.erase(found);
   return nullptr;
 }
