@@ -1,6 +1,8 @@
 """make-message end to end: short inputs made here, clips checked by decoding them."""
 
+import base64
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -22,9 +24,29 @@ def ffmpeg(*args):
     subprocess.run(["ffmpeg", "-hide_banner", "-nostdin", "-v", "error", "-y", *args], check=True)
 
 
-def make_message(*args):
+def make_message(*args, env=None):
     return subprocess.run([sys.executable, TOOL, *args], stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, text=True, check=False)
+                          stderr=subprocess.PIPE, text=True, check=False, env=env)
+
+
+def page_site(work):
+    """The browser player's page as web/ builds it, with a stand-in for the module."""
+    site = os.path.join(work, "site")
+    shutil.copytree(os.path.join(tool_path.TOOL_DIR, "..", "..", "web", "page"), site)
+    with open(os.path.join(site, "clipnote_wasm.js"), "w") as f:
+        f.write("// the module\n")
+    with open(os.path.join(site, "default_message.js"), "w") as f:
+        f.write("export const builtInFiles = [];\n")
+    return site
+
+
+def page_files(path):
+    """(name, bytes) of each message file a self-contained page carries."""
+    with open(path, encoding="utf-8") as f:
+        page = f.read()
+    statement = page[page.index("/*clipnote-message-begin*/"):page.index("/*clipnote-message-end*/")]
+    return [(name, base64.b64decode(data))
+            for name, data in re.findall(r'name: "([^"]*)", base64: "([^"]*)"', statement)]
 
 
 def decoder():
@@ -66,7 +88,9 @@ class ShortMessage(unittest.TestCase):
                "aevalsrc='if(lt(t,0.9)+gt(t,2.1),0.4*sin(2*PI*220*t)*(1+0.6*sin(2*PI*4*t)),0)"
                "+0.003*(random(0)-0.5)':s=16000:d=3", cls.audio)
         cls.out = os.path.join(cls.work, "out")
-        cls.result = make_message(cls.video, "--audio", cls.audio, "-o", cls.out)
+        cls.page = os.path.join(cls.work, "message.html")
+        cls.result = make_message(cls.video, "--audio", cls.audio, "-o", cls.out, "--html", cls.page,
+                                  env=dict(os.environ, CLIPNOTE_WEB_SITE=page_site(cls.work)))
         with open(os.path.join(cls.out, "message.263"), "rb") as f:
             cls.movie = f.read()
         with open(os.path.join(cls.out, "message.723"), "rb") as f:
@@ -79,6 +103,9 @@ class ShortMessage(unittest.TestCase):
     def test_succeeds_and_reports_the_clips(self):
         self.assertEqual(self.result.returncode, 0, self.result.stderr)
         self.assertIn("SID", self.result.stderr)
+
+    def test_web_page_carries_both_clips(self):
+        self.assertEqual(page_files(self.page), [("message.263", self.movie), ("message.723", self.speech)])
 
     def test_every_picture_decodes_with_the_planned_references(self):
         headers = h263_stream.picture_headers(self.movie)
@@ -173,10 +200,12 @@ class OtherInputs(unittest.TestCase):
             ([self.clip, "--say", "   "], "empty"),
             ([too_long, "--no-audio"], "up to 300 s"),
             ([self.clip, "--no-audio", "--decoder", garbage], "is not an executable"),
+            ([self.clip, "--no-audio", "--html", self.out("no-site.html")], "browser player's page"),
         ]
         for args, words in cases:
             with self.subTest(words):
-                result = make_message(*args, "-o", self.out("refused"))
+                result = make_message(*args, "-o", self.out("refused"),
+                                      env=dict(os.environ, CLIPNOTE_WEB_SITE=self.out("no-site")))
                 self.assertEqual(result.returncode, 2)
                 self.assertIn("make-message: error:", result.stderr)
                 self.assertIn(words, result.stderr)

@@ -41,8 +41,8 @@ struct ToolRun {
   std::string output;  // standard output and standard error
 };
 
-ToolRun RunTool(const std::string& arguments) {
-  std::FILE* pipe = popen((kTool + " " + arguments + " 2>&1").c_str(), "r");
+ToolRun RunTool(const std::string& arguments, const std::string& environment = "") {
+  std::FILE* pipe = popen((environment + kTool + " " + arguments + " 2>&1").c_str(), "r");
   ToolRun run;
   char buffer[4096];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
@@ -109,6 +109,31 @@ TEST(MessageCommands, VideoAndAudioReadTheClipsOfAMessage) {
   EXPECT_EQ(Read(Scratch("from_exe.wav")).size(), 44u + 68 * 480);
 }
 
+// The message goes between the page's markers, in place of its built-in one, and
+// nothing else of the page changes.
+TEST(MessageCommands, HtmlPutsTheMessageIntoThePlayerPage) {
+  const SmallMessage small;
+  const std::string before = "<script>/*clipnote-message-begin*/";
+  const std::string after = "/*clipnote-message-end*/ play();</script>";
+  const std::string page = Write("page.html", [&] {
+    const std::string text = before + "const builtInFiles = [];" + after;
+    return std::vector<uint8_t>(text.begin(), text.end());
+  }());
+  const std::string out = Scratch("message.html");
+  const ToolRun run = RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::vector<uint8_t> written = Read(out);
+  const std::string text(written.begin(), written.end());
+  EXPECT_EQ(text.substr(0, before.size()), before);
+  EXPECT_EQ(text.substr(text.size() - after.size()), after);
+  // The whole executable, base64 ("MZ\0" is "TVoA").
+  const std::string statement = "const builtInFiles = [{ name: \"small.exe\", base64: \"TVoA";
+  EXPECT_EQ(text.substr(before.size(), statement.size()), statement);
+  const size_t encoded = (small.pe.bytes.size() + 2) / 3 * 4;
+  EXPECT_EQ(text.size(), before.size() + statement.size() - 4 + encoded + std::string("\" }];").size() + after.size());
+  EXPECT_EQ(RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE=/nonexistent ").status, 1);
+}
+
 TEST(MessageCommands, InfoReportsBothTracks) {
   const SmallMessage small;
   ToolRun run = RunTool("info --json '" + small.path + "'");
@@ -161,7 +186,7 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
       {icons, "an executable without a message"},
       {sparse, "larger than 2 GiB"},
   };
-  std::vector<std::string> commands = {"info", "extract", "audio", "video"};
+  std::vector<std::string> commands = {"info", "extract", "audio", "video", "html"};
   if (RunTool("export").output.find("no ffmpeg libraries") == std::string::npos) commands.push_back("export");
   for (const auto& [file, reason] : files) {
     for (const std::string& command : commands) {
@@ -169,6 +194,7 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
       const std::string output = command == "info"      ? ""
                                  : command == "extract" ? " '" + Scratch("refused") + "'"
                                  : command == "export"  ? " '" + Scratch("refused.mp4") + "'"
+                                 : command == "html"    ? " '" + Scratch("refused.html") + "'"
                                                         : " '" + Scratch("refused.y4m") + "'";
       const ToolRun run = RunTool(command + " '" + file + "'" + output);
       // video keeps its own codes: 2 for input it cannot read, 1 for decoding stopped part-way.
@@ -178,6 +204,7 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
   }
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused")));
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused.mp4")));
+  EXPECT_FALSE(std::filesystem::exists(Scratch("refused.html")));
   std::filesystem::remove(sparse);
   const ToolRun bare = RunTool("extract '" + Write("clip.263", small.movie) + "' '" + Scratch("refused") + "'");
   EXPECT_EQ(bare.status, 1);

@@ -14,6 +14,7 @@ void PrintUsage() {
                "  clipnote-decode info FILE [--json] [--voice|--raw]\n"
                "  clipnote-decode extract MESSAGE.exe DIR\n"
                "  clipnote-decode export MESSAGE OUT.mp4|OUT.webm|OUT.mkv [--force]\n"
+               "  clipnote-decode html MESSAGE OUT.html\n"
                "  clipnote-decode bench video|audio FILE [--repeat N]\n"
                "A .723 file is a VOICE clip (4-byte PCM-capacity prefix, then frames), a .tco or\n"
                ".g723 file a raw G.723.1 frame stream; --voice and --raw say which, whatever the name.\n");
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "extract") == 0) return RunExtractCommand(argc - 1, argv + 1);
   if (std::strcmp(command, "info") == 0) return RunInfoCommand(argc - 1, argv + 1);
   if (std::strcmp(command, "export") == 0) return RunExportCommand(argc - 1, argv + 1);
+  if (std::strcmp(command, "html") == 0) return RunHtmlCommand(argc - 1, argv + 1);
   PrintUsage();
   return 2;
 }

@@ -5,8 +5,8 @@ import os
 import sys
 import tempfile
 
-from . import (external, g723_stream, h263_stream, output_files, player_build, speech_clip,
-               summary, verify, video_clip)
+from . import (external, g723_stream, h263_stream, html_page, output_files, player_build,
+               speech_clip, summary, verify, video_clip)
 
 # The player reserves 480 bytes of sound per coded byte; past a few minutes that reservation
 # grows beyond what a 32-bit player can be sure to get.
@@ -41,6 +41,9 @@ def parse_args(argv):
                              "built if there is none)")
     parser.add_argument("--build-player", metavar="DIR",
                         help="also build clipnote.exe and the native clipnote around the clips")
+    parser.add_argument("--html", metavar="OUT.html",
+                        help="also write the message as one web page that plays in any browser, "
+                             "straight from disk (needs the browser player built under web/)")
     parser.add_argument("--work-dir", metavar="DIR",
                         help="keep intermediate files here instead of a temporary folder")
     args = parser.parse_args(argv)
@@ -114,6 +117,10 @@ def run(argv, log=lambda text: print(text, file=sys.stderr)):
     args = parse_args(argv)
     output_files.interrupts_clean_up()
     try:
+        if args.html and not os.path.exists(os.path.join(html_page.page_site(), "index.html")):
+            # Said before the clips are made, not after.
+            raise external.ToolError(f"--html needs the browser player's page, built in "
+                                     f"{html_page.page_site()} (web/tests/run.sh builds it)")
         os.makedirs(args.output, exist_ok=True)
         if args.work_dir:
             os.makedirs(args.work_dir, exist_ok=True)
@@ -129,6 +136,9 @@ def run(argv, log=lambda text: print(text, file=sys.stderr)):
             clips.commit()
         log(summary.describe(summary.video_summary(movie), summary.speech_summary(speech)))
         log(f"wrote {movie_path} and {speech_path}")
+        if args.html:
+            html_page.write_html_page(args.html, movie_path, None if args.no_audio else speech_path)
+            log(f"wrote {args.html}")
         if args.build_player:
             for built in player_build.build_players(movie_path, speech_path, args.build_player,
                                                     log):
