@@ -170,6 +170,11 @@ intptr_t GtkPlatform::DialogBoxParamA(Hinstance, const char* templateName, Hwnd,
       templateName ? resources_.Find(kResourceTypeDialog, KeyOf(templateName)) : nullptr;
   std::optional<DialogTemplate> dialog;
   if (found != nullptr) dialog = ReadDialogTemplate(found->data, found->size);
+  // A message's own template that cannot be read: the window is ours, rather than none.
+  if (!dialog && templateName != nullptr) {
+    found = FindEmbeddedResource(kResourceTypeDialog, KeyOf(templateName));
+    if (found != nullptr) dialog = ReadDialogTemplate(found->data, found->size);
+  }
   if (!dialog) {
     std::fprintf(stderr,
                  "clipnote: the window template \"%s\" is not compiled into this program "

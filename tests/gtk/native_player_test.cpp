@@ -488,22 +488,41 @@ std::vector<uint8_t> PlainBitmap(uint32_t colour, int width, int height) {
   return dib;
 }
 
-// A small message executable: the clips, and a logo and start-up sound of its own.
+// A small message executable: the clips, and a logo and start-up sound of its
+// own; also a window template where one is given.
 std::vector<uint8_t> SmallMessage(const std::vector<uint8_t>& movie, const std::vector<uint8_t>& voice,
-                                  const std::vector<uint8_t>& wave, uint32_t logoColour) {
-  return pe_builder::Build({{263, "MOVIE", 0x409, movie},
-                            {723, "VOICE", 0x409, voice},
-                            {"WAVE", 150, 0x409, wave},
-                            {kResourceTypeBitmap, 147, 0x409, PlainBitmap(logoColour, 40, 20)}})
-      .bytes;
+                                  const std::vector<uint8_t>& wave, uint32_t logoColour,
+                                  const std::vector<uint8_t>& dialog = {}) {
+  std::vector<pe_builder::Item> items = {{263, "MOVIE", 0x409, movie},
+                                         {723, "VOICE", 0x409, voice},
+                                         {"WAVE", 150, 0x409, wave},
+                                         {kResourceTypeBitmap, 147, 0x409, PlainBitmap(logoColour, 40, 20)}};
+  if (!dialog.empty()) items.push_back({kResourceTypeDialog, "DISPLAYBOX", 0x409, dialog});
+  return pe_builder::Build(items).bytes;
+}
+
+// Our window template with its caption's last word changed (to one as long).
+std::vector<uint8_t> RetitledTemplate(const std::string& lastWord) {
+  const EmbeddedResource* ours = FindEmbeddedResource(kResourceTypeDialog, "DISPLAYBOX");
+  if (ours == nullptr) return {};
+  std::vector<uint8_t> dialog(ours->data, ours->data + ours->size);
+  const std::string from = "Player";
+  for (size_t i = 0; i + 2 * from.size() <= dialog.size(); ++i) {
+    bool match = true;
+    for (size_t c = 0; c < from.size() && match; ++c) match = dialog[i + 2 * c] == from[c] && dialog[i + 2 * c + 1] == 0;
+    if (!match) continue;
+    for (size_t c = 0; c < from.size(); ++c) dialog[i + 2 * c] = static_cast<uint8_t>(lastWord[c]);
+    return dialog;
+  }
+  return {};
 }
 
 constexpr int kLogoX = 90, kLogoY = 289, kLogoWidth = 260;
 
 // Each form of message on the command line: the player shows its first picture
 // as we decode it and plays its speech sample for sample, after at most a cut
-// start of the start-up sound (the message's own where it carries one), and its
-// logo strip shows its own logo.
+// start of the start-up sound (the message's own where it carries one); its
+// logo strip shows its own logo and its window its own template's caption.
 TEST_F(NativePlayerTest, PlaysTheMessageNamedOnItsCommandLine) {
   // Long enough to decode that the start-up sound may be heard first.
   const std::vector<uint8_t> voice = RepeatedSpeech(ReadBytes(kResources / "message.723"), 8);
@@ -512,11 +531,17 @@ TEST_F(NativePlayerTest, PlaysTheMessageNamedOnItsCommandLine) {
   ASSERT_GT(ownWave.size(), 44u);
   for (size_t i = 44; i < ownWave.size(); ++i) ownWave[i] ^= 0x5A;
   constexpr uint32_t kOwnLogo = 0x3366CC;
-  WriteBytes(dir_ / "small.exe", SmallMessage(clip_, voice, ownWave, kOwnLogo));
+  constexpr char kOwnTitle[] = "Tarvany Clipnote Viewer";
+  const std::vector<uint8_t> ownTemplate = RetitledTemplate("Viewer");
+  ASSERT_FALSE(ownTemplate.empty());
+  WriteBytes(dir_ / "small.exe", SmallMessage(clip_, voice, ownWave, kOwnLogo, ownTemplate));
   const std::vector<uint8_t> chime = ReadBytes(kResources / "startup_chime.wav");
+  // A template that cannot be read gives our window, not none.
+  WriteBytes(dir_ / "damaged.exe", SmallMessage(clip_, voice, ownWave, kOwnLogo, {1, 0, 0xFF, 0xFF, 9}));
 
   struct Row {
     const char* what;
+    const char* title;  // the message's own window template's where it has one
     std::vector<std::string> arguments;
     std::vector<uint8_t> movie;  // empty: speech only, after the "Audio only" warning
     std::vector<uint8_t> voice;
@@ -524,13 +549,14 @@ TEST_F(NativePlayerTest, PlaysTheMessageNamedOnItsCommandLine) {
     std::optional<uint32_t> logo;  // the strip's colour where the message has its own logo
   };
   std::vector<Row> rows = {
-      {"small executable", {(dir_ / "small.exe").string()}, clip_, voice, &ownWave, kOwnLogo},
-      {"bare clips", {(dir_ / "movie.263").string(), (dir_ / "voice.723").string()}, clip_, voice, &chime, {}},
-      {"speech alone", {"--speech", (dir_ / "voice.723").string()}, {}, voice, &chime, {}},
+      {"small executable", kOwnTitle, {(dir_ / "small.exe").string()}, clip_, voice, &ownWave, kOwnLogo},
+      {"damaged template", kTitle, {(dir_ / "damaged.exe").string()}, clip_, voice, &ownWave, kOwnLogo},
+      {"bare clips", kTitle, {(dir_ / "movie.263").string(), (dir_ / "voice.723").string()}, clip_, voice, &chime, {}},
+      {"speech alone", kTitle, {"--speech", (dir_ / "voice.723").string()}, {}, voice, &chime, {}},
   };
 #ifdef CLIPNOTE_WIN32_EXE
   if (fs::exists(kWindowsPlayer)) {
-    rows.push_back({"Windows player", {kWindowsPlayer.string()}, ReadBytes(kResources / "message.263"),
+    rows.push_back({"Windows player", kTitle, {kWindowsPlayer.string()}, ReadBytes(kResources / "message.263"),
                     ReadBytes(kResources / "message.723"), &chime, {}});
   }
 #endif
@@ -544,8 +570,8 @@ TEST_F(NativePlayerTest, PlaysTheMessageNamedOnItsCommandLine) {
       ASSERT_TRUE(box) << "no \"Audio only\" message box";
       x_->PressKey(*box, XK_Return);
     }
-    const auto window = x_->WaitForWindow(kTitle, 20000);
-    ASSERT_TRUE(window);
+    const auto window = x_->WaitForWindow(row.title, 20000);
+    ASSERT_TRUE(window) << "no window titled " << row.title;
     if (!row.movie.empty()) {
       const auto first = DecodedPicture(row.movie, 0, false);
       EXPECT_TRUE(WaitUntil([&] { return NativePictureArea(*window) == first; }, 60000))
