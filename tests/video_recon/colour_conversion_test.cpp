@@ -99,7 +99,7 @@ TEST(DoubleBgr24, EveryPixelOfRandomImages) {
     for (uint8_t& s : source) s = static_cast<uint8_t>(rng());
     std::vector<uint8_t> doubled(4 * source.size());
     DoubleBgr24(source.data(), doubled.data(), columns, rows);
-    auto at = [&](int i, int j, int k) {
+    auto at = [&, columns = columns, rows = rows](int i, int j, int k) {  // clang 14 captures no bindings
       const int pixel = std::min(i, rows - 1) * columns + std::min(j, columns - 1);
       return static_cast<int>(source[3 * pixel + k]);
     };
