@@ -93,7 +93,7 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
     BlockSignals quiet;  // a name in the list and a file on disk come and go together
     const int fd = mkstemps(name.data(), static_cast<int>(extension.size()));
     if (fd < 0) {
-      error = "cannot write " + path + ": " + std::strerror(errno);
+      error = "cannot write " + path + ": cannot create a file in " + folder.string() + ": " + std::strerror(errno);
       return false;
     }
     temporary_ = name;
