@@ -17,6 +17,7 @@ Windows player's figure is printed beside it without a bound.
 """
 
 import argparse
+import bisect
 import csv
 import os
 import shutil
@@ -185,7 +186,9 @@ def _align(intended, found):
     events' irregular spacing makes it unambiguous), and for each intended time the found
     time it then meets, or None."""
     best = None
-    for shift in {f - i for f in found for i in intended}:
+    # The first events seen are among the first few intended (a player may miss some at
+    # its start, never most of them): shifts from those are enough.
+    for shift in {f - i for f in found[:5] for i in intended[:10]}:
         matched = _match([i + shift for i in intended], found)
         hits = [abs(m - (i + shift)) for i, m in zip(intended, matched) if m is not None]
         score = (len(hits), -sum(hits))
@@ -195,10 +198,12 @@ def _align(intended, found):
 
 
 def _match(expected_times, found):
-    """For each expected time the found time nearest to it, or None."""
+    """For each expected time the found time nearest to it, or None (found is sorted)."""
     matched = []
     for expected in expected_times:
-        best = min(found, key=lambda t: abs(t - expected), default=None)
+        index = bisect.bisect_left(found, expected)
+        near = [t for t in found[max(0, index - 1):index + 1]]
+        best = min(near, key=lambda t: abs(t - expected), default=None)
         matched.append(best if best is not None and abs(best - expected) <= MATCH_MS else None)
     return matched
 
