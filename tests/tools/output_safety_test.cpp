@@ -129,6 +129,12 @@ std::vector<Writer> Writers() {
       {"extract", "extract '" + message + "' ", ".", "message.723", 172},
   };
   if (ExportBuilt()) writers.push_back({"export", "export --force '" + message + "' ", "out.mp4", "out.mp4", 64});
+  // A stand-in for the browser player's page: markers the message goes between.
+  const std::string page = Scratch("input") + "/page.html";
+  const std::string text = "<script>/*clipnote-message-begin*/const builtInFiles = [];/*clipnote-message-end*/</script>";
+  sc::WriteFile(page, std::vector<uint8_t>(text.begin(), text.end()));
+  setenv("CLIPNOTE_WEB_PAGE", page.c_str(), 1);
+  writers.push_back({"html", "html '" + message + "' ", "out.html", "out.html", 64});
   return writers;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/clipnote-decode/atomic_output.h"
 #include "tools/clipnote-decode/message_input.h"
 
 namespace {
@@ -82,11 +83,15 @@ int RunHtmlCommand(int argc, char** argv) {
   }
   const std::string files =
       "const builtInFiles = [{ name: \"" + PageName(argv[1]) + "\", base64: \"" + Base64(message.bytes) + "\" }];";
-  std::ofstream out(argv[2], std::ios::binary);
-  out << page.substr(0, begin + std::string(kMessageBegin).size()) << files << page.substr(end);
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "clipnote-decode html: cannot write %s\n", argv[2]);
+  const std::string html = page.substr(0, begin + std::string(kMessageBegin).size()) + files + page.substr(end);
+  clipnote::tools::OutputFile output;
+  bool written = output.Open(argv[2], error);
+  if (written) {
+    std::fwrite(html.data(), 1, html.size(), output.stream());
+    written = output.Finish(error) && clipnote::tools::CommitOutput(output, error);
+  }
+  if (!written) {
+    std::fprintf(stderr, "clipnote-decode html: %s; nothing written\n", error.c_str());
     return 1;
   }
   return 0;
