@@ -57,7 +57,13 @@ bool SoundPlayer::ReportOnceHeard(PcmStream& stream, size_t written, uint32_t ra
   }
   if (static_cast<size_t>(delay) >= written) return false;
   const uint64_t playedMs = (written - static_cast<size_t>(delay)) * uint64_t{1000} / rate;
-  ReportStart(askedAt, true, MillisecondClock() - static_cast<uint32_t>(playedMs));
+  // A device that takes sound faster than it plays (a null or file device)
+  // would place the start before the sound was even asked for.
+  const uint32_t now = MillisecondClock();
+  const uint32_t heardAt = playedMs >= static_cast<uint32_t>(Since(now, askedAt))
+                               ? askedAt
+                               : now - static_cast<uint32_t>(playedMs);
+  ReportStart(askedAt, true, heardAt);
   return true;
 }
 

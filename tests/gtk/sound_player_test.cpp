@@ -28,6 +28,8 @@ using namespace std::chrono_literals;
 // Takes 80 frames every 10 ms (8 kHz) and says what happened to each stream.
 class PacedDevice : public PcmDevice {
  public:
+  static constexpr int kCannotTell = -1;
+  static constexpr int kTakesAllAtOnce = -2;
   struct Log {
     std::mutex mutex;
     std::vector<uint8_t> written;
@@ -47,9 +49,11 @@ class PacedDevice : public PcmDevice {
       written_ += taken;
       return static_cast<long>(taken);
     }
-    // What is heard runs outputLagMs behind the opening; negative: cannot tell.
+    // What is heard runs outputLagMs behind the opening; kCannotTell: no
+    // answer; kTakesAllAtOnce: everything written counts as played at once.
     long Delay() override {
-      if (outputLagMs_ < 0) return -1;
+      if (outputLagMs_ == kCannotTell) return -1;
+      if (outputLagMs_ == kTakesAllAtOnce) return 0;
       const auto since = std::chrono::steady_clock::now() - opened_;
       const long heard = static_cast<long>(
           (std::chrono::duration_cast<std::chrono::milliseconds>(since).count() - outputLagMs_) *
@@ -82,7 +86,7 @@ class PacedDevice : public PcmDevice {
 
   Log log;
   bool available = true;
-  int outputLagMs = -1;
+  int outputLagMs = kCannotTell;
 };
 
 WaveSound Samples(std::vector<uint8_t>& storage, size_t frames) {
@@ -161,7 +165,8 @@ TEST(SoundPlayerTest, HeardTimeOfTheSpeechReleasedFollowsTheOutputsDelay) {
   const Row rows[] = {
       {"an output 200 ms behind", true, 200, 200},
       {"an output with no lag", true, 0, 0},
-      {"an output that cannot tell", true, -1, -1},
+      {"an output that cannot tell", true, PacedDevice::kCannotTell, -1},
+      {"an output that takes everything at once", true, PacedDevice::kTakesAllAtOnce, 0},
       {"no output", false, 0, -1},
   };
   for (const Row& row : rows) {
