@@ -334,7 +334,8 @@ void NativeWindows::OnRealize(GtkWidget* widget, gpointer data) {
   if (window != nullptr && GDK_IS_X11_WINDOW(window)) {
     gdk_window_add_filter(window, OnNativeEvent, data);
     const std::string& key = static_cast<WindowRecord*>(data)->windows->instanceKey_;
-    if (!key.empty()) MarkInstanceWindow(gdk_window_get_display(window), GDK_WINDOW_XID(window), key);
+    // Every player marks its window, the compiled-in message's with an empty key.
+    MarkInstanceWindow(gdk_window_get_display(window), GDK_WINDOW_XID(window), key);
   }
 }
 

@@ -19,20 +19,21 @@ constexpr int kSearchDepth = 4;
 // The window property holding a player's message key.
 constexpr char kKeyProperty[] = "_CLIPNOTE_MESSAGE";
 
-// The window's key; empty when it has none.
-std::string InstanceKey(Display* x, Window window) {
+// The window's key (empty for the compiled-in message); none while the window
+// is still being made, before its player has marked it.
+std::optional<std::string> InstanceKey(Display* x, Window window) {
   const Atom property = XInternAtom(x, kKeyProperty, False);
-  Atom type;
+  Atom type = None;
   int format;
   unsigned long items, after;
   unsigned char* data = nullptr;
-  std::string key;
+  std::optional<std::string> key;
   if (XGetWindowProperty(x, window, property, 0, 64, False, XA_STRING, &type, &format, &items,
                          &after, &data) == Success &&
-      data != nullptr) {
-    if (format == 8) key.assign(reinterpret_cast<char*>(data), items);
-    XFree(data);
+      type == XA_STRING && format == 8) {
+    key.emplace(reinterpret_cast<char*>(data), items);
   }
+  if (data != nullptr) XFree(data);
   return key;
 }
 
@@ -88,6 +89,8 @@ bool OwnedByThisProcess(Display* x, Window window) {
 std::optional<Window> Search(Display* x, Window window, const std::string& title,
                              const std::string& windowClass, const std::string& key, int depth) {
   if (HasClass(x, window, windowClass) && !OwnedByThisProcess(x, window)) {
+    // A window not yet marked is not yet any message's: taking it for one would
+    // let two players started together both give way.
     if (auto found = WindowTitle(x, window); found && *found == title && InstanceKey(x, window) == key) {
       return window;
     }
