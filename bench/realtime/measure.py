@@ -64,6 +64,9 @@ def prepare_message(args, work):
             command += ["--build-player", str(message)]
         print(f"making the sync message and its players in {message} ...", flush=True)
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+        missing = [name for name in needed if not (message / name).exists()]
+        if missing:
+            raise SystemExit(f"measure: make-message built no {', '.join(missing)}")
     if "web" in args.players:
         page = message / "message.html"
         site = Path(args.web_site)

@@ -79,13 +79,13 @@ def _build(movie_path, speech_path, out_dir, log, source_root, work, jobs, playe
     if not any(line.split(":")[0].strip() == "clipnote" for line in targets.splitlines()):
         log("note: this source tree has no native player yet; only clipnote.exe was built")
         return built
-        _cmake(["--build", native, "-j", jobs, "--target", "clipnote"],
-               "building the native clipnote", log)
-        player = os.path.join(native, "platform", "gtk", "clipnote")
-        if not os.path.isfile(player):
-            player = _find(native, "clipnote")
-        if player is None:
-            raise external.ToolError("the native build made no clipnote")
-        built.append(os.path.join(out_dir, "clipnote"))
-        players.copy(player, built[-1])
+    _cmake(["--build", native, "-j", jobs, "--target", "clipnote"],
+           "building the native clipnote", log)
+    player = os.path.join(native, "platform", "gtk", "clipnote")
+    if not os.path.isfile(player):
+        player = _find(native, "clipnote")
+    if player is None:
+        raise external.ToolError("the native build made no clipnote")
+    built.append(os.path.join(out_dir, "clipnote"))
+    players.copy(player, built[-1])
     return built
