@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "message/pe_builder.h"
+#include "tools/tool_run.h"
 
 namespace {
 
@@ -36,19 +37,8 @@ std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
   return path;
 }
 
-struct ToolRun {
-  int status = -1;
-  std::string output;  // standard output and standard error
-};
-
 ToolRun RunTool(const std::string& arguments, const std::string& environment = "") {
-  std::FILE* pipe = popen((environment + kTool + " " + arguments + " 2>&1").c_str(), "r");
-  ToolRun run;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return RunCommandLine(environment + kTool + " " + arguments);
 }
 
 // A message made here from small real clips: 6 QCIF pictures and 68 speech frames.

@@ -20,6 +20,7 @@
 
 #include "audio/speech_comparison.h"
 #include "message/pe_builder.h"
+#include "tools/tool_run.h"
 
 extern char** environ;
 
@@ -37,20 +38,7 @@ std::string Scratch(const std::string& name) {
   return directory.string();
 }
 
-struct ToolRun {
-  int status = -1;
-  std::string output;
-};
-
-ToolRun RunTool(const std::string& arguments) {
-  std::FILE* pipe = popen((kTool + " " + arguments + " 2>&1").c_str(), "r");
-  ToolRun run;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+ToolRun RunTool(const std::string& arguments) { return RunCommandLine(kTool + " " + arguments); }
 
 size_t FileCount(const std::string& directory) {
   return static_cast<size_t>(std::distance(fs::directory_iterator(directory), fs::directory_iterator()));
