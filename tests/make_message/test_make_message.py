@@ -261,11 +261,18 @@ class OutputSafety(unittest.TestCase):
             self.assertEqual(f.read(), b"old")
 
     def test_a_signal_leaves_nothing_of_the_run(self):
+        # Long enough that the run is still making its clips when the signal comes.
+        clip = os.path.join(self.work, "long.mkv")
+        ffmpeg("-f", "lavfi", "-i", "testsrc=s=320x240:r=25:d=20", "-c:v", "ffv1", clip)
         for signum in (signal.SIGTERM, signal.SIGINT):
             with self.subTest(signum.name):
-                run = subprocess.Popen([sys.executable, TOOL, self.clip, "--no-audio", "-o", self.out],
+                work_dir = tempfile.mkdtemp(dir=self.work)
+                run = subprocess.Popen([sys.executable, TOOL, clip, "--no-audio", "-o", self.out,
+                                        "--work-dir", work_dir],
                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-                time.sleep(0.5)  # busy making the clips
+                deadline = time.monotonic() + 30
+                while not os.listdir(work_dir) and time.monotonic() < deadline:
+                    time.sleep(0.01)  # waits until the run is busy making the clips
                 run.send_signal(signum)
                 _, stderr = run.communicate(timeout=60)
                 self.assertEqual(run.returncode, 130, stderr)

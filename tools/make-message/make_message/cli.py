@@ -116,6 +116,7 @@ def make_clips(args, work_dir, log):
 def run(argv, log=lambda text: print(text, file=sys.stderr)):
     args = parse_args(argv)
     output_files.interrupts_clean_up()
+    written = []  # finished files, which an interrupt after them leaves in place
     try:
         if args.html and not os.path.exists(os.path.join(html_page.page_site(), "index.html")):
             # Said before the clips are made, not after.
@@ -134,10 +135,12 @@ def run(argv, log=lambda text: print(text, file=sys.stderr)):
             clips.write(movie_path, movie)
             clips.write(speech_path, speech)
             clips.commit()
+        written = [movie_path, speech_path]
         log(summary.describe(summary.video_summary(movie), summary.speech_summary(speech)))
         log(f"wrote {movie_path} and {speech_path}")
         if args.html:
             html_page.write_html_page(args.html, movie_path, None if args.no_audio else speech_path)
+            written.append(args.html)
             log(f"wrote {args.html}")
         if args.build_player:
             for built in player_build.build_players(movie_path, speech_path, args.build_player,
@@ -150,7 +153,9 @@ def run(argv, log=lambda text: print(text, file=sys.stderr)):
         print(f"make-message: error: {error}; this run's files removed", file=sys.stderr)
         return 2
     except (KeyboardInterrupt, output_files.Interrupted):
-        print("make-message: interrupted; this run's unfinished files removed", file=sys.stderr)
+        kept = f" ({' and '.join(written)} were complete and stay)" if written else ""
+        print(f"make-message: interrupted; this run's unfinished files removed{kept}",
+              file=sys.stderr)
         return 130
     return 0
 
