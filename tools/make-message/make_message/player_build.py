@@ -44,34 +44,44 @@ def build_players(movie_path, speech_path, out_dir, log, source_root=SOURCE_ROOT
         raise external.ToolError(f"no Clipnote source tree at {source_root}")
     external.require("cmake")
     os.makedirs(out_dir, exist_ok=True)
-    jobs = str(min(2, os.cpu_count() or 1))
     # Both players are put in place together once both are built.
     with tempfile.TemporaryDirectory(prefix="make-message-build-") as work, \
             output_files.OutputRun() as players:
-        built = _build(movie_path, speech_path, out_dir, log, source_root, work, jobs, players)
+        built = _build(movie_path, speech_path, out_dir, log, source_root, work, players)
         players.commit()
     return built
 
 
-def _build(movie_path, speech_path, out_dir, log, source_root, work, jobs, players):
-    built = []
+def windows_player(movie_path, speech_path, work, log, source_root=SOURCE_ROOT):
+    """Builds clipnote.exe around the clips in a copy of the source tree under work; returns
+    its path there. The same source and clips give the same bytes in any folder."""
     tree = os.path.join(work, "src")
     shutil.copytree(source_root, tree, ignore=_ignore)
     shutil.copyfile(movie_path, os.path.join(tree, "resources", "message.263"))
     shutil.copyfile(speech_path, os.path.join(tree, "resources", "message.723"))
-
     cross = os.path.join(work, "cross")
     toolchain = os.path.join(tree, "cmake", "mingw-i686.cmake")
     _cmake(["-S", tree, "-B", cross, *_generator(), "-DCMAKE_BUILD_TYPE=Release",
             f"-DCMAKE_TOOLCHAIN_FILE={toolchain}"], "configuring the Windows build", log)
-    _cmake(["--build", cross, "-j", jobs, "--target", "clipnote"],
+    _cmake(["--build", cross, "-j", _jobs(), "--target", "clipnote"],
            "building clipnote.exe", log)
     exe = _find(cross, "clipnote.exe")
     if exe is None:
         raise external.ToolError("the Windows build made no clipnote.exe")
+    return exe
+
+
+def _jobs():
+    return str(min(2, os.cpu_count() or 1))
+
+
+def _build(movie_path, speech_path, out_dir, log, source_root, work, players):
+    built = []
+    exe = windows_player(movie_path, speech_path, work, log, source_root)
     built.append(os.path.join(out_dir, "clipnote.exe"))
     players.copy(exe, built[-1])
 
+    tree = os.path.join(work, "src")
     native = os.path.join(work, "native")
     _cmake(["-S", tree, "-B", native, *_generator(), "-DCMAKE_BUILD_TYPE=Release"],
            "configuring the native build", log)
@@ -79,7 +89,7 @@ def _build(movie_path, speech_path, out_dir, log, source_root, work, jobs, playe
     if not any(line.split(":")[0].strip() == "clipnote" for line in targets.splitlines()):
         log("note: this source tree has no native player yet; only clipnote.exe was built")
         return built
-    _cmake(["--build", native, "-j", jobs, "--target", "clipnote"],
+    _cmake(["--build", native, "-j", _jobs(), "--target", "clipnote"],
            "building the native clipnote", log)
     player = os.path.join(native, "platform", "gtk", "clipnote")
     if not os.path.isfile(player):
