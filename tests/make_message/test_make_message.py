@@ -245,10 +245,14 @@ class OutputSafety(unittest.TestCase):
             self.assertEqual(os.listdir(self.out), [])
         finally:
             subprocess.run(["umount", self.out], check=True)
-        # A speech clip that cannot be replaced: the new video clip is taken back too.
+        # A speech clip that cannot be replaced: the new video clip is taken back too, and the
+        # video clip it had replaced comes back.
         kept = os.path.join(self.out, "message.723")
         with open(kept, "wb") as f:
             f.write(b"old")
+        older = os.path.join(self.out, "message.263")
+        with open(older, "wb") as f:
+            f.write(b"older")
         subprocess.run(["chattr", "+i", kept], check=True)
         try:
             result = make_message(self.clip, "--no-audio", "-o", self.out)
@@ -256,9 +260,10 @@ class OutputSafety(unittest.TestCase):
             subprocess.run(["chattr", "-i", kept], check=True)
         self.assertEqual(result.returncode, 2, result.stderr)
         self.assertIn("cannot replace", result.stderr)
-        self.assertEqual(os.listdir(self.out), ["message.723"])
-        with open(kept, "rb") as f:
-            self.assertEqual(f.read(), b"old")
+        self.assertEqual(sorted(os.listdir(self.out)), ["message.263", "message.723"])
+        for path, content in ((kept, b"old"), (older, b"older")):
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), content)
 
     def test_a_signal_leaves_nothing_of_the_run(self):
         # Long enough that the run is still making its clips when the signal comes.

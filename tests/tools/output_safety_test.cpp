@@ -107,6 +107,7 @@ struct Writer {
   std::string output;   // appended to the folder
   std::string oneFile;  // one of the files written
   int kilobytes;
+  std::string earlier = {};  // a file the same run puts in place before oneFile
 };
 
 std::vector<Writer> Writers() {
@@ -114,7 +115,7 @@ std::vector<Writer> Writers() {
   std::vector<Writer> writers = {
       {"video", "video '" + kResources + "message.263' ", "out.y4m", "out.y4m", 64},
       {"audio", "audio --voice '" + kResources + "message.723' ", "out.wav", "out.wav", 64},
-      {"extract", "extract '" + message + "' ", ".", "message.723", 172},
+      {"extract", "extract '" + message + "' ", ".", "message.723", 172, "message.263"},
   };
   if (ExportBuilt()) writers.push_back({"export", "export --force '" + message + "' ", "out.mp4", "out.mp4", 64});
   // A stand-in for the browser player's page: markers the message goes between.
@@ -149,13 +150,18 @@ TEST(OutputSafety, AnOutputThatCannotBeReplacedStaysAsItWas) {
     fs::create_directories(directory);
     const std::string kept = directory + "/" + writer.oneFile;
     sc::WriteFile(kept, {'o', 'l', 'd'});
+    std::map<std::string, std::vector<uint8_t>> expected = {{writer.oneFile, {'o', 'l', 'd'}}};
+    if (!writer.earlier.empty()) {
+      sc::WriteFile(directory + "/" + writer.earlier, {'o', 'l', 'd', 'e', 'r'});
+      expected[writer.earlier] = {'o', 'l', 'd', 'e', 'r'};
+    }
     ASSERT_TRUE(sc::Run("chattr +i '" + kept + "'"));
     const ToolRun run = RunTool(writer.arguments + "'" + directory + "/" + writer.output + "'");
     sc::Run("chattr -i '" + kept + "'");
     EXPECT_NE(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("cannot replace"), std::string::npos) << run.output;
-    // Extract's other files, put in place before this one, are taken away again.
-    const std::map<std::string, std::vector<uint8_t>> expected = {{writer.oneFile, {'o', 'l', 'd'}}};
+    // Extract's other files, put in place before this one, are taken away again, and the
+    // files they had replaced come back.
     EXPECT_EQ(Listing(directory), expected) << run.output;
   }
 }

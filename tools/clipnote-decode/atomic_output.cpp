@@ -76,6 +76,25 @@ class BlockSignals {
   sigset_t previous_;
 };
 
+// A second name for the file at `path`, beside it, so that a commit failing on a later output can
+// put it back; empty when there is none or the filesystem cannot link (then a failure can only
+// remove the new file).
+std::string KeepPrevious(const std::string& path) {
+  struct stat existing {};
+  if (lstat(path.c_str(), &existing) != 0 || !S_ISREG(existing.st_mode)) return {};
+  const std::filesystem::path target(path);
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  const std::string stem = (folder / ("." + target.filename().string() + ".previous-")).string() +
+                           std::to_string(getpid()) + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = stem + std::to_string(attempt);
+    if (link(path.c_str(), name.c_str()) == 0) return name;
+    if (errno != EEXIST) return {};
+  }
+  return {};
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() { Discard(); }
@@ -153,16 +172,33 @@ bool CommitOutputs(std::span<OutputFile* const> outputs, std::string& error) {
     }
   }
   BlockSignals quiet;
-  std::vector<OutputFile*> placed;
+  struct Placed {
+    const std::string* path;
+    std::string previous;  // what it replaced, kept until every output is in place
+  };
+  std::vector<Placed> placed;
+  // Takes back what this call put in place: the files they replaced return, new ones go.
+  const auto takeBack = [&placed] {
+    for (auto it = placed.rbegin(); it != placed.rend(); ++it) {
+      if (it->previous.empty() || std::rename(it->previous.c_str(), it->path->c_str()) != 0) {
+        unlink(it->path->c_str());
+      }
+    }
+  };
   for (OutputFile* output : outputs) {
+    std::string previous = KeepPrevious(output->path_);
     if (std::rename(output->temporary_.c_str(), output->path_.c_str()) != 0) {
       error = "cannot replace " + output->path_ + ": " + std::strerror(errno);
-      for (OutputFile* done : placed) unlink(done->path_.c_str());
+      if (!previous.empty()) unlink(previous.c_str());
+      takeBack();
       return false;  // the rest are discarded by their owners
     }
     Release(output->slot_);
     output->temporary_.clear();
-    placed.push_back(output);
+    placed.push_back({&output->path_, std::move(previous)});
+  }
+  for (const Placed& done : placed) {
+    if (!done.previous.empty()) unlink(done.previous.c_str());
   }
   return true;
 }

@@ -40,7 +40,8 @@ class OutputFile {
 };
 
 // Renames finished outputs into place, all of them or none: if a rename fails, the outputs this
-// call already put in place are removed again. Interrupts wait until the renames are done.
+// call already put in place are taken back and the files they replaced return. Interrupts wait
+// until the renames are done.
 bool CommitOutputs(std::span<OutputFile* const> outputs, std::string& error);
 inline bool CommitOutput(OutputFile& output, std::string& error) {
   OutputFile* one[] = {&output};

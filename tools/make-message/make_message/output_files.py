@@ -56,25 +56,32 @@ class OutputRun:
             os.fsync(f.fileno())
 
     def commit(self):
-        """Puts every file in place; on failure none of this run's files stays."""
+        """Puts every file in place; on failure none of this run's files stays, and the files
+        they had replaced come back."""
         mask = 0o666 & ~_umask()
-        placed = []
+        placed = []  # (path, the file it replaced under a second name, or None)
         blocked = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
-        previous = signal.pthread_sigmask(signal.SIG_BLOCK, blocked)
+        previous_mask = signal.pthread_sigmask(signal.SIG_BLOCK, blocked)
         try:
             for temporary, path in self._pending:
                 mode = os.stat(temporary).st_mode & 0o777
                 os.chmod(temporary, mode | mask if mode & 0o100 else mask)
+                previous = _keep_previous(path)
                 try:
                     os.replace(temporary, path)
                 except OSError as error:
-                    for done in placed:
-                        os.unlink(done)
+                    if previous:
+                        os.unlink(previous)
+                    _take_back(placed)
                     raise OSError(error.errno, f"cannot replace '{path}': {error.strerror}") from None
-                placed.append(path)
-            self._pending = [p for p in self._pending if p[1] not in placed]
+                placed.append((path, previous))
+            for _, previous in placed:
+                if previous:
+                    os.unlink(previous)
+            done = {path for path, _ in placed}
+            self._pending = [p for p in self._pending if p[1] not in done]
         finally:
-            signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+            signal.pthread_sigmask(signal.SIG_SETMASK, previous_mask)
 
     def discard(self):
         for temporary, _ in self._pending:
@@ -83,6 +90,35 @@ class OutputRun:
             except FileNotFoundError:
                 pass
         self._pending = []
+
+
+def _keep_previous(path):
+    """A second name beside the regular file at path, so that a later failure can put it back;
+    None when there is none or the filesystem cannot link."""
+    if not os.path.isfile(path) or os.path.islink(path):
+        return None
+    folder, name = os.path.split(os.path.abspath(path))
+    for attempt in range(100):
+        backup = os.path.join(folder, f".{name}.previous-{os.getpid()}-{attempt}")
+        try:
+            os.link(path, backup)
+            return backup
+        except FileExistsError:
+            continue
+        except OSError:
+            return None
+    return None
+
+
+def _take_back(placed):
+    for path, previous in reversed(placed):
+        try:
+            if previous:
+                os.replace(previous, path)
+            else:
+                os.unlink(path)
+        except OSError:
+            pass
 
 
 def _umask():
