@@ -8,7 +8,8 @@
 
 namespace clipnote::testing {
 
-// A block of exactly `bytes` (contents unspecified), or nullptr when there is no memory.
+// A block for `bytes` (contents unspecified), or nullptr when there is no memory. Under
+// AddressSanitizer any access past those bytes is reported, as past a block of that size.
 void* TakeBlock(size_t bytes);
 // Gives back a block TakeBlock returned, with the size it was taken with.
 void GiveBackBlock(void* block, size_t bytes);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "fake_platform/block_cache.h"
+#include "fake_platform/kept_threads.h"
 
 namespace clipnote::testing {
 
@@ -56,9 +57,11 @@ struct FakePlatform::KernelObject {
   bool manualReset = true;
   uint32_t exitCode = kStillActive;
   int priority = kThreadPriorityNormal;
+  std::thread::id runner;  // a thread's
 };
 
 struct FakePlatform::Participant {
+  std::condition_variable wake;  // told only when this thread may go on (see Changed)
   bool blocked = false;
   std::function<bool()> ready;
   std::optional<uint32_t> deadline;
@@ -77,11 +80,9 @@ FakePlatform::~FakePlatform() {
   {
     Lock lock(mutex_);
     exiting_ = true;
-    changed_.notify_all();
+    Changed();
   }
-  for (std::thread& thread : threads_) {
-    if (thread.joinable()) thread.join();
-  }
+  WaitForThreadsBut(std::thread::id{});
   for (auto& [block, size] : globalBlocks_) GiveBackBlock(block, size);
   for (void* block : localBlocks_) delete[] static_cast<char*>(block);
 }
@@ -90,11 +91,18 @@ void FakePlatform::EndAllThreads() {
   {
     Lock lock(mutex_);
     exiting_ = true;
-    changed_.notify_all();
+    Changed();
   }
-  for (std::thread& thread : threads_) {
-    if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
-  }
+  WaitForThreadsBut(std::this_thread::get_id());
+}
+
+void FakePlatform::WaitForThreadsBut(std::thread::id caller) {
+  Lock lock(mutex_);
+  changed_.wait(lock, [&] {
+    return std::all_of(objects_.begin(), objects_.end(), [&](const auto& object) {
+      return object->kind != KernelObject::kThread || object->signalled || object->runner == caller;
+    });
+  });
 }
 
 // ---- Scheduling --------------------------------------------------------------
@@ -115,7 +123,7 @@ void FakePlatform::GiveUp(std::string reason) {
   }
   deadlocked_ = true;
   exiting_ = true;
-  changed_.notify_all();
+  Changed();
   throw FakeAbandon{};
 }
 
@@ -141,7 +149,7 @@ void FakePlatform::RunAction(Lock& lock, std::function<void()> action) {
   }
   lock.lock();
   advancing_ = false;
-  changed_.notify_all();
+  Changed();
 }
 
 bool FakePlatform::Advance(Lock& lock) {
@@ -170,7 +178,7 @@ bool FakePlatform::Advance(Lock& lock) {
              std::to_string(calls_.size()));
     }
     now_ += static_cast<uint32_t>(std::max(*step, 0));
-    changed_.notify_all();
+    Changed();
     return true;
   }
   if (!idleActions_.empty()) {
@@ -181,7 +189,7 @@ bool FakePlatform::Advance(Lock& lock) {
   }
   deadlocked_ = true;
   exiting_ = true;
-  changed_.notify_all();
+  Changed();
   throw FakeAbandon{};
 }
 
@@ -209,7 +217,8 @@ bool FakePlatform::Block(Lock& lock, const std::function<bool()>& ready,
       self->deadline = deadline;
       if (EveryoneBlocked() && Advance(lock)) continue;
     }
-    if (changed_.wait_until(lock, giveUpAt) == std::cv_status::timeout && !ready()) {
+    std::condition_variable& wait = self != nullptr ? self->wake : changed_;
+    if (wait.wait_until(lock, giveUpAt) == std::cv_status::timeout && !ready()) {
       GiveUp("a thread waited " + std::to_string(kRealTimeLimit.count()) +
              " s of real time in the fake without being released (a thread that never "
              "blocks, or a wake-up that never comes); virtual time " +
@@ -218,16 +227,36 @@ bool FakePlatform::Block(Lock& lock, const std::function<bool()>& ready,
   }
 }
 
+void FakePlatform::Changed() {
+  changed_.notify_all();  // threads that take no part in the run wait on it
+  bool someoneGoesOn = advancing_;
+  Participant* anyBlocked = nullptr;
+  for (auto& [id, participant] : participants_) {
+    if (!participant->blocked) {
+      someoneGoesOn = true;
+      continue;
+    }
+    anyBlocked = participant.get();
+    if (exiting_ || (participant->ready && participant->ready()) ||
+        (participant->deadline && Since(now_, *participant->deadline) >= 0)) {
+      participant->wake.notify_one();
+      someoneGoesOn = true;
+    }
+  }
+  // With nobody left to go on, one blocked thread moves the clock or runs the next action.
+  if (!someoneGoesOn && anyBlocked != nullptr) anyBlocked->wake.notify_one();
+}
+
 void FakePlatform::WhenIdle(std::function<void()> action) {
   Lock lock(mutex_);
   idleActions_.push_back(std::move(action));
-  changed_.notify_all();
+  Changed();
 }
 
 void FakePlatform::At(uint32_t time, std::function<void()> action) {
   Lock lock(mutex_);
   timedActions_.emplace_back(time, std::move(action));
-  changed_.notify_all();
+  Changed();
 }
 
 void FakePlatform::AfterDraw(int n, std::function<void()> action) {
@@ -243,7 +272,7 @@ void FakePlatform::BeforeMemorySound(std::function<void()> action) {
 void FakePlatform::AdvanceClock(uint32_t milliseconds) {
   Lock lock(mutex_);
   now_ += milliseconds;
-  changed_.notify_all();
+  Changed();
 }
 
 void FakePlatform::Record(const char* name) {
@@ -278,7 +307,7 @@ void FakePlatform::Click(int controlId) {
   if (!windowThread_ || control == windows_.end() || !control->second.enabled) return;
   posted_.push_back({DialogHandle(), kWmCommand, static_cast<uintptr_t>(controlId),
                      reinterpret_cast<intptr_t>(ControlWindow(controlId))});
-  changed_.notify_all();
+  Changed();
 }
 
 void FakePlatform::PostClose() { PostMessageA(DialogHandle(), kWmClose, 0, 0); }
@@ -408,7 +437,7 @@ bool FakePlatform::SetEvent(Handle event) {
   KernelObject* object = ObjectOf(event);
   if (object == nullptr || object->kind != KernelObject::kEvent) return false;
   object->signalled = true;
-  changed_.notify_all();
+  Changed();
   return true;
 }
 
@@ -500,7 +529,7 @@ Handle FakePlatform::CreateThread(ThreadProc procedure, void* parameter, uint32_
   owned->kind = KernelObject::kThread;
   KernelObject* thread = owned.get();
   objects_.push_back(std::move(owned));
-  threads_.emplace_back([this, thread, procedure, parameter] {
+  thread->runner = RunOnKeptThread([this, thread, procedure, parameter] {
     { Lock start(mutex_); }  // the creator has registered this thread
     uint32_t code = kAbandonedExitCode;
     try {
@@ -512,11 +541,11 @@ Handle FakePlatform::CreateThread(ThreadProc procedure, void* parameter, uint32_
     thread->signalled = true;
     thread->exitCode = code;
     participants_.erase(std::this_thread::get_id());
-    changed_.notify_all();
+    Changed();
   });
-  participants_[threads_.back().get_id()] = std::make_unique<Participant>();
+  participants_[thread->runner] = std::make_unique<Participant>();
   if (threadId != nullptr) *threadId = static_cast<uint32_t>(threadCalls_);
-  changed_.notify_all();
+  Changed();
   return reinterpret_cast<Handle>(thread);
 }
 
@@ -563,7 +592,7 @@ bool FakePlatform::PlaySoundA(const char* sound, Hinstance /*module*/, uint32_t 
   if (sound == nullptr) {
     ++soundGeneration_;
     sounds_.push_back(MakeSound(SoundRecord::kStop, now_, flags));
-    changed_.notify_all();
+    Changed();
     return true;
   }
   // (The resource flag includes the memory bit: test it first.)
@@ -688,7 +717,7 @@ void FakePlatform::ServeSent(Lock& /*lock*/) {
     call->work();
     call->done = true;
   }
-  changed_.notify_all();
+  Changed();
 }
 
 void FakePlatform::DispatchPosted(Lock& lock) {
@@ -705,7 +734,7 @@ void FakePlatform::OnWindowThread(Lock& lock, std::function<void()> work) {
   }
   SentCall call{std::move(work)};
   sent_.push_back(&call);
-  changed_.notify_all();
+  Changed();
   try {
     Block(lock, [&] { return call.done; }, std::nullopt);
   } catch (...) {
@@ -742,7 +771,7 @@ intptr_t FakePlatform::DialogBoxParamA(Hinstance /*instance*/, const char* /*tem
       fake->posted_.clear();
       for (SentCall* call : fake->sent_) call->done = true;
       fake->sent_.clear();
-      fake->changed_.notify_all();
+      fake->Changed();
     }
   } endWindow{this, lock};
 
@@ -773,7 +802,7 @@ bool FakePlatform::EndDialog(Hwnd dialog, intptr_t result) {
   if (dialog != DialogHandle() || !windowThread_) return false;
   dialogEnded_ = true;
   dialogResult_ = result;
-  changed_.notify_all();
+  Changed();
   return true;
 }
 
@@ -876,7 +905,7 @@ bool FakePlatform::PostMessageA(Hwnd window, uint32_t message, uintptr_t wParam,
   Record("PostMessageA");
   if (window != DialogHandle() || !windowThread_) return false;
   posted_.push_back({window, message, wParam, lParam});
-  changed_.notify_all();
+  Changed();
   return true;
 }
 
@@ -1025,10 +1054,18 @@ bool FakePlatform::DrawDibDraw(Hdrawdib /*drawDib*/, Hdc /*dc*/, int destX, int 
   {
     Lock lock(mutex_);
     Record("DrawDibDraw");
+    const auto* image = static_cast<const uint8_t*>(bits);
+    const size_t imageBytes = static_cast<size_t>(sourceWidth) * sourceHeight * 3;
+    uint64_t hash = 0;
+    if (hashImages_) {
+      hash = HashBytes(image, imageBytes);
+    } else if (imageBytes != 0) {
+      // Its last byte is still read, so that an image shorter than it claims is reported.
+      (void)static_cast<const volatile uint8_t*>(image)[imageBytes - 1];
+    }
     DrawRecord record{now_,        destX,          destY,          destWidth, destHeight,
                       sourceWidth, sourceHeight,   format->biWidth, format->biHeight, flags,
-                      HashBytes(static_cast<const uint8_t*>(bits),
-                                static_cast<size_t>(sourceWidth) * sourceHeight * 3)};
+                      hash};
     draws_.push_back(record);
     auto found = drawActions_.find(static_cast<int>(draws_.size()));
     if (found != drawActions_.end()) action = std::move(found->second);
@@ -1086,7 +1123,7 @@ void FakePlatform::ExitProcess(uint32_t exitCode) {
     Record("ExitProcess");
     exitCode_ = exitCode;
     exiting_ = true;
-    changed_.notify_all();
+    Changed();
   }
   throw FakeProcessExit{exitCode};
 }

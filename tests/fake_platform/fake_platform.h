@@ -139,6 +139,9 @@ class FakePlatform final : public Platform {
   // them; the calling thread waits meanwhile (on the window thread, serving
   // the calls other threads make into the window, as a box's own loop does).
   void HoldMessageBoxes(uint32_t milliseconds) { messageBoxHold_ = milliseconds; }
+  // Draws are recorded with an image hash of 0, for runs that never compare images
+  // (hashing every drawn picture took a tenth of a fuzzed run).
+  void SkipImageHashes() { hashImages_ = false; }
 
   // Queues an action for the next time the whole system is idle.
   void WhenIdle(std::function<void()> action);
@@ -297,6 +300,13 @@ class FakePlatform final : public Platform {
   // deadline passes (false); drives the clock and the idle actions.
   bool Block(Lock& lock, const std::function<bool()>& ready, std::optional<uint32_t> deadline);
   bool EveryoneBlocked();
+  // After any change of state (under the lock): wakes the blocked threads that can now go
+  // on, every one once the run ends, and one to move the clock when no thread is left
+  // running. Waking every thread at each change cost a round of context switches for each
+  // virtual millisecond of a paced playback.
+  void Changed();
+  // Waits until every thread the player made has ended, but one running on `caller`.
+  void WaitForThreadsBut(std::thread::id caller);
   bool Advance(Lock& lock);
   void RunAction(Lock& lock, std::function<void()> action);
   void CheckAlive();
@@ -324,7 +334,6 @@ class FakePlatform final : public Platform {
 
   std::vector<std::unique_ptr<KernelObject>> objects_;
   std::map<std::thread::id, std::unique_ptr<Participant>> participants_;
-  std::vector<std::thread> threads_;
   std::deque<std::function<void()>> idleActions_;
   std::vector<std::pair<uint32_t, std::function<void()>>> timedActions_;
   std::map<int, std::function<void()>> drawActions_;
@@ -341,6 +350,7 @@ class FakePlatform final : public Platform {
   uint32_t lastError_ = 0;
   bool runningInstance_ = false;
   uint32_t realizeResult_ = 0;
+  bool hashImages_ = true;
 
   std::map<void*, size_t> globalBlocks_;
   std::vector<std::pair<uint32_t, size_t>> globalAllocs_;

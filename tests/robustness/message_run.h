@@ -39,6 +39,7 @@ inline MessageRunOutcome PlayMessage(const std::vector<uint8_t>& movie,
                                      const std::vector<uint8_t>& voice) {
   MessageRunOutcome outcome;
   FakePlatform fake;
+  fake.SkipImageHashes();  // only how the run ends is looked at
   fake.SetResource("#263", "MOVIE", movie);
   fake.SetResource("#723", "VOICE", voice);
   fake.SetResource("WAVE", "#150", std::vector<uint8_t>(64, 0));
