@@ -2,12 +2,13 @@
 // drives it: initialise, probe, decode until the clip ends or a picture fails,
 // and turn the last decoded picture into the native and the doubled display
 // image. (The conversion reads and writes fixed sizes whatever the samples and
-// takes the same paths for any picture, so one input in eight, picked by its
-// last byte, is enough; converting every decoded clip took two fifths of each
-// run.)
+// takes the same paths for any picture, so one input in 64, picked by the sum
+// of its bytes, is enough. Picking one in eight by the last byte still took two
+// thirds of the time: most clips end in the same zero bits.)
 
 #include <cstddef>
 #include <cstdint>
+#include <numeric>
 #include <vector>
 
 #include "video/recon/colour_conversion.h"
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ProbePictureFormat();
   bool decoded = false;
   while (DecodePicture() == 0 && videoDecoder.endOfSequence == 0) decoded = true;
-  if (decoded && clip.back() % 8 == 0) {
+  if (decoded && std::accumulate(clip.begin(), clip.end(), 0u) % 64 == 0) {
     ConvertToBgr24(b->current.data(), b->native.data(), kShownHeight, kShownWidth);
     DoubleBgr24(b->native.data(), b->doubled.data(), kShownWidth, kShownHeight);
   }
