@@ -45,6 +45,7 @@ TEST(BitmapFile, RowsStartAfterHeaderMasksAndColours) {
       {"16 bits with masks", Info(40, 16, 0, 3, 40 + 12 + 4), 14 + 40 + 12},
       {"version 5 header", Info(124, 32, 0, 3, 124 + 4), 14 + 124},
       {"core header, 1 bit", Info(12, 1, 0, 0, 12 + 6 + 4), 14 + 12 + 6},
+      {"core header, 24 bits, no table", Info(12, 24, 0, 0, 12 + 4), 14 + 12},
       {"table past the end", Info(40, 8, 0, 0, 40 + 100), -1},
       {"colours used beyond reason", Info(40, 8, 0xFFFFFFFF, 0, 64), -1},
       {"header longer than the resource", Info(4000, 8, 0, 0, 64), -1},

@@ -113,6 +113,16 @@ TEST(MessageReader, DamagedExecutablesAreRefusedWithTheirReason) {
        "inside its optional header"},
       {"64-bit", [](Layout& pe) { pe.Put16(Layout::kOptionalHeader, 0x20B); }, "64-bit"},
       {"unknown optional header", [](Layout& pe) { pe.Put16(Layout::kOptionalHeader, 0x107); }, "not a 32-bit"},
+      // The magic is read only when the header says it has one.
+      {"no optional header", [](Layout& pe) { pe.Put16(Layout::kPeOffset + 20, 0); }, "not a 32-bit"},
+      // Too short to hold the directories, and the file ends with it: nothing behind it is read.
+      {"optional header without directories",
+       [](Layout& pe) {
+         pe.Put16(Layout::kPeOffset + 6, 0);
+         pe.Put16(Layout::kPeOffset + 20, 92);
+         pe.bytes.resize(Layout::kOptionalHeader + 92);
+       },
+       "without a message"},
       {"65535 sections", [](Layout& pe) { pe.Put16(Layout::kPeOffset + 6, 0xFFFF); }, "section headers run past"},
       {"no resources", [](Layout& pe) { pe.Put32(Layout::kResourceDirectoryField, 0); }, "without a message"},
       {"directory outside every section",
@@ -213,6 +223,12 @@ TEST(MessageReader, BareFilesAreToldByContentNameAndOption) {
       {"dos.exe", DosProgram(), SpeechForm::ByName, std::nullopt, "not a Windows executable"},
       {"MZ.723", {'M', 'Z', 0, 0}, SpeechForm::ByName, std::nullopt, "ends inside its DOS header"},
       {"MZ.723", {'M', 'Z', 0, 0}, SpeechForm::Voice, MessageKind::VoiceClip, ""},
+      // Names shorter than the endings looked for.
+      {"723", speech, SpeechForm::ByName, MessageKind::VideoClip, ""},
+      {"", png, SpeechForm::ByName, std::nullopt, "not a message"},
+      // Near misses of the picture start code.
+      {"clip.bin", {0x00, 0x01, 0x80, 0x02}, SpeechForm::ByName, std::nullopt, "no picture start code"},
+      {"clip.bin", {0x00, 0x00, 0x7C, 0x02}, SpeechForm::ByName, std::nullopt, "no picture start code"},
   };
   for (const Case& c : cases) {
     std::string reason;
