@@ -201,4 +201,102 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
   EXPECT_NE(bare.output.find("a bare H.263 clip, not a message executable"), std::string::npos) << bare.output;
 }
 
+
+// What info says of each kind of file and clip, in words and in JSON, and what the
+// clip commands say of a message that lacks the clip they need; usage errors end with 2.
+TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
+  using pe_builder::Item;
+  const SmallMessage small;
+  const std::vector<uint8_t> movie = small.movie;
+  auto withEnd = [&](std::vector<uint8_t> tail) {
+    std::vector<uint8_t> clip = movie;
+    clip.insert(clip.end(), tail.begin(), tail.end());
+    return clip;
+  };
+  std::vector<uint8_t> damaged = movie;
+  for (size_t i = 400; i < 420; ++i) damaged[i] ^= 0x55;
+  // One frame of each kind (24, 20, 4 and 1 bytes), then 3 bytes of a cut one.
+  std::vector<uint8_t> mixed(24 + 20 + 4 + 1, 0);
+  mixed[24] = 1;
+  mixed[44] = 2;
+  mixed[48] = 3;
+  mixed.insert(mixed.end(), {0, 1, 2});
+  std::vector<uint8_t> shortPrefix = small.voice;
+  shortPrefix[0] = 0xE0, shortPrefix[1] = 0x01, shortPrefix[2] = 0;  // 480 bytes: one frame
+  std::vector<uint8_t> badLogo(40, 0);
+  badLogo[0] = 20;  // no header the bitmap formats know
+  const std::vector<uint8_t> noWave = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '};
+  const std::vector<uint8_t> audioOnly =
+      pe_builder::Build({{263, "MOVIE", 0x409, {}}, {723, "VOICE", 0x409, small.voice}}).bytes;
+  const struct {
+    const char* what;
+    std::string name;
+    std::vector<uint8_t> bytes;
+    std::string command;  // "{}" stands for the file
+    int status;
+    std::vector<std::string> said;
+  } rows[] = {
+      {"a message in words", "words.exe", small.pe.bytes, "info {}", 0,
+       {"message executable, ", "start-up sound: yes", "logo bitmap:    yes", "pictures:       6 (1 intra), 176x144",
+        "spacing:        1 ticks x5", "ends with:      the end of the data",
+        "PCM capacity:   32640 bytes (2.040 s; holds every frame)", "tracks: differ (speech +1.873 s against"}},
+      {"a prefix that cuts the speech", "short.723", shortPrefix, "info {}", 0,
+       {"VOICE clip, ", "480 bytes (0.030 s; too small: the player stops the speech early)"}},
+      {"each kind of frame", "mixed.tco", mixed, "info {}", 0,
+       {"frames:         4 (6.3 kbit/s 1, 5.3 kbit/s 1, SID 1, untransmitted 1)",
+        "cut short:      a last frame of only 3 bytes"}},
+      {"each kind of frame in JSON", "mixed.bin", mixed, "info --json --raw {}", 0,
+       {"\"frames_5_3\": 1, \"frames_sid\": 1, \"frames_untransmitted\": 1, \"duration_ms\": 120.000, "
+        "\"cut_frame_bytes\": 3}"}},
+      {"--voice over the name", "mixed.tco", mixed, "info --voice {}", 0, {"VOICE clip, ", "PCM capacity:"}},
+      {"an end-of-sequence code", "end.263", withEnd({0, 0, 0xFC}), "info {}", 0,
+       {"ends with:      an end-of-sequence code"}},
+      {"a macroblock error", "damaged.263", damaged, "info {}", 0,
+       {"pictures:       1 (1 intra)", "decoding stops: a macroblock error in picture 0"}},
+      {"a broken picture header", "header.263", withEnd({0, 0, 0x80, 2, 0x1C, 0x55}), "info --json {}", 0,
+       {"\"pictures\": 6, ", "\"stops_early\": \"picture header code 4 at byte 6944\""}},
+      {"no picture the player reads", "cif4.263", {0, 0, 0x80, 2, 0x1C, 0, 0, 0}, "info {}", 0,
+       {"not a baseline H.263 QCIF or CIF clip (first picture header: code 4)"}},
+      {"audio only", "audio.exe", audioOnly, "info {}", 0,
+       {"video: 0 bytes\n  none (audio only)", "start-up sound: no"}},
+      {"a name JSON must escape", "we\"ird\\name\t.723", small.voice, "info --json {}", 0,
+       {"we\\\"ird\\\\name\\u0009.723\", \"kind\": \"VOICE clip\""}},
+      {"no file", "x.723", small.voice, "info", 2, {"usage: clipnote-decode info"}},
+      {"an unknown option", "x.723", small.voice, "info --verbose {}", 2, {"unknown option --verbose"}},
+      {"two files", "x.723", small.voice, "info {} {}", 2, {"usage: clipnote-decode info"}},
+      {"audio without a VOICE", "movie.exe", pe_builder::Build({{263, "MOVIE", 0x409, movie}}).bytes,
+       "audio {} /dev/null", 1, {"the message carries no speech (no VOICE resource)"}},
+      {"audio of a video clip", "movie.263", movie, "audio {} /dev/null", 1, {"an H.263 clip, not speech"}},
+      {"video without a MOVIE", "voice.exe", pe_builder::Build({{723, "VOICE", 0x409, small.voice}}).bytes,
+       "video {} " + Scratch("lacking.y4m"), 2, {"the message carries no video (no MOVIE resource)"}},
+      {"video of an audio-only message", "audio.exe", audioOnly, "video {} " + Scratch("lacking.y4m"), 2,
+       {"an empty MOVIE resource: audio only"}},
+      {"extract without a MOVIE", "voice.exe", pe_builder::Build({{723, "VOICE", 0x409, small.voice}}).bytes,
+       "extract {} " + Scratch("voice-only"), 0, {"has no MOVIE resource: no message.263", "message.723: 1636 bytes"}},
+      {"extract with damaged parts", "parts.exe",
+       pe_builder::Build({{263, "MOVIE", 0x409, movie}, {"WAVE", 150, 0x409, noWave}, {2, 147, 0x409, badLogo}}).bytes,
+       "extract {} " + Scratch("parts"), 1,
+       {"has no VOICE resource: no message.723", "the start-up sound is no WAVE file: no startup.wav",
+        "unknown header of 20 bytes: no logo.bmp", "message.263: 6944 bytes"}},
+      {"extract without its folder", "voice.exe", small.pe.bytes, "extract {}", 2, {"usage: clipnote-decode extract"}},
+  };
+  std::filesystem::remove_all(Scratch("voice-only"));
+  std::filesystem::remove_all(Scratch("parts"));
+  for (const auto& row : rows) {
+    const std::string path = Write(row.name, row.bytes);
+    std::string command = row.command;
+    for (size_t at; (at = command.find("{}")) != std::string::npos;) command.replace(at, 2, "'" + path + "'");
+    const ToolRun run = RunTool(command);
+    EXPECT_EQ(run.status, row.status) << row.what << "\n" << run.output;
+    for (const std::string& said : row.said) {
+      EXPECT_NE(run.output.find(said), std::string::npos) << row.what << ": " << said << "\n" << run.output;
+    }
+  }
+  EXPECT_EQ(Read(Scratch("voice-only/message.723")), small.voice);
+  EXPECT_FALSE(std::filesystem::exists(Scratch("voice-only/message.263")));
+  EXPECT_EQ(Read(Scratch("parts/message.263")), movie);
+  EXPECT_FALSE(std::filesystem::exists(Scratch("parts/startup.wav")));
+  EXPECT_FALSE(std::filesystem::exists(Scratch("parts/logo.bmp")));
+}
+
 }  // namespace
