@@ -8,6 +8,8 @@ constexpr uint32_t kDsSetFont = 0x40;
 constexpr uint32_t kDsShellFont = 0x48;
 
 // Reads little-endian fields, refusing to go past the end.
+constexpr uint32_t kReplacement = 0xFFFD;
+
 class TemplateReader {
  public:
   TemplateReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
@@ -35,7 +37,8 @@ class TemplateReader {
     value = data_[pos_++];
     return true;
   }
-  // A NUL-terminated UTF-16 string, as UTF-8.
+  // A NUL-terminated UTF-16 string, as UTF-8. Half of a surrogate pair alone is no
+  // character: it becomes U+FFFD, as GTK takes only valid UTF-8 for titles and labels.
   bool String(std::string& text) {
     text.clear();
     for (;;) {
@@ -45,8 +48,15 @@ class TemplateReader {
       uint32_t code = unit;
       if (unit >= 0xD800 && unit < 0xDC00) {
         uint16_t low;
-        if (!Word(low) || low < 0xDC00 || low >= 0xE000) return false;
-        code = 0x10000 + ((unit - 0xD800u) << 10) + (low - 0xDC00u);
+        if (!Word(low)) return false;
+        if (low >= 0xDC00 && low < 0xE000) {
+          code = 0x10000 + ((unit - 0xD800u) << 10) + (low - 0xDC00u);
+        } else {
+          code = kReplacement;
+          pos_ -= 2;  // the unit after a lone half is a character of its own
+        }
+      } else if (unit >= 0xDC00 && unit < 0xE000) {
+        code = kReplacement;
       }
       AppendUtf8(text, code);
     }

@@ -527,6 +527,7 @@ TEST_F(NativePlayerTest, PlaysTheMessageNamedOnItsCommandLine) {
   // Long enough to decode that the start-up sound may be heard first.
   const std::vector<uint8_t> voice = RepeatedSpeech(ReadBytes(kResources / "message.723"), 8);
   WriteBytes(dir_ / "voice.723", voice);
+  WriteBytes(dir_ / "voice.tco", std::vector<uint8_t>(voice.begin() + 4, voice.end()));
   std::vector<uint8_t> ownWave = ReadBytes(kResources / "startup_chime.wav");
   ASSERT_GT(ownWave.size(), 44u);
   for (size_t i = 44; i < ownWave.size(); ++i) ownWave[i] ^= 0x5A;
@@ -553,6 +554,8 @@ TEST_F(NativePlayerTest, PlaysTheMessageNamedOnItsCommandLine) {
       {"damaged template", kTitle, {(dir_ / "damaged.exe").string()}, clip_, voice, &ownWave, kOwnLogo},
       {"bare clips", kTitle, {(dir_ / "movie.263").string(), (dir_ / "voice.723").string()}, clip_, voice, &chime, {}},
       {"speech alone", kTitle, {"--speech", (dir_ / "voice.723").string()}, {}, voice, &chime, {}},
+      // Without a prefix the player reserves what the frames decode to, and plays all of it.
+      {"raw speech alone", kTitle, {"--speech", (dir_ / "voice.tco").string()}, {}, voice, &chime, {}},
   };
 #ifdef CLIPNOTE_WIN32_EXE
   if (fs::exists(kWindowsPlayer)) {
@@ -652,18 +655,33 @@ TEST_F(NativePlayerTest, FileThatIsNoMessageIsRefusedWithItsReasonAndExitCodeOne
                                                 ReadBytes(kResources / "startup_chime.wav"), 0);
   truncated.resize(0x180);  // the headers, not the resources they point at
   WriteBytes(dir_ / "truncated.exe", truncated);
+  const std::vector<uint8_t> voice = ReadBytes(kResources / "message.723");
+  WriteBytes(dir_ / "voice.723", voice);
+  WriteBytes(dir_ / "small.exe", SmallMessage(clip_, voice, ReadBytes(kResources / "startup_chime.wav"), 0));
+  const std::string picture = (dir_ / "picture.png").string(), movie = (dir_ / "movie.263").string(),
+                    speech = (dir_ / "voice.723").string(), small = (dir_ / "small.exe").string();
   const struct {
-    std::string file;
+    std::vector<std::string> arguments;
     std::string reason;
   } rows[] = {
-      {(dir_ / "picture.png").string(), "not a message"},
-      {(dir_ / "truncated.exe").string(), "truncated.exe: "},
-      {(dir_ / "not-there.exe").string(), "cannot open"},
+      {{picture}, "not a message"},
+      {{(dir_ / "truncated.exe").string()}, "truncated.exe: "},
+      {{(dir_ / "not-there.exe").string()}, "cannot open"},
+      // Arguments the player does not take are refused, never half used.
+      {{"--loud", movie}, "usage: clipnote"},
+      {{movie, speech, speech}, "usage: clipnote"},
+      {{small, speech}, "a message executable carries its own speech"},
+      {{speech}, "voice.723: VOICE clip; speech alone plays with --speech"},
+      {{movie, movie}, "movie.263: H.263 clip, not speech"},
+      {{"--speech", movie}, "movie.263: H.263 clip, not speech"},
   };
   const fs::path errors = dir_ / "errors.txt";
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.file);
-    Program& player = Start("/bin/sh", {}, {"-c", "exec \"$0\" \"$1\" 2>\"$2\"", kPlayer, row.file, errors.string()});
+    SCOPED_TRACE(row.arguments.back());
+    std::vector<std::string> command = {"-c", "errors=$1; shift; exec \"$0\" \"$@\" 2>\"$errors\"", kPlayer,
+                                        errors.string()};
+    command.insert(command.end(), row.arguments.begin(), row.arguments.end());
+    Program& player = Start("/bin/sh", {}, command);
     const auto box = x_->WaitForWindow("Cannot play", 20000);
     ASSERT_TRUE(box) << "no message box";
     EXPECT_FALSE(x_->FindWindow(kTitle));

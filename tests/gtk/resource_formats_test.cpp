@@ -3,7 +3,10 @@
 // the program and from damaged copies of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "gtk/skip_unless_ci.h"
@@ -68,6 +71,47 @@ TEST(DialogTemplateTest, ReadsThePlayerWindowAsTheResourceScriptDescribesIt) {
   }
 }
 
+// A window template with no font and no controls whose caption is the given UTF-16 units.
+std::vector<uint8_t> CaptionTemplate(const std::vector<uint16_t>& caption) {
+  std::vector<uint8_t> bytes = {1, 0, 0xFF, 0xFF};  // version 1, extended template
+  bytes.resize(4 + 4 + 4 + 4 + 2 + 8, 0);             // help id, styles, no controls, rectangle
+  bytes.insert(bytes.end(), {0, 0, 0, 0});            // no menu, the default class
+  for (uint16_t unit : caption) {
+    bytes.insert(bytes.end(), {static_cast<uint8_t>(unit), static_cast<uint8_t>(unit >> 8)});
+  }
+  return bytes;
+}
+
+// A caption in any script reaches the window as UTF-8; half of a surrogate pair alone
+// becomes U+FFFD instead of bytes GTK refuses as a title or label.
+TEST(DialogTemplateTest, CaptionsInAnyScriptBecomeUtf8) {
+  const struct {
+    const char* what;
+    std::vector<uint16_t> units;  // without the terminating 0
+    std::optional<std::string> caption;
+  } rows[] = {
+      {"Latin", {'G', 'r', 0xFC, 0xDF, 'e'}, "Gr\xC3\xBC\xC3\x9F" "e"},
+      {"a check mark", {0x2713}, "\xE2\x9C\x93"},
+      {"a pair", {'a', 0xD83D, 0xDE00, 'b'}, "a\xF0\x9F\x98\x80" "b"},
+      {"a low half alone", {'a', 0xDE00, 'b'}, "a\xEF\xBF\xBD" "b"},
+      {"a high half alone", {'a', 0xD83D, 'b'}, "a\xEF\xBF\xBD" "b"},
+      {"a high half last", {0xD83D}, "\xEF\xBF\xBD"},
+  };
+  for (const auto& row : rows) {
+    std::vector<uint16_t> units = row.units;
+    units.push_back(0);
+    const std::vector<uint8_t> bytes = CaptionTemplate(units);
+    const auto dialog = ReadDialogTemplate(bytes.data(), bytes.size());
+    ASSERT_EQ(dialog.has_value(), row.caption.has_value()) << row.what;
+    if (dialog) {
+      EXPECT_EQ(dialog->caption, *row.caption) << row.what;
+    }
+  }
+  // A pair cut by the end of the template is refused, not read past it.
+  const std::vector<uint8_t> cut = CaptionTemplate({'a', 0xD83D});
+  EXPECT_FALSE(ReadDialogTemplate(cut.data(), cut.size()));
+}
+
 TEST(DialogTemplateTest, DialogUnitsBecomePixelsAsMapDialogRectMakesThem) {
   const DialogRect pixels = DialogUnitsToPixels({43, 144, 131, 14}, 6, 13);
   EXPECT_EQ(pixels.x, 65);        // 43 * 6 / 4 = 64.5, rounded
@@ -107,6 +151,55 @@ TEST(DibImagesTest, DecodesTheLogoAndTheIconImages) {
   EXPECT_EQ(sizes, (std::vector<int>{16, 32}));
 }
 
+// A bitmap resource: the 40-byte header, a colour table of white entries where the
+// bits call for one, then `rowBytes` bytes of `fill`.
+std::vector<uint8_t> Dib(int32_t width, int32_t height, uint16_t bits, uint32_t compression, uint32_t coloursUsed,
+                         size_t rowBytes, uint8_t fill = 0) {
+  std::vector<uint8_t> dib(40, 0);
+  auto put = [&](size_t at, uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) dib[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put(0, 40, 4);
+  put(4, static_cast<uint32_t>(width), 4);
+  put(8, static_cast<uint32_t>(height), 4);
+  put(12, 1, 2);
+  put(14, bits, 2);
+  put(16, compression, 4);
+  put(32, coloursUsed, 4);
+  const size_t colours = bits > 8 ? 0 : coloursUsed != 0 ? coloursUsed : size_t{1} << bits;
+  dib.insert(dib.end(), colours * 4, 0xFF);
+  dib.insert(dib.end(), rowBytes, fill);
+  return dib;
+}
+
+// Bitmaps come from the message: what the reader cannot draw within the bytes given
+// is refused, and a pixel naming a colour past the table is drawn black.
+TEST(DibImagesTest, RefusesWhatItCannotDrawWithinTheResource) {
+  const struct {
+    const char* what;
+    std::vector<uint8_t> dib;
+    std::optional<uint32_t> firstPixel;  // red, green, blue, alpha from the low byte; nothing: refused
+  } rows[] = {
+      {"24 bits", Dib(1, 1, 24, 0, 0, 4, 0x40), 0xFF404040},
+      {"8 bits, white", Dib(1, 1, 8, 0, 0, 4, 0x00), 0xFFFFFFFF},
+      {"a colour past the table", Dib(1, 1, 8, 0, 1, 4, 200), 0xFF000000},
+      {"16 bits", Dib(2, 1, 16, 0, 0, 4), std::nullopt},
+      {"run-length coded", Dib(1, 1, 8, 1, 0, 4), std::nullopt},
+      {"a table of 257 colours", Dib(1, 1, 8, 0, 257, 4), std::nullopt},
+      {"4097 pixels wide", Dib(4097, 1, 1, 0, 0, 516), std::nullopt},
+      {"no rows", Dib(1, 1, 24, 0, 0, 0), std::nullopt},
+      {"top-down", Dib(1, -1, 24, 0, 0, 4), std::nullopt},
+  };
+  for (const auto& row : rows) {
+    const auto image = ReadDibBitmap(row.dib.data(), row.dib.size());
+    ASSERT_EQ(image.has_value(), row.firstPixel.has_value()) << row.what;
+    if (!image) continue;
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, image->pixels.data(), 4);
+    EXPECT_EQ(pixel, *row.firstPixel) << row.what;
+  }
+}
+
 TEST(DibImagesTest, IconMaskMakesPixelsTransparent) {
   // A 2 x 2 icon in one bit per pixel: colour rows, then mask rows (bottom-up).
   std::vector<uint8_t> dib(40 + 8 + 4 * 2 + 4 * 2, 0);
@@ -127,6 +220,11 @@ TEST(DibImagesTest, IconMaskMakesPixelsTransparent) {
   EXPECT_EQ(bottomLeft[0], 255);
   EXPECT_EQ(bottomLeft[3], 255);
   EXPECT_EQ(bottomRight[3], 0);
+
+  // Without the mask rows the icon is drawn opaque, the bytes after it never read.
+  const auto opaque = ReadDibIcon(dib.data(), 40 + 8 + 4 * 2);
+  ASSERT_TRUE(opaque);
+  for (size_t i = 3; i < opaque->pixels.size(); i += 4) EXPECT_EQ(opaque->pixels[i], 255);
 }
 
 std::vector<uint8_t> Wave(uint16_t format, uint16_t channels, uint16_t bits,
@@ -195,6 +293,14 @@ TEST(WaveImageTest, ReadsPcmSoundsAndRefusesEverythingElse) {
   EXPECT_FALSE(ReadWaveImage(Wave(2, 1, 16, {1, 2}).data(), 46));   // not PCM
   EXPECT_FALSE(ReadWaveImage(Wave(1, 3, 16, {1, 2}).data(), 46));   // three channels
   EXPECT_FALSE(ReadWaveImage(Wave(1, 1, 12, {1, 2}).data(), 46));   // 12 bits
+  EXPECT_FALSE(ReadWaveImage(Wave(1, 0, 16, {1, 2}).data(), 46));   // no channels: no frame size
+  auto noRate = Wave(1, 1, 16, {1, 2});
+  std::memset(&noRate[24], 0, 4);
+  EXPECT_FALSE(ReadWaveImage(noRate.data(), noRate.size()));       // 0 samples a second
+  // Samples before their format: nothing says how to play them.
+  auto dataFirst = Wave(1, 1, 16, {1, 2});
+  std::rotate(dataFirst.begin() + 12, dataFirst.begin() + 36, dataFirst.end());
+  EXPECT_FALSE(ReadWaveImage(dataFirst.data(), dataFirst.size()));
   const std::vector<uint8_t> zeros(44, 0);  // an image whose header was never written
   EXPECT_FALSE(ReadWaveImage(zeros.data(), zeros.size()));
   EXPECT_EQ(StatedWaveImageSize(zeros.data()), 0u);
