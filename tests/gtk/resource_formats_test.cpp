@@ -182,7 +182,7 @@ TEST(DibImagesTest, RefusesWhatItCannotDrawWithinTheResource) {
   } rows[] = {
       {"24 bits", Dib(1, 1, 24, 0, 0, 4, 0x40), 0xFF404040},
       {"8 bits, white", Dib(1, 1, 8, 0, 0, 4, 0x00), 0xFFFFFFFF},
-      {"a colour past the table", Dib(1, 1, 8, 0, 1, 4, 200), 0xFF000000},
+      {"a colour past the table", Dib(1, 1, 8, 0, 1, 4, 1), 0xFF000000},  // index 1 of 1
       {"16 bits", Dib(2, 1, 16, 0, 0, 4), std::nullopt},
       {"run-length coded", Dib(1, 1, 8, 1, 0, 4), std::nullopt},
       {"a table of 257 colours", Dib(1, 1, 8, 0, 257, 4), std::nullopt},

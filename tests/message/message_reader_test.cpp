@@ -115,12 +115,16 @@ TEST(MessageReader, DamagedExecutablesAreRefusedWithTheirReason) {
       {"unknown optional header", [](Layout& pe) { pe.Put16(Layout::kOptionalHeader, 0x107); }, "not a 32-bit"},
       // The magic is read only when the header says it has one.
       {"no optional header", [](Layout& pe) { pe.Put16(Layout::kPeOffset + 20, 0); }, "not a 32-bit"},
-      // Too short to hold the directories, and the file ends with it: nothing behind it is read.
+      // Too short to hold the resource entry: what lies behind it is not read as one.
+      {"optional header without the resource entry", [](Layout& pe) { pe.Put16(Layout::kPeOffset + 20, 104); },
+       "without a message"},
+      // Too short to hold the directories, and the file ends with it (ASan sees a read past it).
       {"optional header without directories",
        [](Layout& pe) {
          pe.Put16(Layout::kPeOffset + 6, 0);
          pe.Put16(Layout::kPeOffset + 20, 92);
          pe.bytes.resize(Layout::kOptionalHeader + 92);
+         pe.bytes.shrink_to_fit();
        },
        "without a message"},
       {"65535 sections", [](Layout& pe) { pe.Put16(Layout::kPeOffset + 6, 0xFFFF); }, "section headers run past"},

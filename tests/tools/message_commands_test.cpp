@@ -273,11 +273,15 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
        {"an empty MOVIE resource: audio only"}},
       {"extract without a MOVIE", "voice.exe", pe_builder::Build({{723, "VOICE", 0x409, small.voice}}).bytes,
        "extract {} " + Scratch("voice-only"), 0, {"has no MOVIE resource: no message.263", "message.723: 1636 bytes"}},
-      {"extract with damaged parts", "parts.exe",
-       pe_builder::Build({{263, "MOVIE", 0x409, movie}, {"WAVE", 150, 0x409, noWave}, {2, 147, 0x409, badLogo}}).bytes,
+      // A part held damaged is left out and the run fails; the other parts are written.
+      {"extract with a sound that is no WAVE", "sound.exe",
+       pe_builder::Build({{263, "MOVIE", 0x409, movie}, {"WAVE", 150, 0x409, noWave}}).bytes,
        "extract {} " + Scratch("parts"), 1,
        {"has no VOICE resource: no message.723", "the start-up sound is no WAVE file: no startup.wav",
-        "unknown header of 20 bytes: no logo.bmp", "message.263: 6944 bytes"}},
+        "message.263: 6944 bytes"}},
+      {"extract with a logo that is no bitmap", "logo.exe",
+       pe_builder::Build({{263, "MOVIE", 0x409, movie}, {2, 147, 0x409, badLogo}}).bytes,
+       "extract {} " + Scratch("parts"), 1, {"unknown header of 20 bytes: no logo.bmp", "message.263: 6944 bytes"}},
       {"extract without its folder", "voice.exe", small.pe.bytes, "extract {}", 2, {"usage: clipnote-decode extract"}},
   };
   std::filesystem::remove_all(Scratch("voice-only"));
