@@ -133,4 +133,57 @@ TEST(ExportCommand, DefaultMessageKeepsPictureTimesAndSpeech) {
   }
 }
 
+// A message with one track gives a file with that stream alone; what cannot be exported
+// is refused with the reason (1), a command line it does not take with 2.
+TEST(ExportCommand, ATrackAloneIsExportedAloneAndTheRestRefused) {
+  if (!sc::HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is needed";
+  if (Output(kTool + " export").find("no ffmpeg libraries") != std::string::npos) GTEST_SKIP() << "built without libav";
+  const std::string dir = sc::ScratchDirectory() + "/export-alone";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::vector<uint8_t> movie = sc::ReadFile(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/video_recon/data/small_qcif.263");
+  const std::vector<uint8_t> frames = sc::ReadFile(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723");
+  std::vector<uint8_t> voice = {0x80, 0x7F, 0, 0};  // 32640 bytes: every frame
+  voice.insert(voice.end(), frames.begin(), frames.end());
+  const std::vector<uint8_t> noFrames = {0, 0, 0, 0};
+  const struct {
+    const char* what;
+    std::string input;  // written to dir
+    std::vector<uint8_t> bytes;
+    std::string arguments;  // after the input; "OUT" stands for dir
+    int status;
+    std::string said;  // the streams ffprobe lists, or what the tool says
+  } rows[] = {
+      {"speech alone", "speech.exe", pe_builder::Build({{263, "MOVIE", 0x409, {}}, {723, "VOICE", 0x409, voice}}).bytes,
+       "OUT/speech.mp4", 0, "audio\n"},
+      {"pictures alone", "pictures.exe",
+       pe_builder::Build({{263, "MOVIE", 0x409, movie}, {723, "VOICE", 0x409, noFrames}}).bytes, "OUT/pictures.webm", 0,
+       "video\n"},
+      {"a raw stream named otherwise", "speech.bin", frames, "OUT/raw.mkv --raw", 0, "audio\n"},
+      {"neither", "empty.exe", pe_builder::Build({{263, "MOVIE", 0x409, {}}, {723, "VOICE", 0x409, noFrames}}).bytes,
+       "OUT/empty.mp4", 1, "the message holds neither pictures nor speech"},
+      {"no picture the player reads", "cif4.263", {0, 0, 0x80, 2, 0x1C, 0, 0, 0}, "OUT/cif4.mp4", 1,
+       "the video is not a baseline H.263 QCIF or CIF clip"},
+      {"another container", "pictures.263", movie, "OUT/pictures.avi", 2, "the output must end in .mp4, .webm or .mkv"},
+      {"an unknown option", "pictures.263", movie, "OUT/pictures.mp4 --fast", 2, "unknown option --fast"},
+      {"no output", "pictures.263", movie, "", 2, "usage"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    sc::WriteFile(dir + "/" + row.input, row.bytes);
+    std::string arguments = row.arguments;
+    if (const size_t at = arguments.find("OUT"); at != std::string::npos) arguments.replace(at, 3, dir);
+    const std::string out = arguments.substr(0, arguments.find(' '));
+    const std::string said =
+        Output("(" + kTool + " export '" + dir + "/" + row.input + "' " + arguments + ") 2>&1; echo status $?");
+    EXPECT_NE(said.find("status " + std::to_string(row.status)), std::string::npos) << said;
+    if (row.status != 0) {
+      EXPECT_NE(said.find(row.said), std::string::npos) << said;
+      EXPECT_FALSE(!out.empty() && std::filesystem::exists(out)) << "a refused export left " << out;
+      continue;
+    }
+    EXPECT_EQ(Output("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + out + "'"), row.said);
+  }
+}
+
 }  // namespace
