@@ -106,14 +106,15 @@ std::optional<PeImage> ReadPeImage(Bytes file, std::string& reason) {
   return image;
 }
 
-uint64_t FileBytesFrom(const PeImage& image, uint64_t fileSize, uint32_t rva) {
+std::optional<ByteRange> FileStretchAt(const PeImage& image, uint64_t fileSize, uint32_t rva) {
+  // The section FileOffsetOf takes for a stretch of no bytes.
   for (const PeSection& section : image.sections) {
     if (rva < section.virtualAddress) continue;
     const uint64_t into = rva - section.virtualAddress;
     const uint64_t held = MappedFileBytes(section, fileSize);
-    if (into < held) return held - into;
+    if (into < held || (into == held && held > 0)) return ByteRange{section.rawOffset + into, held - into};
   }
-  return 0;
+  return std::nullopt;
 }
 
 std::optional<uint64_t> FileOffsetOf(const PeImage& image, uint64_t fileSize, uint32_t rva, uint64_t size) {

@@ -38,7 +38,9 @@ std::optional<PeImage> ReadPeImage(Bytes file, std::string& reason);
 // of one section that the file holds (not the zero fill a loader would add).
 std::optional<uint64_t> FileOffsetOf(const PeImage& image, uint64_t fileSize, uint32_t rva, uint64_t size);
 
-// How many of the bytes from `rva` on are held by its section in the file (0 when none).
-uint64_t FileBytesFrom(const PeImage& image, uint64_t fileSize, uint32_t rva);
+// Where the file holds the bytes from `rva` on: their offset and how many of them the
+// section has there (none at the very end of a section); nothing when no section holds
+// `rva`. Both come from the same section, so the stretch always lies inside the file.
+std::optional<ByteRange> FileStretchAt(const PeImage& image, uint64_t fileSize, uint32_t rva);
 
 }  // namespace clipnote::message

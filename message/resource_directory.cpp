@@ -150,13 +150,15 @@ std::string ResourceKey::Text() const { return name.empty() ? std::to_string(id)
 std::optional<std::vector<Resource>> ReadResources(Bytes file, const PeImage& image, std::string& reason) {
   std::vector<Resource> resources;
   if (image.resourceRva == 0) return resources;
-  const std::optional<uint64_t> root = FileOffsetOf(image, file.size(), image.resourceRva, 0);
+  // The directory's start and extent from the one section that holds it: taken from two
+  // sections (one ending at the address, the next holding it), the extent ran past the file.
+  const std::optional<ByteRange> root = FileStretchAt(image, file.size(), image.resourceRva);
   if (!root) {
     reason = "resource directory damaged: its address " + std::to_string(image.resourceRva) +
              " lies outside the file";
     return std::nullopt;
   }
-  DirectoryWalk walk(file, image, *root, FileBytesFrom(image, file.size(), image.resourceRva));
+  DirectoryWalk walk(file, image, root->offset, root->size);
   if (!walk.Walk(resources)) {
     reason = walk.Reason();
     return std::nullopt;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -133,6 +134,20 @@ TEST(MessageReader, DamagedExecutablesAreRefusedWithTheirReason) {
        [](Layout& pe) { pe.Put32(Layout::kResourceDirectoryField, 0x90000000); }, "its address 2415919104"},
       {"section past the end of the file", [](Layout& pe) { pe.Put32(Layout::kSectionTable + 20, 0x7FFFFFF0); },
        "lies outside the file"},
+      // A section ending where the directory starts, ahead of the one holding it: the
+      // directory's start comes from the first, so its extent must too (ASan sees a read past).
+      {"directory where one section ends and the next begins",
+       [](Layout& pe) {
+         const uint32_t first = Layout::kSectionTable;
+         std::copy_n(pe.bytes.begin() + first, 40, pe.bytes.begin() + first + 40);
+         pe.Put32(first + 8, 16);
+         pe.Put32(first + 12, Layout::kSectionAddress - 16);
+         pe.Put32(first + 16, 16);
+         pe.Put32(first + 20, static_cast<uint32_t>(pe.bytes.size()) - 16);
+         pe.Put16(Layout::kPeOffset + 6, 2);
+         pe.bytes.shrink_to_fit();
+       },
+       "a directory table lies past the end of the file"},
       {"cut in the last resource", [](Layout& pe) { pe.bytes.resize(pe.bytes.size() - 2); }, "lies outside the file"},
       {"cut in the directory", [](Layout& pe) { pe.bytes.resize(root + 30); },
        "resource directory damaged at offset 512: a directory table runs past the end"},
