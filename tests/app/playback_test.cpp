@@ -535,6 +535,39 @@ TEST_F(PlaybackTest, ThreadThatCannotBeCreatedIsReportedAndNothingPlays) {
   }
 }
 
+// A VOICE resource the system cannot find, load or lock is a start-up failure of the
+// speech preparation: the report names the step and the system's text, the process
+// ends with 0, and nothing is seen or heard.
+TEST_F(PlaybackTest, SpeechResourceThatCannotBeHadIsReportedAndEndsTheProcess) {
+  const struct {
+    void (FakePlatform::*inject)(const std::string&);
+    const char* text;
+  } steps[] = {
+      {&FakePlatform::FailFindResource, "Unable to find audio resource!"},
+      {&FakePlatform::FailLoadResource, "Unable to load audio resource!"},
+      {&FakePlatform::FailLockResource, "Unable to lock audio resource!"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.text);
+    FakePlatform fake;
+    fake.SetResource("#263", "MOVIE", std::vector<uint8_t>(1234, 0));
+    fake.SetResource("#723", "VOICE", VoiceClipBytes(480 * 40, 400));
+    fake.SetSystemText("The specified resource name cannot be found in the image file.\r\n");
+    (fake.*step.inject)("VOICE");
+    ScriptedVideo video(fake, Pictures({0, 2, 4}));
+    ScriptedSpeech speech(40, 10);
+    MessagePlayer player(fake, video, speech);
+    RunPlayer(player);
+    EXPECT_EQ(fake.ExitCode(), 0u);
+    ASSERT_EQ(fake.MessageBoxes().size(), 1u);
+    EXPECT_EQ(fake.MessageBoxes()[0].text,
+              std::string(step.text) + "\nError: The specified resource name cannot be found in the image file.\r\n\n");
+    EXPECT_EQ(fake.MessageBoxes()[0].caption, "Memory Allocation Error");
+    for (const SoundRecord& sound : fake.Sounds()) EXPECT_NE(sound.kind, SoundRecord::kMemory);
+    EXPECT_TRUE(fake.Draws().empty());
+  }
+}
+
 // Stop cuts the sound and waits; a speech that its thread started just after
 // that cut (it had checked for a stop a moment before) is cut again within
 // the next 50 ms rather than played to its end.
