@@ -46,6 +46,12 @@ TEST(KernelObjectsTest, EventsAndWaitsFollowTheWin32Rules) {
   EXPECT_TRUE(kernel.CloseHandle(manual));
   EXPECT_EQ(kernel.Wait(1, &manual, true, 0), kWaitFailed);
   EXPECT_FALSE(kernel.SetEvent(manual));
+  EXPECT_FALSE(kernel.ResetEvent(manual));
+  EXPECT_FALSE(kernel.CloseHandle(manual)) << "closed twice";
+  // Waits Win32 refuses: on nothing, on more than 64 objects.
+  EXPECT_EQ(kernel.Wait(0, &automatic, false, 0), kWaitFailed);
+  const std::vector<Handle> many(65, automatic);
+  EXPECT_EQ(kernel.Wait(65, many.data(), false, 0), kWaitFailed);
 }
 
 TEST(KernelObjectsTest, ThreadHandleIsSignalledWithItsExitCode) {
@@ -67,11 +73,16 @@ TEST(KernelObjectsTest, ThreadHandleIsSignalledWithItsExitCode) {
   EXPECT_NE(id, 0u);
   uint32_t code = 0;
   EXPECT_FALSE(kernel.GetExitCodeThread(thread, &code)) << "still running";
+  // Only its end sets a thread's handle: a Stop waiting for it must not be let through early.
+  EXPECT_FALSE(kernel.SetEvent(thread));
   EXPECT_EQ(kernel.Wait(1, &thread, true, 20), kWaitTimeout);
   kernel.SetEvent(release);
   EXPECT_EQ(kernel.Wait(1, &thread, true, kInfinite), kWaitObject0);
   EXPECT_TRUE(kernel.GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, 102u);
+  EXPECT_FALSE(kernel.ResetEvent(thread));
+  EXPECT_EQ(kernel.Wait(1, &thread, true, 0), kWaitObject0);
+  EXPECT_FALSE(kernel.GetExitCodeThread(release, &code)) << "an event has no exit code";
 }
 
 TEST(WindowThreadCallsTest, WaitingWindowThreadServesSentCallsAndHoldsPostedOnes) {
