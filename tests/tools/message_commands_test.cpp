@@ -283,6 +283,11 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
        pe_builder::Build({{263, "MOVIE", 0x409, movie}, {2, 147, 0x409, badLogo}}).bytes,
        "extract {} " + Scratch("parts"), 1, {"unknown header of 20 bytes: no logo.bmp", "message.263: 6944 bytes"}},
       {"extract without its folder", "voice.exe", small.pe.bytes, "extract {}", 2, {"usage: clipnote-decode extract"}},
+      {"no command", "x.723", small.voice, "", 2, {"usage:\n  clipnote-decode video"}},
+      {"an unknown command", "x.723", small.voice, "decode {}", 2, {"usage:\n  clipnote-decode video"}},
+      {"video with an unknown option", "small.263", movie, "video {} " + Scratch("x.y4m") + " --fast", 2,
+       {"unknown option --fast"}},
+      {"audio without an output", "x.723", small.voice, "audio {}", 2, {"usage"}},
   };
   std::filesystem::remove_all(Scratch("voice-only"));
   std::filesystem::remove_all(Scratch("parts"));
