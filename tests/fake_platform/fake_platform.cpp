@@ -63,6 +63,7 @@ struct FakePlatform::KernelObject {
 struct FakePlatform::Participant {
   std::condition_variable wake;  // told only when this thread may go on (see Changed)
   bool blocked = false;
+  bool servesSent = false;  // the window thread, waiting where it serves sent calls
   std::function<bool()> ready;
   std::optional<uint32_t> deadline;
 };
@@ -194,13 +195,14 @@ bool FakePlatform::Advance(Lock& lock) {
 }
 
 bool FakePlatform::Block(Lock& lock, const std::function<bool()>& ready,
-                         std::optional<uint32_t> deadline) {
+                         std::optional<uint32_t> deadline, bool servesSent) {
   Participant* self = Self();
   struct Unblock {
     Participant* self;
     ~Unblock() {
       if (self != nullptr) {
         self->blocked = false;
+        self->servesSent = false;
         self->ready = nullptr;
         self->deadline.reset();
       }
@@ -213,6 +215,7 @@ bool FakePlatform::Block(Lock& lock, const std::function<bool()>& ready,
     if (deadline && Since(now_, *deadline) >= 0) return false;
     if (self != nullptr) {
       self->blocked = true;
+      self->servesSent = servesSent;
       self->ready = ready;
       self->deadline = deadline;
       if (EveryoneBlocked() && Advance(lock)) continue;
@@ -485,7 +488,7 @@ uint32_t FakePlatform::WaitFor(uint32_t count, const Handle* objects, bool waitA
     const bool ready = Block(
         lock,
         [&] { return Satisfied(count, objects, waitAll, &index) || (serveSent && !sent_.empty()); },
-        deadline);
+        deadline, serveSent);
     if (!ready) return kWaitTimeout;
     if (Satisfied(count, objects, waitAll, &index)) return kWaitObject0 + index;
     ServeSent(lock);
@@ -732,6 +735,18 @@ void FakePlatform::OnWindowThread(Lock& lock, std::function<void()> work) {
     work();
     return;
   }
+  // A window thread waiting where it serves sent calls, with nothing to do before this
+  // one, would serve it next and do nothing else: the work is done here, under the same
+  // lock, sparing two thread switches a call.
+  auto window = participants_.find(*windowThread_);
+  if (!exiting_ && !advancing_ && sent_.empty() && window != participants_.end()) {
+    const Participant& waiting = *window->second;
+    if (waiting.blocked && waiting.servesSent && !(waiting.ready && waiting.ready())) {
+      work();
+      Changed();
+      return;
+    }
+  }
   SentCall call{std::move(work)};
   sent_.push_back(&call);
   Changed();
@@ -782,7 +797,7 @@ intptr_t FakePlatform::DialogBoxParamA(Hinstance /*instance*/, const char* /*tem
             return dialogEnded_ || !sent_.empty() || !posted_.empty() ||
                    (invalid_ && windows_[0].visible);
           },
-          std::nullopt);
+          std::nullopt, true);
     if (dialogEnded_) break;
     if (!sent_.empty()) {
       ServeSent(lock);
@@ -1083,7 +1098,7 @@ int FakePlatform::MessageBoxA(Hwnd owner, const char* text, const char* caption,
   messageBoxes_.push_back({owner, text, caption, type, fromWindowThread});
   if (messageBoxHold_ != 0) {
     const uint32_t until = now_ + messageBoxHold_;
-    while (Block(lock, [&] { return fromWindowThread && !sent_.empty(); }, until)) {
+    while (Block(lock, [&] { return fromWindowThread && !sent_.empty(); }, until, fromWindowThread)) {
       ServeSent(lock);
     }
   }

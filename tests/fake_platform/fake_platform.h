@@ -298,7 +298,9 @@ class FakePlatform final : public Platform {
   Participant* Self();
   // Blocks the calling thread until ready() holds (true) or the virtual
   // deadline passes (false); drives the clock and the idle actions.
-  bool Block(Lock& lock, const std::function<bool()>& ready, std::optional<uint32_t> deadline);
+  // servesSent: the window thread waits where it serves the calls other threads send it.
+  bool Block(Lock& lock, const std::function<bool()>& ready, std::optional<uint32_t> deadline,
+             bool servesSent = false);
   bool EveryoneBlocked();
   // After any change of state (under the lock): wakes the blocked threads that can now go
   // on, every one once the run ends, and one to move the clock when no thread is left
