@@ -40,8 +40,10 @@ class PacedDevice : public PcmDevice {
 
   class Stream : public PcmStream {
    public:
-    Stream(Log& log, int outputLagMs) : log_(log), outputLagMs_(outputLagMs) {}
+    Stream(Log& log, int outputLagMs, long failAfterFrames)
+        : log_(log), outputLagMs_(outputLagMs), failAfterFrames_(failAfterFrames) {}
     long Write(const uint8_t* data, size_t frames, int waitMs) override {
+      if (failAfterFrames_ >= 0 && static_cast<long>(written_) >= failAfterFrames_) return -1;
       std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
       const size_t taken = std::min<size_t>(frames, 80);
       std::lock_guard lock(log_.mutex);
@@ -73,6 +75,7 @@ class PacedDevice : public PcmDevice {
    private:
     Log& log_;
     int outputLagMs_;
+    long failAfterFrames_;
     size_t written_ = 0;
     std::chrono::steady_clock::time_point opened_ = std::chrono::steady_clock::now();
   };
@@ -81,12 +84,13 @@ class PacedDevice : public PcmDevice {
     if (!available) return nullptr;
     std::lock_guard lock(log.mutex);
     ++log.opened;
-    return std::make_unique<Stream>(log, outputLagMs);
+    return std::make_unique<Stream>(log, outputLagMs, failAfterFrames);
   }
 
   Log log;
   bool available = true;
   int outputLagMs = kCannotTell;
+  long failAfterFrames = -1;  // from then on every write fails, as a device gone away
 };
 
 WaveSound Samples(std::vector<uint8_t>& storage, size_t frames) {
@@ -151,6 +155,17 @@ TEST(SoundPlayerTest, NothingToPlayOrNowhereToPlayItReturnsFalseAtOnce) {
   EXPECT_EQ(device.log.opened, 0);
   device.available = false;
   EXPECT_FALSE(player.Play(Samples(storage, 800), false));
+
+  // A device that fails part-way: false, the rest dropped rather than waited for, and the
+  // next sound has the device again.
+  device.available = true;
+  device.failAfterFrames = 160;
+  EXPECT_FALSE(player.Play(Samples(storage, 800), false));
+  EXPECT_EQ(device.log.dropped, 1);
+  EXPECT_EQ(device.log.drained, 0);
+  device.failAfterFrames = -1;
+  EXPECT_TRUE(player.Play(Samples(storage, 160), false));
+  EXPECT_EQ(device.log.drained, 1);
 }
 
 // When the first picture may be shown: when the released speech is heard, or
