@@ -122,6 +122,18 @@ TEST(MessageCommands, HtmlPutsTheMessageIntoThePlayerPage) {
   const size_t encoded = (small.pe.bytes.size() + 2) / 3 * 4;
   EXPECT_EQ(text.size(), before.size() + statement.size() - 4 + encoded + std::string("\" }];").size() + after.size());
   EXPECT_EQ(RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE=/nonexistent ").status, 1);
+
+  // The file's name goes into the page's script: nothing in it may end the string or the script.
+  const std::string hostile = Write("a\"b<script> c.exe", small.pe.bytes);
+  const ToolRun quoted = RunTool("html '" + hostile + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
+  ASSERT_EQ(quoted.status, 0) << quoted.output;
+  const std::vector<uint8_t> named = Read(out);
+  EXPECT_NE(std::string(named.begin(), named.end()).find("name: \"a_b_script__c.exe\", base64"), std::string::npos);
+  // A page without the end of its message is no player page.
+  const std::string cut = Write("cut.html", std::vector<uint8_t>(before.begin(), before.end()));
+  const ToolRun refused = RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + cut + "' ");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.output.find("no player page"), std::string::npos) << refused.output;
 }
 
 TEST(MessageCommands, InfoReportsBothTracks) {
