@@ -80,6 +80,9 @@ TEST(MessageReader, MadeExecutablesGiveTheirResources) {
       {"audio only: an empty MOVIE", {{263, "MOVIE", 0x409, {}}, {723, "VOICE", 0x409, voice}}, {}, voice, true,
        false},
       {"no MOVIE at all", {{723, "VOICE", 0x409, voice}, {3, 1, 0x409, {1, 2}}}, {}, voice, false, false},
+      {"several languages, none English US: the first",
+       {{263, "MOVIE", 0x40C, {9}}, {263, "MOVIE", 0x407, movie}, {723, "VOICE", 0x40C, voice}}, movie, voice, true,
+       false},
       {"other types and names ignored",
        {{"MOVIE", 263, 0x409, {7}}, {263, "MOVIES", 0x409, {7}}, {263, "MOVIE", 0x409, movie},
         {723, "VOICE", 0x409, voice}},
@@ -96,6 +99,15 @@ TEST(MessageReader, MadeExecutablesGiveTheirResources) {
     EXPECT_EQ(message->logo.has_value(), c.hasLogo) << c.what;
     EXPECT_EQ(message->resources.size(), c.items.size()) << c.what;
   }
+
+  // A name is kept to 64 characters, however long the file says it is.
+  const std::string longName(300, 'n');
+  const Layout pe = pe_builder::Build({{263, "MOVIE", 0x409, movie}, {longName.c_str(), 1, 0x409, {1}}});
+  std::string reason;
+  const std::optional<MessageFile> message = Read(pe.bytes, reason);
+  ASSERT_TRUE(message) << reason;
+  ASSERT_EQ(message->resources.size(), 2u);
+  EXPECT_EQ(message->resources[0].type.name, std::string(64, 'N') + "...");
 }
 
 TEST(MessageReader, DamagedExecutablesAreRefusedWithTheirReason) {
