@@ -21,7 +21,8 @@ namespace {
 using namespace clipnote::message;
 using pe_builder::Layout;
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
+// Only the test of the built player reads a file.
+[[maybe_unused]] std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
