@@ -7,9 +7,10 @@ namespace {
 constexpr uint32_t kDsSetFont = 0x40;
 constexpr uint32_t kDsShellFont = 0x48;
 
-// Reads little-endian fields, refusing to go past the end.
+// What a lone half of a surrogate pair becomes.
 constexpr uint32_t kReplacement = 0xFFFD;
 
+// Reads little-endian fields, refusing to go past the end.
 class TemplateReader {
  public:
   TemplateReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
