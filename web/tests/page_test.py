@@ -11,7 +11,8 @@ import sys
 import tempfile
 import unittest
 
-from browser import (DECODE, ROOT, SITE, NativeReference, Server, canvas_rgb, chromium, page_pcm, require, wait_for)
+from browser import (DECODE, ROOT, SITE, PLAYBACK_STATE, NativeReference, Server, canvas_rgb, chromium, page_pcm, require,
+                     wait_for, wait_for_playback)
 
 LATENCY = 0.2  # the injected output latency, seconds
 
@@ -41,6 +42,11 @@ class PageTestCase(unittest.TestCase):
         wait_for(driver, "return document.body.dataset.ready === 'true'")
         return driver
 
+    @staticmethod
+    def state(driver):
+        """The playback's state as the page has it: "starting", "playing" or "idle"."""
+        return driver.execute_script(PLAYBACK_STATE)
+
     def assertPicture(self, driver, index, doubled):
         width, height, rgb = canvas_rgb(driver)
         self.assertEqual((width, height), (352, 288) if doubled else (176, 144))
@@ -68,7 +74,7 @@ class FakeClockPlayback(PageTestCase):
         self.assertEqual(self.log(driver), [])
         self.set_time(driver, start + LATENCY)
         self.assertPicture(driver, 0, doubled=False)
-        self.assertEqual(driver.find_element("id", "play-button").text, "Stop")
+        self.assertEqual(self.state(driver), "playing")
 
         # In 5 ms steps every picture is drawn at its target plus the latency, none late.
         t = start + LATENCY
@@ -102,10 +108,12 @@ class FakeClockPlayback(PageTestCase):
         start = self.started(driver)
         self.assertFalse(play.is_enabled())
         self.assertFalse(size.is_enabled())
+        self.assertEqual(self.state(driver), "starting")
         self.set_time(driver, start + LATENCY)
         self.assertFalse(size.is_enabled())
+        self.assertEqual(self.state(driver), "playing")
         play.click()
-        self.assertEqual(play.text, "Play")
+        self.assertEqual(self.state(driver), "idle")
         self.assertTrue(size.is_enabled())
         self.assertFalse(driver.execute_script("return clipnotePage.playback.playing"))
 
@@ -122,7 +130,9 @@ class FakeClockPlayback(PageTestCase):
         self.assertPicture(driver, [e for e in self.log(driver) if e["drawn"]][-1]["picture"], doubled=True)
 
         # Stop and Play again: the message replays from its first picture.
+        self.assertEqual(self.state(driver), "playing")
         play.click()
+        self.assertEqual(self.state(driver), "idle")
         play.click()
         start = self.started(driver)
         self.set_time(driver, start + LATENCY)
@@ -156,14 +166,15 @@ class RealAudio(PageTestCase):
         with open(damaged, "wb") as f:
             f.write(data[:200])
         chooser.send_keys(damaged)
-        notice = wait_for(driver, "return document.getElementById('notice').textContent")
+        notice = wait_for(driver, "const t = document.getElementById('notice').textContent;"
+                                  "return t.startsWith('damaged.exe') && t")
         self.assertTrue(notice.startswith("damaged.exe: "), notice)
         self.assertGreater(len(notice), len("damaged.exe: ") + 10)
 
         # The page still works: the whole message plays, with the speech the native decoder gives.
         driver.execute_script("document.getElementById('file-input').value = ''")
         chooser.send_keys(self.reference.path("message.exe"))
-        wait_for(driver, "return document.getElementById('notice').textContent.startsWith('Playing message.exe')")
+        wait_for_playback(driver, "playing", notice="Playing message.exe")
         wait_for(driver, "return clipnotePage.playback.drawLog.length > 3")
         self.assertTrue(page_pcm(driver) == self.reference.pcm())
 
@@ -172,23 +183,25 @@ class RealAudio(PageTestCase):
         chooser = driver.find_element("id", "file-input")
         play = driver.find_element("id", "play-button")
         # Pictures alone run on the page's clock, with no sound to wait for.
+        # The built-in message is playing already: each wait names the message it is for.
         chooser.send_keys(os.path.join(ROOT, "resources", "message.263"))
+        wait_for_playback(driver, "playing", notice="Playing message.263")
         wait_for(driver, "return clipnotePage.playback.drawLog.length > 3")
         self.assertIsNone(driver.execute_script("return clipnotePage.playback.lastPcm"))
-        self.assertEqual(play.text, "Stop")
         # Speech alone: no picture, Stop offered while it plays, the size switch never.
         driver.execute_script("document.getElementById('file-input').value = ''")
         chooser.send_keys(os.path.join(ROOT, "resources", "message.723"))
-        wait_for(driver, "return document.getElementById('play-button').textContent === 'Stop'")
+        wait_for_playback(driver, "playing", notice="Playing message.723")
         self.assertFalse(driver.find_element("id", "picture").is_displayed())
         self.assertFalse(driver.find_element("id", "size-button").is_enabled())
         self.assertTrue(page_pcm(driver) == self.reference.pcm())
         play.click()
-        self.assertEqual(play.text, "Play")
+        self.assertEqual(self.state(driver), "idle")
         self.assertFalse(driver.find_element("id", "size-button").is_enabled())
         if os.environ.get("CLIPNOTE_WEB_SCREENSHOT"):
             driver.execute_script("document.getElementById('file-input').value = ''")
             chooser.send_keys(self.reference.path("message.exe"))
+            wait_for_playback(driver, "playing", notice="Playing message.exe")
             wait_for(driver, "return clipnotePage.playback.drawLog.length > 30")
             driver.find_element("id", "player-window").screenshot(os.environ["CLIPNOTE_WEB_SCREENSHOT"])
 
