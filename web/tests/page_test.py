@@ -215,13 +215,23 @@ class SelfContainedPage(PageTestCase):
         usage = subprocess.run([DECODE, "html"], capture_output=True, text=True).stderr
         if "usage: clipnote-decode html" in usage:
             subprocess.run([DECODE, "html", message, out], check=True, env=dict(os.environ, CLIPNOTE_WEB_PAGE=page))
-        else:
-            subprocess.run([sys.executable, os.path.join(ROOT, "web", "tools", "make_single_html.py"), SITE, out, message],
-                           check=True)
+            return True
+        subprocess.run([sys.executable, os.path.join(ROOT, "web", "tools", "make_single_html.py"), SITE, out, message],
+                       check=True)
+        return False
 
     def test_message_page_plays_from_file(self):
-        out = os.path.join(tempfile.mkdtemp(prefix="clipnote-web-"), "message.html")
-        self.make_page(self.reference.path("message.exe"), out)
+        folder = tempfile.mkdtemp(prefix="clipnote-web-")
+        out = os.path.join(folder, "message.html")
+        if self.make_page(self.reference.path("message.exe"), out):
+            # The page carries the clips and the logo, not the executable: it is the page
+            # made from the two clips, byte for byte.
+            clips = os.path.join(folder, "clips.html")
+            subprocess.run([sys.executable, os.path.join(ROOT, "web", "tools", "make_single_html.py"), SITE, clips,
+                            os.path.join(ROOT, "resources", "message.263"), os.path.join(ROOT, "resources", "message.723")],
+                           check=True)
+            with open(out, "rb") as a, open(clips, "rb") as b:
+                self.assertTrue(a.read() == b.read(), "clipnote-decode html differs from the page of the clips")
         self.assertPlaysFromFile(out)
 
     def test_make_message_page_of_the_two_clips_plays_from_file(self):
@@ -243,6 +253,15 @@ class SelfContainedPage(PageTestCase):
         self.assertPicture(driver, 0, doubled=False)
         self.assertTrue(page_pcm(driver) == self.reference.pcm(), "the speech decoded in the page's worker differs")
         self.assertEqual(driver.find_element("id", "notice").text, "")
+        # The logo is shown: its bitmap came through whole.
+        self.assertEqual(wait_for(driver, "const l = document.getElementById('logo');"
+                                          "return l.complete && [l.naturalWidth, l.naturalHeight];"), self.logo_size())
+
+    @staticmethod
+    def logo_size():
+        with open(os.path.join(ROOT, "resources", "logo.bmp"), "rb") as f:
+            header = f.read(26)
+        return [int.from_bytes(header[18:22], "little", signed=True), abs(int.from_bytes(header[22:26], "little", signed=True))]
 
 
 if __name__ == "__main__":
