@@ -106,6 +106,16 @@ def canvas_rgb(driver):
     return width, height, base64.b64decode(encoded)
 
 
+def element_rgb(driver, element_id):
+    """An element as drawn on the page: (width, height, RGB bytes top row first), through
+    ImageMagick's convert."""
+    png = driver.find_element("id", element_id).screenshot_as_png
+    size = subprocess.run(["identify", "-format", "%w %h", "png:-"], input=png, capture_output=True, check=True)
+    width, height = map(int, size.stdout.split())
+    rgb = subprocess.run(["convert", "png:-", "-depth", "8", "rgb:-"], input=png, capture_output=True, check=True)
+    return width, height, rgb.stdout
+
+
 def page_pcm(driver):
     encoded = driver.execute_script("""
       const p = clipnotePage.playback.lastPcm; const b = new Uint8Array(p.buffer, p.byteOffset, p.byteLength);

@@ -11,8 +11,8 @@ import sys
 import tempfile
 import unittest
 
-from browser import (DECODE, ROOT, SITE, PLAYBACK_STATE, NativeReference, Server, canvas_rgb, chromium, page_pcm, require,
-                     wait_for, wait_for_playback)
+from browser import (DECODE, ROOT, SITE, PLAYBACK_STATE, NativeReference, Server, canvas_rgb, chromium, element_rgb,
+                     page_pcm, require, wait_for, wait_for_playback)
 
 LATENCY = 0.2  # the injected output latency, seconds
 
@@ -75,6 +75,7 @@ class FakeClockPlayback(PageTestCase):
         self.set_time(driver, start + LATENCY)
         self.assertPicture(driver, 0, doubled=False)
         self.assertEqual(self.state(driver), "playing")
+        self.assertFrameDrawnAsThePlayerDraws(driver)
 
         # In 5 ms steps every picture is drawn at its target plus the latency, none late.
         t = start + LATENCY
@@ -100,6 +101,26 @@ class FakeClockPlayback(PageTestCase):
         self.assertGreater(drawn[-1]["picture"], skipped[-1]["picture"])
         self.assertLess(drawn[-1]["heard"] - drawn[-1]["target"], 0.1 + 1e-9)
         self.assertPicture(driver, drawn[-1]["picture"], doubled=False)
+
+    def assertFrameDrawnAsThePlayerDraws(self, driver):
+        """The frame's rings from its edge inwards, as the player's window draws the frame's
+        styles: the raised dialog frame, the sunken client edge, the black frame line."""
+        face, light, highlight, shadow, dark, black = "d4d0c8", "d4d0c8", "ffffff", "808080", "404040", "000000"
+        upper_left = [light, highlight, face, shadow, dark, black]
+        lower_right = [dark, shadow, face, highlight, light, black]
+        width, height, rgb = element_rgb(driver, "video-frame")
+        self.assertEqual((width, height), (190, 158))
+
+        def colour(x, y):
+            return rgb[3 * (y * width + x):3 * (y * width + x) + 3].hex()
+        middle_x, middle_y = width // 2, height // 2
+        self.assertEqual([colour(i, middle_y) for i in range(6)], upper_left, "left")
+        self.assertEqual([colour(middle_x, i) for i in range(6)], upper_left, "top")
+        self.assertEqual([colour(middle_x, height - 1 - i) for i in range(6)], lower_right, "bottom")
+        # The picture covers the black line on the right.
+        self.assertEqual([colour(width - 1 - i, middle_y) for i in range(5)], lower_right[:5], "right")
+        # The lower and right edges own the corners top right and bottom left.
+        self.assertEqual([colour(width - 1, 0), colour(0, height - 1)], [dark, dark])
 
     def test_stop_size_switch_and_replay(self):
         driver = self.open_page(fake_latency=LATENCY)
