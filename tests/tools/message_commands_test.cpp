@@ -133,6 +133,12 @@ TEST(MessageCommands, HtmlPutsTheMessageIntoThePlayerPage) {
   for (const auto& row : rows) {
     EXPECT_EQ(html(row.message), before + row.carried + after) << row.message;
   }
+  // A page whose logo lies outside the markers keeps it: a second one would stop its script.
+  Write("page.html", [&] {  // the page html() reads
+    const std::string text = pageLogo + before + "const builtInFiles = [];" + after;
+    return std::vector<uint8_t>(text.begin(), text.end());
+  }());
+  EXPECT_EQ(html(small.path).find("logoBase64", pageLogo.size()), std::string::npos);
   const std::string out = Scratch("message.html");
   EXPECT_EQ(RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE=/nonexistent ").status, 1);
 

@@ -112,11 +112,12 @@ int RunHtmlCommand(int argc, char** argv) {
     return 1;
   }
   // The page's logo statement follows its files statement between the markers; the
-  // message's own logo takes its place.
+  // message's own logo takes its place. A page whose logo lies outside the markers keeps
+  // it (a second statement would stop the page's script).
   const size_t content = begin + std::string(kMessageBegin).size();
   const size_t logoAt = page.find(kLogoStatement, content);
   std::string logo = logoAt < end ? page.substr(logoAt, end - logoAt) : "";
-  if (message.message.logo) {
+  if (message.message.logo && !logo.empty()) {
     std::string reason;
     if (const auto bitmap = clipnote::message::BitmapFileFromResource(message.Clip(*message.message.logo), reason)) {
       logo = kLogoStatement + Base64(*bitmap) + "\";";
