@@ -36,7 +36,7 @@ def page_site(work):
     with open(os.path.join(site, "clipnote_wasm.js"), "w") as f:
         f.write("// the module\n")
     with open(os.path.join(site, "default_message.js"), "w") as f:
-        f.write("export const builtInFiles = [];\n")
+        f.write("export const builtInFiles = [];\nexport const logoBase64 = \"\";\n")
     return site
 
 
