@@ -22,6 +22,7 @@ constexpr int32_t kMaxMacroblocks = kMaxMbColumns * kMaxMbRows;
 constexpr int32_t kMostMacroblockBits = 1 + 9 + 6 + 2 + 2 * 13 + 6 * (8 + 64 * 22);
 constexpr size_t kMostPictureBytes =
     (size_t{kMaxMacroblocks} * kMostMacroblockBits + kMaxMbRows * 40 + 64) / 8 + 16;
+static_assert(kMostPictureBytes <= kMostVideoPictureBytes);
 
 // Forced intra refresh comes a little before the period ends, and macroblocks start at
 // different points of it so that the refresh spreads over the pictures.

@@ -28,6 +28,9 @@ inline constexpr int32_t kEncoderSelfCheck = 4;     // the decoder refused a wri
 inline constexpr int32_t kEncoderTooLarge = 5;      // no quantiser meets the size asked for
 inline constexpr int32_t kEncoderNotStarted = 6;
 
+// The most bytes one picture can take (CIF, every block at its largest).
+inline constexpr size_t kMostVideoPictureBytes = 423000;
+
 // Each macroblock is coded intra at least once in every this many times it is coded.
 inline constexpr int32_t kIntraRefreshPeriod = 132;
 
