@@ -8,8 +8,6 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <vector>
 
@@ -20,6 +18,7 @@
 #include "audio/next_random.h"
 #include "audio/sid_gain.h"
 #include "audio/voicing_analysis.h"
+#include "support/test_support.h"
 
 namespace clipnote::speech {
 
@@ -27,11 +26,7 @@ namespace {
 
 using History = std::array<float, kHistorySamples>;
 
-std::vector<uint8_t> HelloClip() {
-  std::ifstream in(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723",
-                   std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::vector<uint8_t> HelloClip() { return support::ReadFile(CLIPNOTE_SOURCE_DIR "/tests/audio/data/hello_63.723"); }
 
 class FrameDecoderTest : public ::testing::Test {
  protected:

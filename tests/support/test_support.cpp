@@ -18,6 +18,8 @@
 #include <iterator>
 #include <thread>
 
+#include "audio/voice_clip.h"
+
 extern char** environ;
 
 namespace support {
@@ -267,11 +269,11 @@ bool XvfbServer::Start(int width, int height) {
 
 // --- VOICE clips ----------------------------------------------------------------------------
 
-clipnote::speech::VoiceClip ParseVoice(const std::vector<uint8_t>& clip) {
+uint32_t VoiceCapacity(const std::vector<uint8_t>& clip) {
   clipnote::speech::VoiceClip parsed;
   const clipnote::speech::VoiceClipError error = clipnote::speech::ParseVoiceClip(clip.data(), clip.size(), parsed);
   EXPECT_EQ(error, clipnote::speech::VoiceClipError::None) << clipnote::speech::VoiceClipErrorText(error);
-  return parsed;
+  return parsed.pcmCapacity;
 }
 
 std::vector<uint8_t> MakeVoiceClip(uint32_t capacity, const std::vector<uint8_t>& frames) {

@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "audio/voice_clip.h"
-
 namespace support {
 
 // --- Scratch folders ------------------------------------------------------------------------
@@ -100,8 +98,9 @@ class XvfbServer {
 
 // --- VOICE clips ----------------------------------------------------------------------------
 
-// The clip split as the player splits it; a clip the player refuses fails the running test.
-clipnote::speech::VoiceClip ParseVoice(const std::vector<uint8_t>& clip);
+// The PCM bytes the clip reserves, read as the player reads its prefix; a clip the player
+// refuses fails the running test.
+uint32_t VoiceCapacity(const std::vector<uint8_t>& clip);
 // A clip of the frames that reserves `capacity` PCM bytes.
 std::vector<uint8_t> MakeVoiceClip(uint32_t capacity, const std::vector<uint8_t>& frames);
 
