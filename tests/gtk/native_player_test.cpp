@@ -14,7 +14,6 @@
 #include <filesystem>
 
 #include "app/media_decoders.h"
-#include "gtk/skip_unless_ci.h"
 #include "gtk/x_session.h"
 #include "platform/gtk/dib_images.h"
 #include "platform/gtk/gtk_platform.h"
