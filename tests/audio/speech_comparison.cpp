@@ -14,10 +14,6 @@ namespace {
 constexpr int kSegmentSamples = 160;          // 20 ms at 8000 Hz
 constexpr double kSilentSegmentPower = 100.0;  // mean square below this: about -70 dBFS
 
-}  // namespace
-
-namespace {
-
 bool Run(const std::string& command) { return support::RunShell(command).status == 0; }
 
 }  // namespace

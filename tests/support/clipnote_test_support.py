@@ -1,9 +1,6 @@
-"""What the Python test suites share: folders of each test's own (no two runs, and no two
-tests, ever write to the same file) and a private X server.
-
-Files are kept for a look after a failure, and their folder named, instead of being removed;
-CLIPNOTE_KEEP_SCRATCH=1 keeps them after a success too.
-"""
+"""What the Python test suites share: folders of each test's own (no two runs or tests write
+the same file), kept and named after a failure (CLIPNOTE_KEEP_SCRATCH=1: always), and a
+private X server."""
 import contextlib
 import os
 import shutil
@@ -13,12 +10,8 @@ import tempfile
 from pathlib import Path
 
 
-def _keep_always():
-    return os.environ.get("CLIPNOTE_KEEP_SCRATCH", "") not in ("", "0")
-
-
 def _finish(path, passed):
-    if passed and not _keep_always():
+    if passed and os.environ.get("CLIPNOTE_KEEP_SCRATCH", "") in ("", "0"):
         shutil.rmtree(path, ignore_errors=True)
     else:
         print(f"scratch kept in {path}", file=sys.stderr)

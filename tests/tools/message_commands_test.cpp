@@ -15,10 +15,9 @@ namespace {
 const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";
 const std::string kSource = CLIPNOTE_SOURCE_DIR;
 
-using support::Scratch;
+using support::ReadFile;
 using support::RunResult;
-
-std::vector<uint8_t> Read(const std::string& path) { return support::ReadFile(path); }
+using support::Scratch;
 
 // Writes a file of that name into the test's scratch folder.
 std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
@@ -31,18 +30,18 @@ RunResult RunTool(const std::string& arguments, const std::string& environment =
 
 // A message made here from small real clips: 6 QCIF pictures and 68 speech frames.
 struct SmallMessage {
-  std::vector<uint8_t> movie = Read(kSource + "/tests/video_recon/data/small_qcif.263");
+  std::vector<uint8_t> movie = ReadFile(kSource + "/tests/video_recon/data/small_qcif.263");
   std::vector<uint8_t> voice;
   pe_builder::Layout pe;
   std::string path;
   SmallMessage() {
-    const std::vector<uint8_t> frames = Read(kSource + "/tests/audio/data/hello_63.723");
+    const std::vector<uint8_t> frames = ReadFile(kSource + "/tests/audio/data/hello_63.723");
     voice = support::MakeVoiceClip(static_cast<uint32_t>(frames.size() / 24 * 480), frames);
-    std::vector<uint8_t> logo = Read(kSource + "/resources/logo.bmp");
+    std::vector<uint8_t> logo = ReadFile(kSource + "/resources/logo.bmp");
     logo.erase(logo.begin(), logo.begin() + 14);
     pe = pe_builder::Build({{263, "MOVIE", 0x409, movie},
                             {723, "VOICE", 0x409, voice},
-                            {"WAVE", 150, 0x409, Read(kSource + "/resources/startup_chime.wav")},
+                            {"WAVE", 150, 0x409, ReadFile(kSource + "/resources/startup_chime.wav")},
                             {2, 147, 0x409, logo}});
     path = Write("small.exe", pe.bytes);
   }
@@ -52,10 +51,10 @@ TEST(MessageCommands, ExtractGivesTheCarriedFilesByteForByte) {
   const SmallMessage small;
   RunResult run = RunTool("extract '" + small.path + "' '" + Scratch("out") + "'");
   ASSERT_EQ(run.status, 0) << run.Output();
-  EXPECT_EQ(Read(Scratch("out/message.263")), small.movie);
-  EXPECT_EQ(Read(Scratch("out/message.723")), small.voice);
-  EXPECT_EQ(Read(Scratch("out/startup.wav")), Read(kSource + "/resources/startup_chime.wav"));
-  EXPECT_EQ(Read(Scratch("out/logo.bmp")), Read(kSource + "/resources/logo.bmp"));
+  EXPECT_EQ(ReadFile(Scratch("out/message.263")), small.movie);
+  EXPECT_EQ(ReadFile(Scratch("out/message.723")), small.voice);
+  EXPECT_EQ(ReadFile(Scratch("out/startup.wav")), ReadFile(kSource + "/resources/startup_chime.wav"));
+  EXPECT_EQ(ReadFile(Scratch("out/logo.bmp")), ReadFile(kSource + "/resources/logo.bmp"));
 
 #ifdef CLIPNOTE_WIN32_EXE
   if (!std::filesystem::exists(CLIPNOTE_WIN32_EXE)) GTEST_SKIP() << CLIPNOTE_WIN32_EXE << " is not built";
@@ -63,7 +62,7 @@ TEST(MessageCommands, ExtractGivesTheCarriedFilesByteForByte) {
   ASSERT_EQ(run.status, 0) << run.Output();
   for (const auto& [carried, source] : {std::pair{"message.263", "message.263"}, {"message.723", "message.723"},
                                         {"startup.wav", "startup_chime.wav"}, {"logo.bmp", "logo.bmp"}}) {
-    EXPECT_EQ(Read(Scratch(std::string("built/") + carried)), Read(kSource + "/resources/" + source)) << carried;
+    EXPECT_EQ(ReadFile(Scratch(std::string("built/") + carried)), ReadFile(kSource + "/resources/" + source)) << carried;
   }
 #endif
 }
@@ -75,13 +74,13 @@ TEST(MessageCommands, VideoAndAudioReadTheClipsOfAMessage) {
   const std::string voice = Write("small.723", small.voice);
   ASSERT_EQ(RunTool("video '" + small.path + "' '" + Scratch("from_exe.y4m") + "'").status, 0);
   ASSERT_EQ(RunTool("video '" + movie + "' '" + Scratch("from_clip.y4m") + "'").status, 0);
-  EXPECT_EQ(Read(Scratch("from_exe.y4m")), Read(Scratch("from_clip.y4m")));
-  EXPECT_EQ(Read(Scratch("from_exe.y4m")).size(), 51u + 6 * (6 + 38016));
+  EXPECT_EQ(ReadFile(Scratch("from_exe.y4m")), ReadFile(Scratch("from_clip.y4m")));
+  EXPECT_EQ(ReadFile(Scratch("from_exe.y4m")).size(), 51u + 6 * (6 + 38016));
   ASSERT_EQ(RunTool("audio '" + small.path + "' '" + Scratch("from_exe.wav") + "'").status, 0);
   ASSERT_EQ(RunTool("audio '" + voice + "' '" + Scratch("from_clip.wav") + "'").status, 0);  // .723: a VOICE clip
   ASSERT_EQ(RunTool("audio --voice '" + movie + "' '" + Scratch("forced.wav") + "'").status, 0);
-  EXPECT_EQ(Read(Scratch("from_exe.wav")), Read(Scratch("from_clip.wav")));
-  EXPECT_EQ(Read(Scratch("from_exe.wav")).size(), 44u + 68 * 480);
+  EXPECT_EQ(ReadFile(Scratch("from_exe.wav")), ReadFile(Scratch("from_clip.wav")));
+  EXPECT_EQ(ReadFile(Scratch("from_exe.wav")).size(), 44u + 68 * 480);
 }
 
 // The message goes between the page's markers, in place of its built-in one, and
@@ -97,7 +96,7 @@ TEST(MessageCommands, HtmlPutsTheMessageIntoThePlayerPage) {
   const std::string out = Scratch("message.html");
   const RunResult run = RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
   ASSERT_EQ(run.status, 0) << run.Output();
-  const std::vector<uint8_t> written = Read(out);
+  const std::vector<uint8_t> written = ReadFile(out);
   const std::string text(written.begin(), written.end());
   EXPECT_EQ(text.substr(0, before.size()), before);
   EXPECT_EQ(text.substr(text.size() - after.size()), after);
@@ -112,7 +111,7 @@ TEST(MessageCommands, HtmlPutsTheMessageIntoThePlayerPage) {
   const std::string hostile = Write("a\"b<script> c.exe", small.pe.bytes);
   const RunResult quoted = RunTool("html '" + hostile + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
   ASSERT_EQ(quoted.status, 0) << quoted.Output();
-  const std::vector<uint8_t> named = Read(out);
+  const std::vector<uint8_t> named = ReadFile(out);
   EXPECT_NE(std::string(named.begin(), named.end()).find("name: \"a_b_script__c.exe\", base64"), std::string::npos);
   // A page without the end of its message is no player page.
   const std::string cut = Write("cut.html", std::vector<uint8_t>(before.begin(), before.end()));
@@ -296,9 +295,9 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
       EXPECT_NE(run.Output().find(said), std::string::npos) << row.what << ": " << said << "\n" << run.Output();
     }
   }
-  EXPECT_EQ(Read(Scratch("voice-only/message.723")), small.voice);
+  EXPECT_EQ(ReadFile(Scratch("voice-only/message.723")), small.voice);
   EXPECT_FALSE(std::filesystem::exists(Scratch("voice-only/message.263")));
-  EXPECT_EQ(Read(Scratch("parts/message.263")), movie);
+  EXPECT_EQ(ReadFile(Scratch("parts/message.263")), movie);
   EXPECT_FALSE(std::filesystem::exists(Scratch("parts/startup.wav")));
   EXPECT_FALSE(std::filesystem::exists(Scratch("parts/logo.bmp")));
 }

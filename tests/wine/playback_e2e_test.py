@@ -10,16 +10,10 @@ doubled picture; closing ends the process with exit code 0.
 """
 import argparse
 import subprocess
-import sys
 import time
 
-from wine_harness import (PLAY_BUTTON, PLAYER_TITLE, SIZE_BUTTON, HarnessError, WineSession,
-                          find_win32_output, native_picture_area, scratch)
-
-
-def check(condition, message):
-    if not condition:
-        raise HarnessError(message)
+from wine_harness import (PLAYER_TITLE, PLAY_BUTTON, SIZE_BUTTON, HarnessError, WineSession, check,
+                          find_win32_output, native_picture_area, run_script, scratch)
 
 
 def grab_rgb(wine, area, path):
@@ -115,8 +109,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        main()
-    except HarnessError as error:
-        print(f"FAIL: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_script(main)

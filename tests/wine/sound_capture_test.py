@@ -9,11 +9,10 @@ that the Windows sound service accepts its format.
 import argparse
 import math
 import struct
-import sys
 from pathlib import Path
 
 from alsa_capture import read_capture, write_wav
-from wine_harness import HarnessError, WineSession, find_win32_output, scratch
+from wine_harness import HarnessError, WineSession, find_win32_output, run_script, scratch
 
 MAX_LAG = 400      # samples of silence the device may put in front
 
@@ -59,8 +58,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        main()
-    except HarnessError as error:
-        print(f"FAIL: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_script(main)

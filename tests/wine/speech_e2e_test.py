@@ -19,17 +19,12 @@ import time
 from pathlib import Path
 
 from alsa_capture import RATE, read_capture, write_wav
-from wine_harness import (PLAYER_TITLE, SIZE_BUTTON, HarnessError, WineSession,
-                          find_win32_output, kept_file, scratch)
+from wine_harness import (PLAYER_TITLE, SIZE_BUTTON, HarnessError, WineSession, check,
+                          find_win32_output, kept_file, run_script, scratch)
 
 ANCHOR = 400            # samples of speech used to find where it starts in the capture
 END_MARGIN = 60         # seconds past the speech's length for the playback to end by itself
 MIN_REPLAY_SECONDS = 1  # at least this much of the replay must come out before the close
-
-
-def check(condition, message):
-    if not condition:
-        raise HarnessError(message)
 
 
 def wav_samples(path):
@@ -156,8 +151,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        main()
-    except HarnessError as error:
-        print(f"FAIL: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_script(main)

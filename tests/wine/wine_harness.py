@@ -37,6 +37,20 @@ class HarnessError(Exception):
     pass
 
 
+def check(condition, message):
+    if not condition:
+        raise HarnessError(message)
+
+
+def run_script(main):
+    """Runs a test script's main: a HarnessError fails the test with its reason."""
+    try:
+        main()
+    except HarnessError as error:
+        print(f"FAIL: {error}", file=sys.stderr)
+        sys.exit(1)
+
+
 def missing_tools(*tools):
     return [tool for tool in tools if shutil.which(tool) is None]
 
