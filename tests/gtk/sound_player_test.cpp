@@ -9,8 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -19,6 +17,7 @@
 #include "platform/gtk/sound_player.h"
 #include "resources/embedded_resources.h"
 #include "resources/resource_ids.h"
+#include "support/test_support.h"
 
 namespace clipnote::gtk {
 namespace {
@@ -232,27 +231,21 @@ TEST(SoundPlayerTest, HeardTimeWaitsOnlyForASoundAskedForAfterTheRelease) {
 TEST(AlsaSoundTest, PlaysAnInMemoryWaveThroughTheDefaultDevice) {
   // Before ALSA reads its configuration: a default device that writes to a file.
   namespace fs = std::filesystem;
-  char pattern[] = "/tmp/clipnote-alsa-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const fs::path dir = pattern;
+  const fs::path dir = support::ScratchDir();
   const fs::path capture = dir / "played.raw";
-  std::ofstream(dir / ".asoundrc") << "pcm.!default {\n  type file\n  slave.pcm \"null\"\n"
-                                   << "  file \"" << capture.string() << "\"\n  format \"raw\"\n}\n";
+  support::WriteText(dir / ".asoundrc", "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"" + capture.string() +
+                                            "\"\n  format \"raw\"\n}\n");
   setenv("HOME", dir.c_str(), 1);
 
   const EmbeddedResource* chime = FindEmbeddedResource("WAVE", IDW_STARTUP_SOUND);
   ASSERT_NE(chime, nullptr);
   GtkPlatform platform;
   EXPECT_TRUE(platform.PlaySoundA(reinterpret_cast<const char*>(chime->data), nullptr, kSndMemory));
-  std::ifstream file(capture, std::ios::binary);
-  const std::vector<uint8_t> played{std::istreambuf_iterator<char>(file),
-                                    std::istreambuf_iterator<char>()};
-  EXPECT_EQ(played, std::vector<uint8_t>(chime->data + 44, chime->data + chime->size));
+  EXPECT_EQ(support::ReadFile(capture), std::vector<uint8_t>(chime->data + 44, chime->data + chime->size));
 
   // An image whose header was never written plays nothing and says so.
   const std::vector<uint8_t> blank(44 + 480, 0);
   EXPECT_FALSE(platform.PlaySoundA(reinterpret_cast<const char*>(blank.data()), nullptr, kSndMemory));
-  fs::remove_all(dir);
 }
 
 }  // namespace
