@@ -627,6 +627,20 @@ TEST_F(NativePlayerTest, SecondStartWithTheSameMessageBringsItForwardAnotherOpen
   EXPECT_EQ(same.WaitForExit(20000), 0);
   EXPECT_TRUE(above(*window, cover)) << "the running player of that message was not brought forward";
 
+  // A message whose own window template gives another caption is found all the same.
+  const std::vector<uint8_t> viewerTemplate = RetitledTemplate("Viewer");
+  ASSERT_FALSE(viewerTemplate.empty());
+  WriteBytes(dir_ / "viewer.exe", SmallMessage(clip_, voice, chime, 0x33CC66, viewerTemplate));
+  WriteBytes(dir_ / "viewer-again.exe", SmallMessage(clip_, voice, chime, 0x33CC66, viewerTemplate));
+  Program& viewer = Start(kPlayer, {}, {(dir_ / "viewer.exe").string()});
+  const auto viewerWindow = x_->WaitForWindow("Tarvany Clipnote Viewer", 20000);
+  ASSERT_TRUE(viewerWindow);
+  Program& viewerAgain = Start(kPlayer, {}, {(dir_ / "viewer-again.exe").string()});
+  EXPECT_EQ(viewerAgain.WaitForExit(20000), 0)
+      << "a second player of a message with its own caption stayed up";
+  x_->AskToClose(*viewerWindow);
+  EXPECT_EQ(viewer.WaitForExit(20000), 0);
+
   Program& other = Start(kPlayer, {}, {(dir_ / "other.exe").string()});
   Program& builtIn = Start(kPlayer);
   SleepMs(3000);
