@@ -211,7 +211,7 @@ class FakePlatform final : public Platform {
   uint32_t timeGetTime() override;
 
   bool PlaySoundA(const char* sound, Hinstance module, uint32_t flags) override;
-  uint32_t SoundHeardTime(uint32_t released, uint32_t) override {
+  uint32_t SoundHeardTime(uint64_t, uint32_t released, uint32_t) override {
     return released + soundOutputDelay_;
   }
 
