@@ -660,6 +660,32 @@ TEST_F(NativePlayerTest, SecondStartWithTheSameMessageBringsItForwardAnotherOpen
   EXPECT_EQ(builtIn.WaitForExit(0), 0);
 }
 
+// Without a sound device the message plays without sound, and standard error
+// says so in one line however many sounds fail.
+TEST_F(NativePlayerTest, WithoutASoundDeviceSaysOnceThatTheMessagePlaysWithoutSound) {
+  const fs::path home = dir_ / "no-sound-home";
+  fs::create_directories(home);
+  std::ofstream(home / ".asoundrc") << "pcm.!default {\n  type hw\n  card 31\n}\n";
+  const fs::path errors = dir_ / "errors.txt";
+  Program& player = Start("/bin/sh", {},
+                          {"-c", "HOME=$1 exec \"$0\" 2>\"$2\"", kPlayer, home.string(),
+                           errors.string()});
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  const auto first = DecodedPicture(ReadBytes(kResources / "message.263"), 0, false);
+  EXPECT_TRUE(WaitUntil([&] { return NativePictureArea(*window) == first; }, 60000));
+  // The start-up sound and the speech have both been tried by now.
+  SleepMs(1500);
+  x_->AskToClose(*window);
+  EXPECT_EQ(player.WaitForExit(20000), 0);
+  std::ifstream file(errors);
+  int told = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.find("plays without sound") != std::string::npos) ++told;
+  }
+  EXPECT_EQ(told, 1);
+}
+
 // A file that is no message: a box says why, standard error too, and the
 // program ends with 1 without opening its window.
 TEST_F(NativePlayerTest, FileThatIsNoMessageIsRefusedWithItsReasonAndExitCodeOne) {
