@@ -609,6 +609,20 @@ TEST_F(NativePlayerTest, SecondStartWithTheSameMessageBringsItForwardAnotherOpen
   EXPECT_EQ(same.WaitForExit(20000), 0);
   EXPECT_TRUE(above(*window, cover)) << "the running player of that message was not brought forward";
 
+  // A message whose own window template gives another caption is found all the same.
+  const std::vector<uint8_t> viewerTemplate = RetitledTemplate("Viewer");
+  ASSERT_FALSE(viewerTemplate.empty());
+  WriteBytes(dir_ / "viewer.exe", SmallMessage(clip_, voice, chime, 0x33CC66, viewerTemplate));
+  WriteBytes(dir_ / "viewer-again.exe", SmallMessage(clip_, voice, chime, 0x33CC66, viewerTemplate));
+  Program& viewer = Start(kPlayer, {}, {(dir_ / "viewer.exe").string()});
+  const auto viewerWindow = x_->WaitForWindow("Tarvany Clipnote Viewer", 20000);
+  ASSERT_TRUE(viewerWindow);
+  Program& viewerAgain = Start(kPlayer, {}, {(dir_ / "viewer-again.exe").string()});
+  EXPECT_EQ(viewerAgain.WaitForExit(20000), 0)
+      << "a second player of a message with its own caption stayed up";
+  x_->AskToClose(*viewerWindow);
+  EXPECT_EQ(viewer.WaitForExit(20000), 0);
+
   Program& other = Start(kPlayer, {}, {(dir_ / "other.exe").string()});
   Program& builtIn = Start(kPlayer);
   SleepMs(3000);
@@ -626,6 +640,32 @@ TEST_F(NativePlayerTest, SecondStartWithTheSameMessageBringsItForwardAnotherOpen
   }
   EXPECT_EQ(other.WaitForExit(0), 0);
   EXPECT_EQ(builtIn.WaitForExit(0), 0);
+}
+
+// Without a sound device the message plays without sound, and standard error
+// says so in one line however many sounds fail.
+TEST_F(NativePlayerTest, WithoutASoundDeviceSaysOnceThatTheMessagePlaysWithoutSound) {
+  const fs::path home = dir_ / "no-sound-home";
+  fs::create_directories(home);
+  std::ofstream(home / ".asoundrc") << "pcm.!default {\n  type hw\n  card 31\n}\n";
+  const fs::path errors = dir_ / "errors.txt";
+  Program& player = Start("/bin/sh", {},
+                          {"-c", "HOME=$1 exec \"$0\" 2>\"$2\"", kPlayer, home.string(),
+                           errors.string()});
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  const auto first = DecodedPicture(ReadBytes(kResources / "message.263"), 0, false);
+  EXPECT_TRUE(WaitUntil([&] { return NativePictureArea(*window) == first; }, 60000));
+  // The start-up sound and the speech have both been tried by now.
+  SleepMs(1500);
+  x_->AskToClose(*window);
+  EXPECT_EQ(player.WaitForExit(20000), 0);
+  std::ifstream file(errors);
+  int told = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.find("plays without sound") != std::string::npos) ++told;
+  }
+  EXPECT_EQ(told, 1);
 }
 
 // A file that is no message: a box says why, standard error too, and the
