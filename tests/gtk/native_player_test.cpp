@@ -661,9 +661,9 @@ TEST_F(NativePlayerTest, WithoutASoundDeviceSaysOnceThatTheMessagePlaysWithoutSo
   x_->AskToClose(*window);
   EXPECT_EQ(player.WaitForExit(20000), 0);
   const std::string told = support::ReadText(errors);
-  const size_t first = told.find("plays without sound");
-  EXPECT_NE(first, std::string::npos) << told;
-  EXPECT_EQ(told.find("plays without sound", first + 1), std::string::npos) << told;
+  const size_t once = told.find("plays without sound");
+  EXPECT_NE(once, std::string::npos) << told;
+  EXPECT_EQ(told.find("plays without sound", once + 1), std::string::npos) << told;
 }
 
 // A file that is no message: a box says why, standard error too, and the
