@@ -3,10 +3,10 @@
 // take the stream whole, give one picture per picture encoded, and show on each exactly the
 // encoder's reference.
 //
-// The input: a settings byte (CIF, GOB headers, GOBs by size), the quantiser, the picture
-// count, then per picture a tick step and a motion byte, then the bytes the pictures are
-// painted from (a texture the pictures pan over, with some bytes written anew per picture,
-// so the search has real motion to follow and the mode decision real choices to make).
+// The input: a settings byte (CIF, GOB headers, GOBs by size, a bitrate), the quantiser,
+// the picture count, then per picture a tick step and a motion byte, then the bytes the
+// pictures are painted from (a texture the pictures pan over, with some bytes written anew
+// per picture, so the search has real motion to follow and the mode decision real choices).
 
 #include <cstddef>
 #include <cstdint>
@@ -59,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.quantiser = 1 + data[1] % 31;
   settings.gobHeaders = (flags & 8) != 0;
   settings.gobPayloadBytes = (flags & 16) != 0 ? 1 + (data[1] >> 2) * 8 : 0;
+  // Rates from far too few bits for the pictures to far too many.
+  settings.bitsPerSecond = (flags & 32) != 0 ? 1000 + (flags >> 6) * 250000 + data[1] * 400 : 0;
   const int32_t count = 1 + data[2] % (cif ? 2 : kMostPictures);
   size_t at = 3;
   if (size < at + 2 * static_cast<size_t>(count)) return 0;
@@ -99,7 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         p[k] = paint[(k / 8 + i) % paintBytes];
       }
       // Some bytes anew in every picture: noise the search cannot follow.
-      for (size_t k = i; k < paintBytes && k < pictureBytes; k += 7) p[(k * 2654435761u) % pictureBytes] = paint[k];
+      for (size_t k = i; k < paintBytes && k < pictureBytes; k += 7) {
+        p[(k * 2654435761u) % pictureBytes] = paint[k];
+      }
     }
     pointers[i] = p;
   }

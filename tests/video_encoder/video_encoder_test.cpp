@@ -109,6 +109,7 @@ struct ClipCase {
   bool gobHeaders;
   int gobPayloadBytes;
   uint64_t checksum;  // of the stream's bytes
+  int bitsPerSecond = 0;  // above 0: the clip must come within 15% of this rate
 };
 
 const ClipCase kClipCases[] = {
@@ -118,6 +119,8 @@ const ClipCase kClipCases[] = {
     {"qcif coarse, GOBs by size", 176, 144, 8, 5, 6, 0, 20, false, 200, 0x7238836aabeb74e9ull},
     {"qcif finest", 176, 144, 4, 2, 8, 0, 1, false, 0, 0x1e474c1e7b755db2ull},
     {"cif pan", 352, 288, 4, 2, 3, 0, 10, false, 0, 0x25dfddb1f371388bull},
+    {"qcif pan at 48 kbit/s", 176, 144, 45, 3, 4, 0, 8, false, 0, 0xfc90aa49ff4bfbf5ull, 48000},
+    {"qcif scene cut at 96 kbit/s, from too fine", 176, 144, 45, 1, 6, 20, 2, true, 0, 0x5b5c6c516aa61de0ull, 96000},
 };
 
 TEST(VideoEncoder, ReferenceEqualsTheDecodersPictureOnEveryPicture) {
@@ -129,6 +132,7 @@ TEST(VideoEncoder, ReferenceEqualsTheDecodersPictureOnEveryPicture) {
     settings.quantiser = c.quantiser;
     settings.gobHeaders = c.gobHeaders;
     settings.gobPayloadBytes = c.gobPayloadBytes;
+    settings.bitsPerSecond = c.bitsPerSecond;
     const Encoded e = Encode(pictures, EveryTick(c.pictures, 2), settings);
     ASSERT_EQ(e.code, kEncoderOk) << c.name;
     const DecodedClip decoded = DecodeWithDecoder(e.clip);
@@ -137,8 +141,13 @@ TEST(VideoEncoder, ReferenceEqualsTheDecodersPictureOnEveryPicture) {
     ASSERT_EQ(e.references.size(), pictures.size()) << c.name;
     for (size_t i = 0; i < pictures.size(); ++i) {
       ASSERT_EQ(decoded.pictures[i], e.references[i]) << c.name << " picture " << i;
-      EXPECT_GT(LumaPsnr(pictures[i], decoded.pictures[i], c.width, c.height), c.quantiser <= 12 ? 30.0 : 24.0)
+      EXPECT_GT(LumaPsnr(pictures[i], decoded.pictures[i], c.width, c.height), c.bitsPerSecond == 0 && c.quantiser <= 12 ? 30.0 : 24.0)
           << c.name << " picture " << i;
+    }
+    if (c.bitsPerSecond > 0) {
+      // Every picture stands for 2 ticks of 1001/30000 s.
+      const double wanted = c.bitsPerSecond * (2.0 * c.pictures * 1001 / 30000) / 8;
+      EXPECT_NEAR(static_cast<double>(e.clip.size()), wanted, 0.15 * wanted) << c.name;
     }
     EXPECT_EQ(Fnv1a(e.clip), c.checksum) << c.name << ": 0x" << std::hex << Fnv1a(e.clip);
   }

@@ -9,7 +9,7 @@ namespace {
 void PrintUsage() {
   std::fprintf(stderr,
                "usage:\n"
-               "  clipnote-encode video IN.y4m OUT.263 [--quantiser Q | --max-size BYTES]\n"
+               "  clipnote-encode video IN.y4m OUT.263 [--quantiser Q] [--bitrate BITS_PER_S | --max-size BYTES]\n"
                "                  [--gob-headers] [--reconstruction RECON.y4m]\n");
 }
 

@@ -1,8 +1,9 @@
-// clipnote-encode video IN.y4m OUT.263 [--quantiser Q | --max-size BYTES] [--gob-headers]
-//                       [--reconstruction RECON.y4m]
+// clipnote-encode video IN.y4m OUT.263 [--quantiser Q] [--bitrate BITS_PER_S | --max-size BYTES]
+//                       [--gob-headers] [--reconstruction RECON.y4m]
 //
 // Encodes every picture of a 4:2:0 YUV4MPEG2 file (QCIF or CIF) with our H.263 encoder, each
 // at its time on the 29.97 Hz picture clock (the file's frame rate gives the times), and can
+// hold a bitrate (the quantiser then only starts the clip), and can
 // write the encoder's own reconstruction, which is what `clipnote-decode video OUT.263`
 // writes, byte for byte. Exit codes: 0 written; 1 the clip cannot be made as asked (no
 // quantiser meets --max-size); 2 usage, input or file errors.
@@ -125,8 +126,9 @@ void WriteReconstruction(void* context, int32_t, const uint8_t* picture) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: clipnote-encode video IN.y4m OUT.263 [--quantiser Q | --max-size BYTES] "
-               "[--gob-headers] [--reconstruction RECON.y4m]\n");
+               "usage: clipnote-encode video IN.y4m OUT.263 [--quantiser Q] "
+               "[--bitrate BITS_PER_S | --max-size BYTES] [--gob-headers] "
+               "[--reconstruction RECON.y4m]\n");
   return kExitError;
 }
 
@@ -158,6 +160,12 @@ int RunVideoCommand(int argc, char** argv) {
         return kExitError;
       }
       maxBytes = value;
+    } else if (option == "--bitrate" && i + 1 < argc) {
+      if (!ParseNumber(argv[++i], 1000, 100000000, value)) {
+        std::fprintf(stderr, "clipnote-encode: --bitrate takes 1000 to 100000000 bits a second, not %s\n", argv[i]);
+        return kExitError;
+      }
+      settings.bitsPerSecond = static_cast<int32_t>(value);
     } else if (option == "--reconstruction" && i + 1 < argc) {
       reconstructionPath = argv[++i];
     } else {
@@ -165,8 +173,8 @@ int RunVideoCommand(int argc, char** argv) {
       return Usage();
     }
   }
-  if (quantiserGiven && maxBytes > 0) {
-    std::fprintf(stderr, "clipnote-encode: give --quantiser or --max-size, not both\n");
+  if (maxBytes > 0 && (quantiserGiven || settings.bitsPerSecond > 0)) {
+    std::fprintf(stderr, "clipnote-encode: --max-size chooses the quantiser: give it alone\n");
     return kExitError;
   }
 
@@ -256,7 +264,12 @@ int RunVideoCommand(int argc, char** argv) {
     std::fprintf(stderr, "clipnote-encode: %s; nothing written\n", error.c_str());
     return kExitError;
   }
-  std::printf("%zu pictures, %dx%d, quantiser %d, %zu bytes\n", y4m.pictures.size(), y4m.width,
-              y4m.height, quantiser, written);
+  if (settings.bitsPerSecond > 0) {
+    std::printf("%zu pictures, %dx%d, %d bits/s from quantiser %d, %zu bytes\n", y4m.pictures.size(),
+                y4m.width, y4m.height, settings.bitsPerSecond, quantiser, written);
+  } else {
+    std::printf("%zu pictures, %dx%d, quantiser %d, %zu bytes\n", y4m.pictures.size(), y4m.width,
+                y4m.height, quantiser, written);
+  }
   return 0;
 }

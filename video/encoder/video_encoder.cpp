@@ -49,7 +49,9 @@ VideoEncoder::VideoEncoder()
 int32_t VideoEncoder::Start(const VideoEncoderSettings& settings) {
   started_ = false;
   const int32_t format = FormatOf(settings.width, settings.height);
-  if (format == 0 || settings.quantiser < 1 || settings.quantiser > 31) return kEncoderBadSettings;
+  if (format == 0 || settings.quantiser < 1 || settings.quantiser > 31 || settings.bitsPerSecond < 0) {
+    return kEncoderBadSettings;
+  }
   settings_ = settings;
   for (std::vector<uint8_t>* b : {&current_, &previous_, &interpolated_, &bitBuffer_, &prediction_}) {
     std::fill(b->begin(), b->end(), 0);
@@ -70,6 +72,9 @@ int32_t VideoEncoder::Start(const VideoEncoderSettings& settings) {
   lastTick_ = 0;
   intraMacroblocks_ = 0;
   pictureSize_ = 0;
+  quant_ = settings.quantiser;
+  excessBits_ = 0;
+  interComplexity_ = 0;
   started_ = true;
   return kEncoderOk;
 }
@@ -85,9 +90,13 @@ int32_t VideoEncoder::EncodePicture(const uint8_t* picture, size_t pictureBytes,
   }
   if (pictures_ > 0 && tick <= lastTick_) tick = lastTick_ + 1;
   const bool inter = pictures_ > 0;
+  // Ticks are whatever the caller gives; the span a picture stands for is held to one second
+  // so that a far jump cannot overflow the rate's arithmetic.
+  const int64_t span = inter ? std::min<int64_t>(tick - lastTick_, 30) : 1;
+  quant_ = inter ? NextQuantiser(span) : settings_.quantiser;
   source_ = picture;
   VideoDecoder& d = videoDecoder;
-  const uint8_t quant = static_cast<uint8_t>(settings_.quantiser);
+  const uint8_t quant = static_cast<uint8_t>(quant_);
   writer_.Reset(pictureBits_.data(), pictureBits_.size());
   WritePictureHeader(writer_, static_cast<uint8_t>(tick & 255), FormatOf(w, h), inter, quant);
   // The vector prediction runs on the decoder's own store and rules.
@@ -112,6 +121,7 @@ int32_t VideoEncoder::EncodePicture(const uint8_t* picture, size_t pictureBytes,
   writer_.AlignWithZeros();
   if (writer_.Overflowed()) return kEncoderSelfCheck;
   pictureSize_ = writer_.Bytes();
+  AccountBits(span, 8 * static_cast<int64_t>(pictureSize_), inter);
   ++pictures_;
   lastTick_ = tick;
   // The reconstruction: the decoder decodes the picture just written into its stores.
@@ -126,7 +136,7 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
   VideoDecoder& d = videoDecoder;
   const int32_t w = settings_.width;
   const int32_t h = settings_.height;
-  const int32_t quant = settings_.quantiser;
+  const int32_t quant = quant_;
   const int32_t columns = w / 16;
   const int32_t n = row * columns + column;
   d.mbIndex = static_cast<uint16_t>(n);
@@ -209,6 +219,38 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
   d.mvStore[column * kMaxMbRows + row][1] = hasVector ? vectorY : 0;
   lastVectors_[2 * n] = hasVector ? vectorX : 0;
   lastVectors_[2 * n + 1] = hasVector ? vectorY : 0;
+}
+
+// The rate's share of a picture standing for `ticks`.
+static int64_t ShareOf(int32_t bitsPerSecond, int64_t ticks) {
+  return int64_t{bitsPerSecond} * ticks * 1001 / 30000;
+}
+
+int32_t VideoEncoder::NextQuantiser(int64_t ticks) {
+  if (settings_.bitsPerSecond <= 0) return settings_.quantiser;
+  // The picture's share, less what was written beyond the rate, paid back over about a
+  // second of pictures; never below a third of the share, so one large picture (the first,
+  // a scene cut) does not starve the next ones.
+  const int64_t share = std::max<int64_t>(ShareOf(settings_.bitsPerSecond, ticks), 1);
+  const int64_t target = std::max(share - excessBits_ * ticks / 30, share / 3 + 1);
+  // Bits fall about as 1 / quantiser: the quantiser that would have given the last inter
+  // picture the target, at most halved or doubled a picture so quality changes gently.
+  const int64_t wanted = (interComplexity_ + target / 2) / target;
+  const int64_t moved = std::clamp<int64_t>(wanted, quant_ / 2, 2 * quant_ + 1);
+  return static_cast<int32_t>(std::clamp<int64_t>(moved, 1, 31));
+}
+
+void VideoEncoder::AccountBits(int64_t ticks, int64_t bits, bool interPicture) {
+  if (settings_.bitsPerSecond <= 0) return;
+  excessBits_ += bits - ShareOf(settings_.bitsPerSecond, ticks);
+  // A debt or credit of more than two seconds is not worth chasing.
+  const int64_t bound = 2 * int64_t{settings_.bitsPerSecond};
+  excessBits_ = std::clamp(excessBits_, -bound, bound);
+  // Before the first inter picture, a guess from the intra one: inter pictures of the same
+  // content take about a third of its bits.
+  if (interPicture || interComplexity_ == 0) {
+    interComplexity_ = std::max<int64_t>(bits * quant_ / (interPicture ? 1 : 3), 1);
+  }
 }
 
 int32_t EncodeVideoClip(VideoEncoder& encoder, const VideoEncoderSettings& settings,

@@ -37,7 +37,10 @@ inline constexpr int32_t kIntraRefreshPeriod = 132;
 struct VideoEncoderSettings {
   int32_t width = 176;  // 176 x 144 (QCIF) or 352 x 288 (CIF)
   int32_t height = 144;
-  int32_t quantiser = 8;  // 1..31, every picture
+  int32_t quantiser = 8;  // 1..31: every picture's, or with a bitrate the first picture's
+  // Above 0: the quantiser of each picture after the first is chosen to hold this many bits
+  // per second of picture time (ticks of 1001/30000 s).
+  int32_t bitsPerSecond = 0;
   bool gobHeaders = false;  // a header on every GOB after the first
   // Above 0: a GOB header at the start of the next GOB once this many bytes were written
   // since the picture or the last GOB header began.
@@ -62,11 +65,15 @@ class VideoEncoder {
   // The decoder's picture for the last picture written (1.5 x width x height bytes).
   const uint8_t* Reconstruction() const;
   int32_t PicturesEncoded() const { return pictures_; }
+  int32_t PictureQuantiser() const { return quant_; }  // the last picture's
   int32_t IntraMacroblocks() const { return intraMacroblocks_; }
   const VideoEncoderSettings& Settings() const { return settings_; }
 
  private:
   void EncodeMacroblock(int32_t row, int32_t column, bool interPicture);
+  // The quantiser for the next picture, `ticks` after the last one.
+  int32_t NextQuantiser(int64_t ticks);
+  void AccountBits(int64_t ticks, int64_t bits, bool interPicture);
 
   VideoEncoderSettings settings_;
   bool started_ = false;
@@ -75,6 +82,11 @@ class VideoEncoder {
   int32_t intraMacroblocks_ = 0;
   size_t pictureSize_ = 0;
   const uint8_t* source_ = nullptr;
+  int32_t quant_ = 8;  // the picture's
+  // Rate control: bits written beyond the rate's share so far (negative: under it), and the
+  // last inter picture's bits x quantiser, which the next picture's quantiser is judged by.
+  int64_t excessBits_ = 0;
+  int64_t interComplexity_ = 0;
 
   // The decoder's stores, lent to it for the whole clip.
   std::vector<uint8_t> current_;
