@@ -3,7 +3,8 @@
 // Motion search for one 16 x 16 luma macroblock against the previous picture: the given
 // predictor candidates, a small diamond search around the best of them in whole samples,
 // then half-sample refinement on the decoder's own interpolated grid. Vectors are in half
-// samples and stay within the baseline range (-31..31) with every sample they reach inside
+// samples, within -31..31 (the decoder also takes -32, -16 samples exactly; the search keeps
+// to a range symmetric about zero and never sends it), with every sample they reach inside
 // the picture.
 
 #include <cstdint>
