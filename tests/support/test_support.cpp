@@ -228,6 +228,12 @@ std::vector<uint8_t> MakeVoiceClip(uint32_t capacity, const std::vector<uint8_t>
   return clip;
 }
 
+uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
+  return hash;
+}
+
 bool RunningInCi() {
   const char* ci = std::getenv("CI");
   return ci != nullptr && *ci != '\0' && std::strcmp(ci, "0") != 0 && std::strcmp(ci, "false") != 0;

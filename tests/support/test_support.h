@@ -88,6 +88,9 @@ uint32_t VoiceCapacity(const std::vector<uint8_t>& clip);
 // A clip of the frames that reserves `capacity` PCM bytes.
 std::vector<uint8_t> MakeVoiceClip(uint32_t capacity, const std::vector<uint8_t>& frames);
 
+// 64-bit FNV-1a of the bytes: the checksums tests record for pictures and streams.
+uint64_t Fnv1a(const std::vector<uint8_t>& bytes);
+
 // CI set (and not 0 or false): everything a test needs is installed there.
 bool RunningInCi();
 

@@ -13,11 +13,7 @@
 
 namespace {
 
-uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
-  uint64_t hash = 14695981039346656037ull;
-  for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
-  return hash;
-}
+using support::Fnv1a;
 
 // name: a clip under tests/video_recon/data, or a path from the source directory.
 void ExpectChecksums(const std::string& name, const std::vector<uint64_t>& expected) {

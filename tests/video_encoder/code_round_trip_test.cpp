@@ -1,0 +1,189 @@
+// Every code word of every table the encoder writes, written and read back by the parser.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "video/encoder/bit_writer.h"
+#include "video/encoder/macroblock_syntax.h"
+#include "video/encoder/picture_headers.h"
+#include "video/encoder/vlc_codes.h"
+#include "video/parser/bit_reader.h"
+#include "video/parser/macroblock_syntax.h"
+#include "video/parser/motion_vectors.h"
+#include "video/parser/picture_headers.h"
+#include "video/parser/vlc_tables.h"
+#include "video/recon/picture_decoder.h"
+
+namespace clipnote::h263 {
+namespace {
+
+struct Written {
+  std::vector<uint8_t> bytes = std::vector<uint8_t>(4096);
+  std::vector<uint8_t> window = std::vector<uint8_t>(kBitBufferBytes);
+  BitWriter writer;
+  Written() { writer.Reset(bytes.data(), bytes.size()); }
+  // Hands what was written to the parser's reader.
+  void Read() {
+    BuildVlcTables();
+    SetBitSource(kMemorySource, kVideoWindowSize, bytes.data(),
+                 static_cast<int64_t>(writer.Bytes()), window.data());
+  }
+};
+
+struct TableCase {
+  const char* name;
+  int32_t outcomes;
+  std::function<const VlcCode&(int32_t)> code;
+  std::function<int32_t()> decode;
+};
+
+TEST(CodeRoundTrip, EveryCodeOfEveryTableReadsBack) {
+  const VlcCodes& c = EncoderCodes();
+  const TableCase tables[] = {
+      {"MCBPC intra", 9, [&](int32_t i) -> const VlcCode& { return c.mcbpcIntra[i]; }, DecodeMcbpcIntra},
+      {"MCBPC inter", 21, [&](int32_t i) -> const VlcCode& { return c.mcbpcInter[i]; }, DecodeMcbpcInter},
+      {"CBPY", 16, [&](int32_t i) -> const VlcCode& { return c.cbpy[i]; }, DecodeCbpy},
+      {"MVD", 64, [&](int32_t i) -> const VlcCode& { return c.mvd[i]; }, DecodeMvd},
+  };
+  for (const TableCase& table : tables) {
+    Written w;
+    for (int32_t i = 0; i < table.outcomes; ++i) {
+      ASSERT_NE(table.code(i).length, 0) << table.name << " " << i;
+      WriteCode(w.writer, table.code(i));
+    }
+    w.Read();
+    for (int32_t i = 0; i < table.outcomes; ++i) EXPECT_EQ(table.decode(), i) << table.name;
+    EXPECT_EQ(BitsConsumed(), w.writer.BitCount()) << table.name;
+  }
+}
+
+TEST(CodeRoundTrip, EveryTcoefEventAndEscapeReadsBack) {
+  struct Event {
+    int32_t last, run, level;
+  };
+  std::vector<Event> events;
+  for (int32_t last = 0; last <= 1; ++last) {
+    for (int32_t run = 0; run < 64; ++run) {
+      for (int32_t level : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 27, 127}) {
+        events.push_back({last, run, level});
+        events.push_back({last, run, -level});
+      }
+    }
+  }
+  Written w;
+  w.bytes.resize(events.size() * 3 + 16);
+  w.writer.Reset(w.bytes.data(), w.bytes.size());
+  int64_t bits = 0;
+  for (const Event& e : events) {
+    WriteTcoef(w.writer, e.last, e.run, e.level);
+    bits += TcoefBits(e.last, e.run, e.level);
+  }
+  EXPECT_EQ(bits, w.writer.BitCount());
+  w.Read();
+  int32_t tableCodes = 0;
+  for (const Event& e : events) {
+    int8_t level = 0;
+    uint8_t run = 0;
+    int32_t last = 0;
+    ASSERT_EQ(DecodeTcoef(&level, &run, &last), 0);
+    EXPECT_EQ(last, e.last);
+    EXPECT_EQ(run, e.run);
+    EXPECT_EQ(level, e.level);
+    tableCodes += TcoefBits(e.last, e.run, e.level) != kTcoefEscapeBits;
+  }
+  // Every code of the table (the 102 besides ESCAPE), with both signs, was among them.
+  EXPECT_EQ(tableCodes, 2 * 102);
+}
+
+TEST(CodeRoundTrip, HeadersAndMacroblocksReadBack) {
+  // A picture header, a GOB header and macroblocks of each kind, with DQUANT and vectors
+  // that need the partner difference.
+  Written w;
+  WritePictureHeader(w.writer, 201, kSourceFormatQcif, true, 9);
+  CodedMacroblock inter;
+  inter.mbType = kMbInterQ;
+  inter.dquantIndex = 3;
+  inter.cbpy = 0b1010;
+  inter.cbpc = 0b01;
+  inter.mvdCodeX = MvdCodeFor(-31, 30);
+  inter.mvdCodeY = MvdCodeFor(31, -31);
+  inter.levels[0][0] = -3;
+  inter.levels[0][63] = 127;
+  inter.levels[2][5] = 1;
+  inter.levels[5][10] = -40;
+  WriteMacroblock(w.writer, inter, true);
+  CodedMacroblock intra;
+  intra.mbType = kMbIntra;
+  intra.cbpy = 0b0001;
+  for (int k = 0; k < 6; ++k) intra.levels[k][0] = static_cast<int8_t>(k == 2 ? 128 : 20 * k + 1);
+  intra.levels[3][1] = 7;
+  WriteMacroblock(w.writer, intra, true);
+  CodedMacroblock skipped;
+  skipped.notCoded = true;
+  WriteMacroblock(w.writer, skipped, true);
+  WriteGobHeader(w.writer, 5, 1, 17);
+  w.writer.AlignWithZeros();
+  w.Read();
+
+  VideoDecoder& d = videoDecoder;
+  ASSERT_EQ(ParsePictureHeader(), kParseOk);
+  EXPECT_EQ(d.temporalReference, 201);
+  EXPECT_EQ(d.sourceFormat, 2);
+  EXPECT_EQ(d.pictureCodingType, 1);
+  EXPECT_EQ(d.pquant, 9);
+  d.mbsPerGob = 11;
+  ClearMvStore();
+  BeginPictureSyntax();
+  d.mvPredictionMode = 1;
+  int8_t levels[6][64];
+  // The first macroblock's vector is predicted from nothing (0); the store is set up so
+  // that the prediction is what the writer used.
+  d.mbIndex = 1;
+  d.mvStore[0 * kMaxMbRows + 0][0] = 30;
+  d.mvStore[0 * kMaxMbRows + 0][1] = -31;
+  ASSERT_EQ(DecodeMacroblockSyntax(levels[0], levels[4], levels[5]), 0);
+  EXPECT_EQ(d.mbType, kMbInterQ);
+  EXPECT_EQ(d.dquantIndex, 3);
+  EXPECT_EQ(d.cbpy, 0b1010);
+  EXPECT_EQ(d.cbpc, 0b01);
+  EXPECT_EQ(d.mvX, -31);
+  EXPECT_EQ(d.mvY, 31);
+  EXPECT_EQ(levels[0][0], -3);
+  EXPECT_EQ(levels[0][63], 127);
+  EXPECT_EQ(levels[2][5], 1);
+  EXPECT_EQ(levels[5][10], -40);
+  ASSERT_EQ(DecodeMacroblockSyntax(levels[0], levels[4], levels[5]), 0);
+  EXPECT_EQ(d.mbType, kMbIntra);
+  EXPECT_EQ(d.cbpy, 0b0001);
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(static_cast<uint8_t>(levels[k][0]), k == 2 ? 128 : 20 * k + 1);
+  EXPECT_EQ(levels[3][1], 7);
+  ASSERT_EQ(DecodeMacroblockSyntax(levels[0], levels[4], levels[5]), 0);
+  EXPECT_EQ(d.cod, 1);
+  ASSERT_EQ(ParseGobHeader(), kParseOk);
+  EXPECT_EQ(d.gobHeaderPresent, 1);
+  EXPECT_EQ(d.gfid, 1);
+  EXPECT_EQ(d.gquant, 17);
+}
+
+TEST(CodeRoundTrip, WriterNeverPassesItsCapacity) {
+  uint8_t bytes[4] = {0, 0, 0, 0};
+  uint8_t guard = 0xA5;
+  BitWriter writer;
+  writer.Reset(bytes, 3);
+  writer.Put(0xFFFF, 16);
+  writer.Put(0xFF, 8);
+  EXPECT_FALSE(writer.Overflowed());
+  writer.Put(1, 1);
+  EXPECT_TRUE(writer.Overflowed());
+  writer.Put(0xFF, 8);
+  EXPECT_EQ(bytes[3], 0);
+  EXPECT_EQ(guard, 0xA5);
+  EXPECT_EQ(writer.BitCount(), 24);
+}
+
+}  // namespace
+}  // namespace clipnote::h263

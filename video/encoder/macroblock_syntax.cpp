@@ -1,0 +1,116 @@
+#include "video/encoder/macroblock_syntax.h"
+
+#include "video/encoder/vlc_codes.h"
+#include "video/parser/video_decoder.h"
+
+namespace clipnote::h263 {
+
+namespace {
+
+bool IsIntra(uint8_t mbType) { return mbType == kMbIntra || mbType == kMbIntraQ; }
+bool HasDquant(uint8_t mbType) { return mbType == kMbInterQ || mbType == kMbIntraQ; }
+
+const VlcCode& McbpcCode(const CodedMacroblock& mb, bool interPicture) {
+  const VlcCodes& c = EncoderCodes();
+  if (!interPicture) return c.mcbpcIntra[((mb.mbType == kMbIntraQ) ? 4 : 0) + (mb.cbpc & 3)];
+  return c.mcbpcInter[4 * (mb.mbType % 5) + (mb.cbpc & 3)];
+}
+
+// CBPY codes the coded luma blocks of intra macroblocks and the uncoded ones of inter ones.
+const VlcCode& CbpyCode(const CodedMacroblock& mb) {
+  const int32_t value = IsIntra(mb.mbType) ? (mb.cbpy & 15) : 15 - (mb.cbpy & 15);
+  return EncoderCodes().cbpy[value];
+}
+
+}  // namespace
+
+uint8_t MvdCodeFor(int32_t vector, int32_t predictor) {
+  int32_t difference = vector - predictor;
+  // Of the two differences a code stands for, the parser takes the one giving a vector in
+  // range; a difference outside -32..31 is sent as its partner 64 away.
+  if (difference > 31) difference -= 64;
+  if (difference < -32) difference += 64;
+  return static_cast<uint8_t>(difference + 32);
+}
+
+bool BlockIsCoded(const CodedMacroblock& mb, int32_t k) {
+  if (k < 4) return ((mb.cbpy >> (3 - k)) & 1) != 0;
+  return ((mb.cbpc >> (5 - k)) & 1) != 0;
+}
+
+int32_t BlockEventBits(const int8_t levels[64], int32_t first) {
+  int32_t last = -1;
+  for (int32_t k = 63; k >= first; --k) {
+    if (levels[k] != 0) {
+      last = k;
+      break;
+    }
+  }
+  int32_t bits = 0;
+  int32_t run = 0;
+  for (int32_t k = first; k <= last; ++k) {
+    if (levels[k] == 0) {
+      ++run;
+      continue;
+    }
+    bits += TcoefBits(k == last, run, levels[k]);
+    run = 0;
+  }
+  return bits;
+}
+
+void WriteBlockEvents(BitWriter& writer, const int8_t levels[64], int32_t first) {
+  int32_t last = -1;
+  for (int32_t k = 63; k >= first; --k) {
+    if (levels[k] != 0) {
+      last = k;
+      break;
+    }
+  }
+  int32_t run = 0;
+  for (int32_t k = first; k <= last; ++k) {
+    if (levels[k] == 0) {
+      ++run;
+      continue;
+    }
+    WriteTcoef(writer, k == last, run, levels[k]);
+    run = 0;
+  }
+}
+
+int32_t MacroblockHeaderBits(const CodedMacroblock& mb, bool interPicture) {
+  if (interPicture && mb.notCoded) return 1;
+  int32_t bits = interPicture ? 1 : 0;
+  bits += McbpcCode(mb, interPicture).length + CbpyCode(mb).length;
+  if (HasDquant(mb.mbType)) bits += 2;
+  if (interPicture && !IsIntra(mb.mbType)) {
+    const VlcCodes& c = EncoderCodes();
+    bits += c.mvd[mb.mvdCodeX % 65].length + c.mvd[mb.mvdCodeY % 65].length;
+  }
+  return bits;
+}
+
+void WriteMacroblock(BitWriter& writer, const CodedMacroblock& mb, bool interPicture) {
+  if (interPicture) {
+    writer.Put(mb.notCoded ? 1 : 0, 1);
+    if (mb.notCoded) return;
+  }
+  WriteCode(writer, McbpcCode(mb, interPicture));
+  WriteCode(writer, CbpyCode(mb));
+  if (HasDquant(mb.mbType)) writer.Put(mb.dquantIndex & 3u, 2);
+  const bool intra = IsIntra(mb.mbType);
+  if (interPicture && !intra) {
+    const VlcCodes& c = EncoderCodes();
+    WriteCode(writer, c.mvd[mb.mvdCodeX % 65]);
+    WriteCode(writer, c.mvd[mb.mvdCodeY % 65]);
+  }
+  for (int32_t k = 0; k < 6; ++k) {
+    if (intra) {
+      const uint8_t dc = static_cast<uint8_t>(mb.levels[k][0]);
+      writer.Put(dc == 128 ? 255 : dc, 8);
+    }
+    if (BlockIsCoded(mb, k)) WriteBlockEvents(writer, mb.levels[k], intra ? 1 : 0);
+  }
+}
+
+}  // namespace clipnote::h263

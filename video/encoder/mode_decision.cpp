@@ -1,0 +1,156 @@
+#include "video/encoder/mode_decision.h"
+
+#include <cstring>
+
+#include "video/encoder/encoder_kernels.h"
+#include "video/encoder/quantise.h"
+#include "video/parser/video_decoder.h"
+#include "video/recon/dequantise.h"
+#include "video/recon/inverse_transform.h"
+
+namespace clipnote::h263 {
+
+namespace {
+
+// Block k of a macroblock: its first sample and row stride.
+const uint8_t* BlockAt(const MacroblockPlanes& p, int32_t row, int32_t column, int32_t k,
+                       int32_t* stride) {
+  if (k < 4) {
+    *stride = p.width;
+    return p.y + (16 * row + 8 * (k >> 1)) * p.width + 16 * column + 8 * (k & 1);
+  }
+  *stride = p.width / 2;
+  return (k == 4 ? p.u : p.v) + 8 * row * (p.width / 2) + 8 * column;
+}
+
+int64_t BlockSquaredError(const uint8_t* a, int32_t strideA, const uint8_t* b, int32_t strideB) {
+  int64_t sum = 0;
+  for (int32_t y = 0; y < 8; ++y) {
+    for (int32_t x = 0; x < 8; ++x) {
+      const int32_t d = int32_t{a[y * strideA + x]} - int32_t{b[y * strideB + x]};
+      sum += d * d;
+    }
+  }
+  return sum;
+}
+
+void SetCoded(CodedMacroblock& mb, int32_t k, bool coded) {
+  if (k < 4) {
+    const uint8_t bit = static_cast<uint8_t>(1u << (3 - k));
+    mb.cbpy = static_cast<uint8_t>(coded ? (mb.cbpy | bit) : (mb.cbpy & ~bit));
+  } else {
+    const uint8_t bit = static_cast<uint8_t>(1u << (5 - k));
+    mb.cbpc = static_cast<uint8_t>(coded ? (mb.cbpc | bit) : (mb.cbpc & ~bit));
+  }
+}
+
+}  // namespace
+
+int64_t Lambda16(int32_t quant) { return (int64_t{136} * quant * quant) / 10; }
+
+ModeCost CodeIntraMacroblock(const MacroblockPlanes& source, int32_t row, int32_t column,
+                             int32_t quant, const int32_t idctWeights[6], bool interPicture,
+                             CodedMacroblock& mb) {
+  const EncoderKernels& kernels = EncoderKernelTable();
+  const int64_t lambda = Lambda16(quant);
+  mb = CodedMacroblock{};
+  mb.mbType = kMbIntra;
+  ModeCost total;
+  for (int32_t k = 0; k < 6; ++k) {
+    int32_t stride = 0;
+    const uint8_t* samples = BlockAt(source, row, column, k, &stride);
+    int16_t values[64];
+    for (int32_t i = 0; i < 64; ++i) values[i] = samples[(i >> 3) * stride + (i & 7)];
+    int16_t coefficients[64];
+    kernels.forwardTransform(coefficients, values);
+    const int32_t count = QuantiseIntra(mb.levels[k], coefficients, quant);
+    // The block as the decoder rebuilds it, with its AC levels and with the DC alone.
+    int16_t rebuilt[64];
+    uint8_t out[64];
+    DequantiseLevels(rebuilt, mb.levels[k], quant, true);
+    IdctToPixelsWith(idctWeights, out, rebuilt);
+    const int64_t codedError = BlockSquaredError(out, 8, samples, stride);
+    const int32_t codedBits = count > 0 ? BlockEventBits(mb.levels[k], 1) : 0;
+    int8_t dcOnly[64] = {};
+    dcOnly[0] = mb.levels[k][0];
+    DequantiseLevels(rebuilt, dcOnly, quant, true);
+    IdctToPixelsWith(idctWeights, out, rebuilt);
+    const int64_t dcError = BlockSquaredError(out, 8, samples, stride);
+    const bool coded = count > 0 && 16 * codedError + lambda * codedBits < 16 * dcError;
+    if (!coded) std::memset(mb.levels[k] + 1, 0, 63);
+    SetCoded(mb, k, coded);
+    total.distortion += coded ? codedError : dcError;
+    total.bits += 8 + (coded ? codedBits : 0);
+  }
+  total.bits += MacroblockHeaderBits(mb, interPicture);
+  total.cost = 16 * total.distortion + lambda * total.bits;
+  return total;
+}
+
+ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPlanes& prediction,
+                             int32_t row, int32_t column, int32_t quant,
+                             const int32_t idctWeights[6], CodedMacroblock& mb) {
+  const EncoderKernels& kernels = EncoderKernelTable();
+  const int64_t lambda = Lambda16(quant);
+  mb.notCoded = false;
+  mb.mbType = kMbInter;
+  mb.cbpy = 0;
+  mb.cbpc = 0;
+  ModeCost total;
+  for (int32_t k = 0; k < 6; ++k) {
+    int32_t stride = 0;
+    int32_t predictionStride = 0;
+    const uint8_t* samples = BlockAt(source, row, column, k, &stride);
+    const uint8_t* predicted = BlockAt(prediction, row, column, k, &predictionStride);
+    const int64_t predictionError = BlockSquaredError(predicted, predictionStride, samples, stride);
+    int16_t values[64];
+    for (int32_t i = 0; i < 64; ++i) {
+      const int32_t at = (i >> 3);
+      values[i] = static_cast<int16_t>(samples[at * stride + (i & 7)] -
+                                       predicted[at * predictionStride + (i & 7)]);
+    }
+    int16_t coefficients[64];
+    kernels.forwardTransform(coefficients, values);
+    const int32_t count = QuantiseInter(mb.levels[k], coefficients, quant);
+    bool coded = false;
+    int64_t codedError = predictionError;
+    int32_t codedBits = 0;
+    if (count > 0) {
+      int16_t residual[64];
+      DequantiseLevels(residual, mb.levels[k], quant, false);
+      IdctToResidualWith(idctWeights, residual);
+      codedError = 0;
+      for (int32_t i = 0; i < 64; ++i) {
+        const int32_t at = (i >> 3) * predictionStride + (i & 7);
+        int32_t rebuilt = predicted[at] + residual[i];
+        rebuilt = rebuilt < 0 ? 0 : (rebuilt > 255 ? 255 : rebuilt);
+        const int32_t d = rebuilt - samples[(i >> 3) * stride + (i & 7)];
+        codedError += d * d;
+      }
+      codedBits = BlockEventBits(mb.levels[k], 0);
+      coded = 16 * codedError + lambda * codedBits < 16 * predictionError;
+    }
+    if (!coded) std::memset(mb.levels[k], 0, 64);
+    SetCoded(mb, k, coded);
+    total.distortion += coded ? codedError : predictionError;
+    total.bits += coded ? codedBits : 0;
+  }
+  total.bits += MacroblockHeaderBits(mb, true);
+  total.cost = 16 * total.distortion + lambda * total.bits;
+  return total;
+}
+
+int64_t MacroblockSquaredError(const MacroblockPlanes& a, const MacroblockPlanes& b, int32_t row,
+                               int32_t column) {
+  int64_t sum = 0;
+  for (int32_t k = 0; k < 6; ++k) {
+    int32_t strideA = 0;
+    int32_t strideB = 0;
+    const uint8_t* pa = BlockAt(a, row, column, k, &strideA);
+    const uint8_t* pb = BlockAt(b, row, column, k, &strideB);
+    sum += BlockSquaredError(pa, strideA, pb, strideB);
+  }
+  return sum;
+}
+
+}  // namespace clipnote::h263
