@@ -34,6 +34,10 @@ TEST(FrameSpeed, StillIsZeroAndFasterMeasuresFaster) {
   const double fast = FrameSpeed(RampFrame(0), RampFrame(3));
   EXPECT_GT(slow, 1.0);
   EXPECT_GT(fast, slow);
+  // The values the Python tool measured for the same frames.
+  EXPECT_NEAR(slow, 8.548571428571428, 1e-9);
+  EXPECT_NEAR(fast, 52.16, 1e-9);
+  EXPECT_NEAR(FrameSpeed(RampFrame(2), RampFrame(7)), 44.16, 1e-9);
   // Frames too small to analyse say nothing rather than reading past them.
   EXPECT_EQ(FrameSpeed(std::vector<uint8_t>(10), RampFrame(1)), 0.0);
 }
@@ -74,6 +78,15 @@ TEST(Schedule, MotionAheadShortensTheGapBeforeIt) {
   }
   EXPECT_EQ(moving, std::set<int>{2});
   EXPECT_TRUE(Gaps(ticks).contains(8));
+}
+
+// Irregular motion: the ticks the Python tool chose for the same speeds.
+TEST(Schedule, IrregularMotionDecidesAsTheToolDid) {
+  const std::vector<double> speeds = {0, 0, 1.2, 3.0, 3.0, 0.5, 9, 9, 0, 0, 0, 0,
+                                      2.1, 2.1, 2.1, 0, 0, 0, 0, 0, 0, 0, 1.0, 1.0};
+  EXPECT_EQ(Schedule(speeds, 7), (std::vector<int>{0, 2, 4, 7}));
+  EXPECT_EQ(Schedule(speeds, 23), (std::vector<int>{0, 2, 4, 6, 8, 11, 14, 18, 21, 23}));
+  EXPECT_EQ(Schedule(speeds, 41), (std::vector<int>{0, 2, 4, 6, 8, 11, 14, 22, 30, 38, 41}));
 }
 
 TEST(Schedule, AnyLengthEndsExactlyWithAllowedGaps) {
