@@ -9,8 +9,12 @@
 //   clipnote VIDEO.263 [SPEECH.723]   bare clips (no speech: a message with video only)
 //   clipnote --speech SPEECH.723      speech alone (a .tco or .g723 raw stream works too)
 //
-// A file that is no message is reported in a message box and on standard error,
-// with exit code 1. One player runs per message: a second start with the same
+//   clipnote --help | -h             this usage on standard output, exit 0
+//   clipnote --version               the version on standard output, exit 0
+//
+// Arguments it does not take are a usage error: one line on standard error that
+// points at --help, exit code 2, no window. A file that is no message is reported
+// in a message box and on standard error, with exit code 1. One player runs per message: a second start with the same
 // message brings the first forward. The platform and the player are built before
 // anything else runs and torn down after it returns, the player first.
 
@@ -36,6 +40,35 @@ namespace message = clipnote::message;
 
 constexpr const char* kUsage =
     "usage: clipnote [MESSAGE.exe | VIDEO.263 [SPEECH.723] | --speech SPEECH.723]";
+
+constexpr const char* kHelp =
+    "Plays a Clipnote video message in a window of its own.\n"
+    "\n"
+    "  clipnote                          the message built into this player\n"
+    "  clipnote MESSAGE.exe              a message executable (read, never run)\n"
+    "  clipnote VIDEO.263 [SPEECH.723]   bare clips; without speech the video plays alone\n"
+    "  clipnote --speech SPEECH.723      speech alone (.723, .tco or .g723)\n"
+    "  clipnote --help, -h               this text\n"
+    "  clipnote --version                the player's version\n"
+    "\n"
+    "Exit status: 0 played (or help), 1 the file cannot be played, 2 a usage error.\n";
+
+#ifndef CLIPNOTE_VERSION
+#define CLIPNOTE_VERSION "unknown"
+#endif
+
+// What the command line asks for before any file is read.
+enum class Request { Play, Help, Version, UsageError };
+
+Request RequestOf(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    return Request::Help;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return Request::Version;
+  if (argc == 3 && std::strcmp(argv[1], "--speech") == 0) return Request::Play;
+  if (argc > 3 || (argc >= 2 && argv[1][0] == '-')) return Request::UsageError;
+  return Request::Play;
+}
 
 // The files' bytes and the resources cut from them, for the life of the process.
 struct Replacements {
@@ -163,6 +196,19 @@ void ReadArguments(int argc, char** argv, Replacements& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  switch (RequestOf(argc, argv)) {
+    case Request::Help:
+      std::printf("%s\n\n%s", kUsage, kHelp);
+      return 0;
+    case Request::Version:
+      std::printf("clipnote %s\n", CLIPNOTE_VERSION);
+      return 0;
+    case Request::UsageError:
+      std::fprintf(stderr, "clipnote: %s (clipnote --help tells more)\n", kUsage);
+      return 2;
+    case Request::Play:
+      break;
+  }
   if (argc == 1) {
     static clipnote::gtk::GtkPlatform platform;
     static clipnote::MessagePlayer player(platform);

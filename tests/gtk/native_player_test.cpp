@@ -666,6 +666,51 @@ TEST_F(NativePlayerTest, WithoutASoundDeviceSaysOnceThatTheMessagePlaysWithoutSo
   EXPECT_EQ(told.find("plays without sound", once + 1), std::string::npos) << told;
 }
 
+// Help and version go to standard output; arguments the player does not take are a
+// usage error (never half used): one line on standard error, exit 2. No window, no box.
+TEST_F(NativePlayerTest, HelpVersionAndUsageErrorsAnswerOnTheTerminalAlone) {
+  const std::string movie = (dir_ / "movie.263").string();
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string out, err;
+  } rows[] = {
+      {{"--help"}, 0, "usage: clipnote", ""},
+      {{"-h"}, 0, "--speech SPEECH.723", ""},
+      {{"--version"}, 0, "clipnote ", ""},
+      {{"--loud", movie}, 2, "", "usage: clipnote"},
+      {{movie, movie, movie}, 2, "", "--help"},
+      {{"--help", movie}, 2, "", "usage: clipnote"},
+      {{"--speech"}, 2, "", "usage: clipnote"},
+  };
+  const fs::path outPath = dir_ / "out.txt", errPath = dir_ / "err.txt";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.arguments.front());
+    // Started, not run to its end: a player that put up a box would wait for it.
+    std::vector<std::string> command = {"-c", "out=$1; err=$2; shift 2; exec \"$0\" \"$@\" >\"$out\" 2>\"$err\"",
+                                        kPlayer, outPath.string(), errPath.string()};
+    command.insert(command.end(), row.arguments.begin(), row.arguments.end());
+    Program& player = Start("/bin/sh", {}, command);
+    EXPECT_EQ(player.WaitForExit(20000), row.status);
+    const struct {
+      std::string out, err;
+    } run{support::ReadText(outPath), support::ReadText(errPath)};
+    EXPECT_NE(run.out.find(row.out), std::string::npos) << run.out;
+    if (row.out.empty()) {
+      EXPECT_EQ(run.out, "");
+    }
+    if (row.err.empty()) {
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+      EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+    EXPECT_FALSE(x_->FindWindow("Cannot play"));
+    EXPECT_FALSE(x_->FindWindow(kTitle));
+  }
+}
+
 // A file that is no message: a box says why, standard error too, and the
 // program ends with 1 without opening its window.
 TEST_F(NativePlayerTest, FileThatIsNoMessageIsRefusedWithItsReasonAndExitCodeOne) {
@@ -687,9 +732,6 @@ TEST_F(NativePlayerTest, FileThatIsNoMessageIsRefusedWithItsReasonAndExitCodeOne
       {{picture}, "not a message"},
       {{(dir_ / "truncated.exe").string()}, "truncated.exe: "},
       {{(dir_ / "not-there.exe").string()}, "cannot open"},
-      // Arguments the player does not take are refused, never half used.
-      {{"--loud", movie}, "usage: clipnote"},
-      {{movie, speech, speech}, "usage: clipnote"},
       {{small, speech}, "a message executable carries its own speech"},
       {{speech}, "voice.723: VOICE clip; speech alone plays with --speech"},
       {{movie, movie}, "movie.263: H.263 clip, not speech"},

@@ -1,0 +1,101 @@
+#include "authoring/speech_pcm.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace clipnote::authoring {
+namespace {
+
+constexpr int kZeroCrossings = 16;  // each side of the centre, at the cut-off's period
+constexpr int kPhases = 512;        // table entries per input sample step, interpolated
+constexpr double kKaiserBeta = 8.0; // about 80 dB of stop-band
+constexpr double kPassFraction = 0.92;
+
+double BesselI0(double x) {
+  double sum = 1, term = 1;
+  for (int k = 1; k < 40; ++k) {
+    term *= (x / (2 * k)) * (x / (2 * k));
+    sum += term;
+  }
+  return sum;
+}
+
+// The low-pass kernel in units of the cut-off's half period: sinc windowed by Kaiser.
+std::vector<double> KernelTable() {
+  std::vector<double> table(kZeroCrossings * kPhases + 2, 0.0);
+  const double norm = BesselI0(kKaiserBeta);
+  for (int i = 0; i <= kZeroCrossings * kPhases; ++i) {
+    const double t = double(i) / kPhases;  // in zero crossings
+    const double sinc = i == 0 ? 1.0 : std::sin(std::numbers::pi * t) / (std::numbers::pi * t);
+    const double r = t / kZeroCrossings;
+    table[i] = sinc * BesselI0(kKaiserBeta * std::sqrt(std::max(0.0, 1 - r * r))) / norm;
+  }
+  return table;
+}
+
+}  // namespace
+
+std::vector<int16_t> ToSpeechRate(std::span<const int16_t> interleaved, int channels, int rate) {
+  if (channels <= 0 || rate <= 0) return {};
+  const size_t frames = interleaved.size() / size_t(channels);
+  std::vector<float> mono(frames);
+  for (size_t i = 0; i < frames; ++i) {
+    int32_t sum = 0;
+    for (int c = 0; c < channels; ++c) sum += interleaved[i * channels + c];
+    mono[i] = float(sum) / channels;
+  }
+  const int64_t outCount = (int64_t(frames) * kSpeechRate + rate / 2) / rate;
+  std::vector<int16_t> out(static_cast<size_t>(outCount));
+  if (rate == kSpeechRate) {
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<int16_t>(std::lround(mono[i]));
+    return out;
+  }
+  static const std::vector<double> table = KernelTable();
+  // Cut-off in cycles per input sample, and the kernel's step per input sample.
+  const double cutoff = kPassFraction * 0.5 * std::min(1.0, double(kSpeechRate) / rate);
+  const double step = 2 * cutoff;           // zero crossings per input sample
+  const double halfWidth = kZeroCrossings / step;  // in input samples
+  for (int64_t n = 0; n < outCount; ++n) {
+    // Exact position in input samples: n * rate / 8000, whole part and fraction.
+    const int64_t whole = n * rate / kSpeechRate;
+    const double frac = double(n * rate % kSpeechRate) / kSpeechRate;
+    const double centre = double(whole) + frac;
+    const int64_t lo = static_cast<int64_t>(std::ceil(centre - halfWidth));
+    const int64_t hi = static_cast<int64_t>(std::floor(centre + halfWidth));
+    double sum = 0;
+    for (int64_t k = std::max<int64_t>(lo, 0); k <= hi && k < int64_t(frames); ++k) {
+      const double pos = std::abs(double(k) - centre) * step * kPhases;
+      const size_t i = static_cast<size_t>(pos);
+      if (i >= size_t(kZeroCrossings) * kPhases) continue;
+      const double f = pos - double(i);
+      sum += mono[k] * (table[i] + (table[i + 1] - table[i]) * f);
+    }
+    const double v = sum * step;  // unity gain at DC
+    out[n] = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
+  }
+  return out;
+}
+
+void NormalisePeak(std::vector<int16_t>& samples) {
+  int peak = 0;
+  for (int16_t s : samples) peak = std::max(peak, std::abs(int(s)));
+  if (peak == 0) return;
+  const double gain = 32768.0 * std::pow(10.0, -3.0 / 20) / peak;
+  for (int16_t& s : samples) {
+    s = static_cast<int16_t>(std::clamp(std::lround(s * gain), -32768L, 32767L));
+  }
+}
+
+std::vector<std::vector<int16_t>> SpeechFrames(std::span<const int16_t> samples) {
+  std::vector<std::vector<int16_t>> frames;
+  for (size_t at = 0; at < samples.size(); at += kSpeechFrameSamples) {
+    std::vector<int16_t> frame(kSpeechFrameSamples, 0);
+    const size_t n = std::min<size_t>(kSpeechFrameSamples, samples.size() - at);
+    std::copy_n(samples.begin() + at, n, frame.begin());
+    frames.push_back(std::move(frame));
+  }
+  return frames;
+}
+
+}  // namespace clipnote::authoring
