@@ -23,8 +23,8 @@ namespace {
 constexpr int kSmallGainTableLagLimit = 58;
 constexpr int kHangoverFrames = 6;
 // A SID frame is sent again when the noise changes by more than this.
-constexpr float kSidGainChange = 1.25f;        // ratio of decoded gains (about 2 dB)
-constexpr float kSidSpectrumChange = 2.5f;     // mean LSP distance, decoder units
+constexpr float kSidGainChange = 1.41f;        // ratio of decoded gains (3 dB)
+constexpr float kSidSpectrumChange = 4.0f;     // mean LSP distance, decoder units
 
 // Lends the encoder's copy of the decoder records to the decoder's own code for the
 // length of one scope, and puts the process-wide records back afterwards.
@@ -186,20 +186,29 @@ int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
 }
 
 int SpeechEncoder::EncodeSilence(uint8_t out[kMaxCodedFrameBytes]) {
-  // The envelope and the level of the frame's noise: the residual of the input through the
-  // envelope the decoder will have, as the energy of 120 samples.
-  const uint32_t lspIndex = QuantiseLsp(lsp_, decoder_.previousLsp);
-  LspVector envelope = DecodeLsp(decoder_.previousLsp, lspIndex, false);
-  LpcSet a = envelope;
+  // The noise is described by its envelope and level averaged over the silence so far (one
+  // frame of noise is a poor estimate of either): the smoothed LSP vector, and the residual
+  // energy of the input through the envelope the decoder will have, per 120 samples.
+  constexpr float kSmoothing = 0.3f;  // weight of the newest frame
+  if (previousActive_) {
+    noiseLsp_ = lsp_;
+  } else {
+    for (int i = 0; i < kLpcOrder; ++i) noiseLsp_[i] += kSmoothing * (lsp_[i] - noiseLsp_[i]);
+  }
+  const uint32_t lspIndex = QuantiseLsp(noiseLsp_, decoder_.previousLsp);
+  LpcSet a = DecodeLsp(decoder_.previousLsp, lspIndex, false);
   LspToLpc(a);
-  const float* s = speech_ + kPastSpeech;
   double energy = 0;
   for (int n = 0; n < kFrameSamples; ++n) {
-    double r = s[n];
+    double r = speech_[kPastSpeech + n];
     for (int j = 0; j < kLpcOrder; ++j) r -= static_cast<double>(a[j]) * speech_[kPastSpeech + n - 1 - j];
     energy += r * r;
   }
-  const int gainIndex = QuantiseSidGain(static_cast<float>(energy / 2));
+  energy /= 2;
+  noiseEnergy_ = previousActive_ || !std::isfinite(noiseEnergy_)
+                     ? energy
+                     : noiseEnergy_ + kSmoothing * (energy - noiseEnergy_);
+  const int gainIndex = QuantiseSidGain(static_cast<float>(noiseEnergy_));
 
   bool send = previousActive_ || sentSidGain_ < 0;
   if (!send) {
@@ -207,7 +216,7 @@ int SpeechEncoder::EncodeSilence(uint8_t out[kMaxCodedFrameBytes]) {
     const float high = std::max(was, now), low = std::min(was, now);
     if (high > kSidGainChange * low + 2.0f) send = true;
     double distance = 0;
-    for (int i = 0; i < kLpcOrder; ++i) distance += std::fabs(lsp_[i] - sentSidLsp_[i]);
+    for (int i = 0; i < kLpcOrder; ++i) distance += std::fabs(noiseLsp_[i] - sentSidLsp_[i]);
     if (distance / kLpcOrder > kSidSpectrumChange) send = true;
   }
   if (!send) {
@@ -218,7 +227,7 @@ int SpeechEncoder::EncodeSilence(uint8_t out[kMaxCodedFrameBytes]) {
   params.lspIndex = static_cast<int32_t>(lspIndex);
   params.sub[0].amplitudeIndex = gainIndex;
   sentSidGain_ = gainIndex;
-  sentSidLsp_ = lsp_;
+  sentSidLsp_ = noiseLsp_;
   ++counts_.sid;
   return PackFrame(params, FrameType::Sid, options_.rate, out);
 }

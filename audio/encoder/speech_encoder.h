@@ -97,6 +97,8 @@ class SpeechEncoder {
   bool nextLevelKnown_ = false;
   bool nextActive_ = false;
   bool previousActive_ = true;
+  LspVector noiseLsp_{};  // smoothed envelope of the current silence
+  double noiseEnergy_ = 0;  // smoothed residual energy of the silence, per 120 samples
   LspVector sentSidLsp_{};
   int sentSidGain_ = -1;
 

@@ -1,5 +1,6 @@
 #include "audio/encoder/voice_activity.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace clipnote::speech {
@@ -7,7 +8,10 @@ namespace clipnote::speech {
 namespace {
 
 constexpr float kMargin = 9.0f;     // dB above the background that counts as sound
-constexpr float kRisePerFrame = 0.5f;  // how fast the background follows a louder steady level
+// How fast the background follows a louder steady level: quickly, since anything above
+// kLoudLevel is active whatever the background, and a pause after digital silence must
+// not wait long for the background to climb to its noise.
+constexpr float kRisePerFrame = 2.0f;
 constexpr float kFloor = 0.0f;
 
 }  // namespace
@@ -26,7 +30,7 @@ bool VoiceActivityDetector::IsActive(float level) {
   if (level < background_) {
     background_ = level < kFloor ? kFloor : level;
   } else {
-    background_ += kRisePerFrame;
+    background_ = std::min(background_ + kRisePerFrame, level);
   }
   return active;
 }
