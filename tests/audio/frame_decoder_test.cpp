@@ -9,8 +9,6 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <vector>
 
@@ -23,6 +21,7 @@
 #include "audio/sid_gain.h"
 #include "audio/speech_comparison.h"
 #include "audio/voicing_analysis.h"
+#include "support/test_support.h"
 
 namespace clipnote::speech {
 
@@ -30,11 +29,7 @@ namespace {
 
 using History = std::array<float, kHistorySamples>;
 
-std::vector<uint8_t> HelloClip() {
-  std::ifstream in(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723",
-                   std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::vector<uint8_t> HelloClip() { return support::ReadFile(CLIPNOTE_SOURCE_DIR "/tests/audio/data/hello_63.723"); }
 
 class FrameDecoderTest : public ::testing::Test {
  protected:

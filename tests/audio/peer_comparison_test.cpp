@@ -11,6 +11,7 @@
 #include "audio/constructed_streams.h"
 #include "audio/frame_unpacker.h"
 #include "audio/speech_comparison.h"
+#include "support/test_support.h"
 
 namespace clipnote::speech {
 
@@ -20,9 +21,7 @@ namespace sc = speech_comparison;
 
 constexpr double kRequiredSegmentalSnr = 15.0;
 
-bool HavePeerTools() {
-  return sc::HaveTool("ffmpeg") && sc::HaveTool("espeak-ng");
-}
+bool HavePeerTools() { return support::HaveTool("ffmpeg") && support::HaveTool("espeak-ng"); }
 
 void Report(const char* name, const sc::Agreement& a, size_t samples) {
   std::printf("[ figures  ] %s: %zu samples, SNR %.2f dB, segmental SNR %.2f dB (%d segments)\n",
@@ -33,7 +32,7 @@ class PeerComparison : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HavePeerTools()) GTEST_SKIP() << "ffmpeg and espeak-ng are needed";
-    directory_ = sc::ScratchDirectory();
+    directory_ = support::ScratchDir();
   }
 
   std::vector<uint8_t> Speech(const std::string& name, const std::string& voice,

@@ -3,60 +3,45 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "message/pe_builder.h"
-#include "tools/tool_run.h"
+#include "support/test_support.h"
 
 namespace {
 
 const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";
 const std::string kSource = CLIPNOTE_SOURCE_DIR;
 
-std::string Scratch(const std::string& name) {
-  const std::string directory = std::string(CLIPNOTE_BINARY_DIR) + "/tests/tools/scratch/message";
-  std::filesystem::create_directories(directory);
-  return directory + "/" + name;
-}
+using support::ReadFile;
+using support::RunResult;
+using support::Scratch;
 
-std::vector<uint8_t> Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
+// Writes a file of that name into the test's scratch folder.
 std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const std::string path = Scratch(name);
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
-  return path;
+  return support::WriteFile(Scratch(name), bytes);
 }
 
-ToolRun RunTool(const std::string& arguments, const std::string& environment = "") {
-  return RunCommandLine(environment + kTool + " " + arguments);
+RunResult RunTool(const std::string& arguments, const std::string& environment = "") {
+  return support::RunShell(environment + kTool + " " + arguments);
 }
 
 // A message made here from small real clips: 6 QCIF pictures and 68 speech frames.
 struct SmallMessage {
-  std::vector<uint8_t> movie = Read(kSource + "/tests/video_recon/data/small_qcif.263");
+  std::vector<uint8_t> movie = ReadFile(kSource + "/tests/video_recon/data/small_qcif.263");
   std::vector<uint8_t> voice;
   pe_builder::Layout pe;
   std::string path;
   SmallMessage() {
-    const std::vector<uint8_t> frames = Read(kSource + "/tests/audio/data/hello_63.723");
-    const uint32_t capacity = static_cast<uint32_t>(frames.size() / 24 * 480);
-    voice = {static_cast<uint8_t>(capacity), static_cast<uint8_t>(capacity >> 8), static_cast<uint8_t>(capacity >> 16), 0};
-    voice.insert(voice.end(), frames.begin(), frames.end());
-    std::vector<uint8_t> logo = Read(kSource + "/resources/logo.bmp");
+    const std::vector<uint8_t> frames = ReadFile(kSource + "/tests/audio/data/hello_63.723");
+    voice = support::MakeVoiceClip(static_cast<uint32_t>(frames.size() / 24 * 480), frames);
+    std::vector<uint8_t> logo = ReadFile(kSource + "/resources/logo.bmp");
     logo.erase(logo.begin(), logo.begin() + 14);
     pe = pe_builder::Build({{263, "MOVIE", 0x409, movie},
                             {723, "VOICE", 0x409, voice},
-                            {"WAVE", 150, 0x409, Read(kSource + "/resources/startup_chime.wav")},
+                            {"WAVE", 150, 0x409, ReadFile(kSource + "/resources/startup_chime.wav")},
                             {2, 147, 0x409, logo}});
     path = Write("small.exe", pe.bytes);
   }
@@ -64,21 +49,20 @@ struct SmallMessage {
 
 TEST(MessageCommands, ExtractGivesTheCarriedFilesByteForByte) {
   const SmallMessage small;
-  std::filesystem::remove_all(Scratch("out"));
-  ToolRun run = RunTool("extract '" + small.path + "' '" + Scratch("out") + "'");
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(Read(Scratch("out/message.263")), small.movie);
-  EXPECT_EQ(Read(Scratch("out/message.723")), small.voice);
-  EXPECT_EQ(Read(Scratch("out/startup.wav")), Read(kSource + "/resources/startup_chime.wav"));
-  EXPECT_EQ(Read(Scratch("out/logo.bmp")), Read(kSource + "/resources/logo.bmp"));
+  RunResult run = RunTool("extract '" + small.path + "' '" + Scratch("out") + "'");
+  ASSERT_EQ(run.status, 0) << run.Output();
+  EXPECT_EQ(ReadFile(Scratch("out/message.263")), small.movie);
+  EXPECT_EQ(ReadFile(Scratch("out/message.723")), small.voice);
+  EXPECT_EQ(ReadFile(Scratch("out/startup.wav")), ReadFile(kSource + "/resources/startup_chime.wav"));
+  EXPECT_EQ(ReadFile(Scratch("out/logo.bmp")), ReadFile(kSource + "/resources/logo.bmp"));
 
 #ifdef CLIPNOTE_WIN32_EXE
   if (!std::filesystem::exists(CLIPNOTE_WIN32_EXE)) GTEST_SKIP() << CLIPNOTE_WIN32_EXE << " is not built";
   run = RunTool(std::string("extract '") + CLIPNOTE_WIN32_EXE + "' '" + Scratch("built") + "'");
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 0) << run.Output();
   for (const auto& [carried, source] : {std::pair{"message.263", "message.263"}, {"message.723", "message.723"},
                                         {"startup.wav", "startup_chime.wav"}, {"logo.bmp", "logo.bmp"}}) {
-    EXPECT_EQ(Read(Scratch(std::string("built/") + carried)), Read(kSource + "/resources/" + source)) << carried;
+    EXPECT_EQ(ReadFile(Scratch(std::string("built/") + carried)), ReadFile(kSource + "/resources/" + source)) << carried;
   }
 #endif
 }
@@ -90,13 +74,13 @@ TEST(MessageCommands, VideoAndAudioReadTheClipsOfAMessage) {
   const std::string voice = Write("small.723", small.voice);
   ASSERT_EQ(RunTool("video '" + small.path + "' '" + Scratch("from_exe.y4m") + "'").status, 0);
   ASSERT_EQ(RunTool("video '" + movie + "' '" + Scratch("from_clip.y4m") + "'").status, 0);
-  EXPECT_EQ(Read(Scratch("from_exe.y4m")), Read(Scratch("from_clip.y4m")));
-  EXPECT_EQ(Read(Scratch("from_exe.y4m")).size(), 51u + 6 * (6 + 38016));
+  EXPECT_EQ(ReadFile(Scratch("from_exe.y4m")), ReadFile(Scratch("from_clip.y4m")));
+  EXPECT_EQ(ReadFile(Scratch("from_exe.y4m")).size(), 51u + 6 * (6 + 38016));
   ASSERT_EQ(RunTool("audio '" + small.path + "' '" + Scratch("from_exe.wav") + "'").status, 0);
   ASSERT_EQ(RunTool("audio '" + voice + "' '" + Scratch("from_clip.wav") + "'").status, 0);  // .723: a VOICE clip
   ASSERT_EQ(RunTool("audio --voice '" + movie + "' '" + Scratch("forced.wav") + "'").status, 0);
-  EXPECT_EQ(Read(Scratch("from_exe.wav")), Read(Scratch("from_clip.wav")));
-  EXPECT_EQ(Read(Scratch("from_exe.wav")).size(), 44u + 68 * 480);
+  EXPECT_EQ(ReadFile(Scratch("from_exe.wav")), ReadFile(Scratch("from_clip.wav")));
+  EXPECT_EQ(ReadFile(Scratch("from_exe.wav")).size(), 44u + 68 * 480);
 }
 
 // The message goes between the page's markers, in place of its built-in one, and
@@ -111,12 +95,12 @@ TEST(MessageCommands, HtmlPutsTheMessageIntoThePlayerPage) {
     const std::string text = before + "const builtInFiles = [];\n" + pageLogo + after;
     return std::vector<uint8_t>(text.begin(), text.end());
   }());
-  auto base64 = [](const std::string& path) { return RunCommandLine("base64 -w0 '" + path + "'").output; };
+  auto base64 = [](const std::string& path) { return support::RunShell("base64 -w0 '" + path + "'").out; };
   auto html = [&](const std::string& message) {
     const std::string out = Scratch("message.html");
-    const ToolRun run = RunTool("html '" + message + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
-    EXPECT_EQ(run.status, 0) << run.output;
-    const std::vector<uint8_t> written = Read(out);
+    const RunResult run = RunTool("html '" + message + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
+    EXPECT_EQ(run.status, 0) << run.Output();
+    const std::vector<uint8_t> written = ReadFile(out);
     return std::string(written.begin(), written.end());
   };
   const std::string movie = Write("small.263", small.movie);
@@ -147,26 +131,26 @@ TEST(MessageCommands, HtmlPutsTheMessageIntoThePlayerPage) {
   EXPECT_NE(html(hostile).find("name: \"a_b_script__c.263\", base64"), std::string::npos);
   // A page without the end of its message is no player page.
   const std::string cut = Write("cut.html", std::vector<uint8_t>(before.begin(), before.end()));
-  const ToolRun refused = RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + cut + "' ");
+  const RunResult refused = RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + cut + "' ");
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.output.find("no player page"), std::string::npos) << refused.output;
+  EXPECT_NE(refused.Output().find("no player page"), std::string::npos) << refused.Output();
 }
 
 TEST(MessageCommands, InfoReportsBothTracks) {
   const SmallMessage small;
-  ToolRun run = RunTool("info --json '" + small.path + "'");
-  ASSERT_EQ(run.status, 0) << run.output;
+  RunResult run = RunTool("info --json '" + small.path + "'");
+  ASSERT_EQ(run.status, 0) << run.Output();
   for (const char* field : {"\"kind\": \"message executable\"", "\"startup_sound\": true", "\"logo\": true",
                             "\"width\": 176, \"height\": 144, \"pictures\": 6, \"intra_pictures\": 1, \"ticks\": 5",
                             "\"tick_gaps\": {\"1\": 5}", "\"end_of_sequence\": false",
                             "\"frames\": 68, \"frames_6_3\": 68, \"frames_5_3\": 0, \"frames_sid\": 0",
                             "\"duration_ms\": 2040.000", "\"pcm_capacity\": 32640", "\"tracks_agree\": false"}) {
-    EXPECT_NE(run.output.find(field), std::string::npos) << field << "\n" << run.output;
+    EXPECT_NE(run.Output().find(field), std::string::npos) << field << "\n" << run.Output();
   }
   run = RunTool("info '" + Write("small.tco", small.voice) + "'");  // a raw stream by its name
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("raw G.723.1 stream"), std::string::npos) << run.output;
-  EXPECT_EQ(run.output.find("PCM capacity"), std::string::npos) << run.output;
+  ASSERT_EQ(run.status, 0) << run.Output();
+  EXPECT_NE(run.Output().find("raw G.723.1 stream"), std::string::npos) << run.Output();
+  EXPECT_EQ(run.Output().find("PCM capacity"), std::string::npos) << run.Output();
 }
 
 // Files that are no message: each command says why and ends with its failure code,
@@ -186,7 +170,7 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
   const std::string huge = damaged("huge.exe", [](Layout& pe) { pe.Put32(pe.dataEntries[1] + 4, 0xFFFFFFF0); });
   const std::string empty = Write("empty.exe", {});
   const std::string png = Write("picture.png", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13});
-  const std::string directory = std::filesystem::path(Scratch("x")).parent_path().string();
+  const std::string directory = support::ScratchDir();
   const std::string sparse = Write("sparse.exe", {'M', 'Z'});
   std::filesystem::resize_file(sparse, 3ull << 30);  // 3 GiB that take no room
   const std::string icons = Write("icons.exe", pe_builder::Build({{3, 1, 0x409, {1, 2, 3}}}).bytes);
@@ -205,7 +189,7 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
       {sparse, "larger than 2 GiB"},
   };
   std::vector<std::string> commands = {"info", "extract", "audio", "video", "html"};
-  if (RunTool("export").output.find("no ffmpeg libraries") == std::string::npos) commands.push_back("export");
+  if (RunTool("export").Output().find("no ffmpeg libraries") == std::string::npos) commands.push_back("export");
   for (const auto& [file, reason] : files) {
     for (const std::string& command : commands) {
       if (command == "video" && file == png) continue;  // taken as a clip: the decoder refuses it
@@ -214,19 +198,19 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
                                  : command == "export"  ? " '" + Scratch("refused.mp4") + "'"
                                  : command == "html"    ? " '" + Scratch("refused.html") + "'"
                                                         : " '" + Scratch("refused.y4m") + "'";
-      const ToolRun run = RunTool(command + " '" + file + "'" + output);
+      const RunResult run = RunTool(command + " '" + file + "'" + output);
       // video keeps its own codes: 2 for input it cannot read, 1 for decoding stopped part-way.
-      EXPECT_EQ(run.status, command == "video" ? 2 : 1) << command << " " << file << ": " << run.output;
-      EXPECT_NE(run.output.find(reason), std::string::npos) << command << " " << file << ": " << run.output;
+      EXPECT_EQ(run.status, command == "video" ? 2 : 1) << command << " " << file << ": " << run.Output();
+      EXPECT_NE(run.Output().find(reason), std::string::npos) << command << " " << file << ": " << run.Output();
     }
   }
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused")));
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused.mp4")));
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused.html")));
   std::filesystem::remove(sparse);
-  const ToolRun bare = RunTool("extract '" + Write("clip.263", small.movie) + "' '" + Scratch("refused") + "'");
+  const RunResult bare = RunTool("extract '" + Write("clip.263", small.movie) + "' '" + Scratch("refused") + "'");
   EXPECT_EQ(bare.status, 1);
-  EXPECT_NE(bare.output.find("a bare H.263 clip, not a message executable"), std::string::npos) << bare.output;
+  EXPECT_NE(bare.Output().find("a bare H.263 clip, not a message executable"), std::string::npos) << bare.Output();
 }
 
 
@@ -317,21 +301,19 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
        {"unknown option --fast"}},
       {"audio without an output", "x.723", small.voice, "audio {}", 2, {"usage"}},
   };
-  std::filesystem::remove_all(Scratch("voice-only"));
-  std::filesystem::remove_all(Scratch("parts"));
   for (const auto& row : rows) {
     const std::string path = Write(row.name, row.bytes);
     std::string command = row.command;
     for (size_t at; (at = command.find("{}")) != std::string::npos;) command.replace(at, 2, "'" + path + "'");
-    const ToolRun run = RunTool(command);
-    EXPECT_EQ(run.status, row.status) << row.what << "\n" << run.output;
+    const RunResult run = RunTool(command);
+    EXPECT_EQ(run.status, row.status) << row.what << "\n" << run.Output();
     for (const std::string& said : row.said) {
-      EXPECT_NE(run.output.find(said), std::string::npos) << row.what << ": " << said << "\n" << run.output;
+      EXPECT_NE(run.Output().find(said), std::string::npos) << row.what << ": " << said << "\n" << run.Output();
     }
   }
-  EXPECT_EQ(Read(Scratch("voice-only/message.723")), small.voice);
+  EXPECT_EQ(ReadFile(Scratch("voice-only/message.723")), small.voice);
   EXPECT_FALSE(std::filesystem::exists(Scratch("voice-only/message.263")));
-  EXPECT_EQ(Read(Scratch("parts/message.263")), movie);
+  EXPECT_EQ(ReadFile(Scratch("parts/message.263")), movie);
   EXPECT_FALSE(std::filesystem::exists(Scratch("parts/startup.wav")));
   EXPECT_FALSE(std::filesystem::exists(Scratch("parts/logo.bmp")));
 }

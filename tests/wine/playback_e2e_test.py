@@ -10,18 +10,10 @@ doubled picture; closing ends the process with exit code 0.
 """
 import argparse
 import subprocess
-import sys
-import tempfile
 import time
-from pathlib import Path
 
-from wine_harness import (PLAY_BUTTON, PLAYER_TITLE, SIZE_BUTTON, HarnessError, WineSession,
-                          find_win32_output, native_picture_area)
-
-
-def check(condition, message):
-    if not condition:
-        raise HarnessError(message)
+from wine_harness import (PLAYER_TITLE, PLAY_BUTTON, SIZE_BUTTON, HarnessError, WineSession, check,
+                          find_win32_output, native_picture_area, run_script, scratch)
 
 
 def grab_rgb(wine, area, path):
@@ -72,15 +64,14 @@ def main():
     player = find_win32_output(args.win32_build_dir, "clipnote.exe")
     closer = find_win32_output(args.win32_build_dir, "post_wm_close.exe")
 
-    with tempfile.TemporaryDirectory() as temp:
-        temp = Path(temp)
+    with scratch("playback-e2e") as temp:
         count = subprocess.run([args.expected_pictures, args.clip, temp / "native.rgb",
                                 temp / "doubled.rgb"], stdout=subprocess.PIPE, text=True,
                                check=True, timeout=300).stdout.strip()
         native = (temp / "native.rgb").read_bytes()
         doubled = (temp / "doubled.rgb").read_bytes()
         print(f"{count} pictures decoded for comparison")
-        shot = Path(tempfile.gettempdir()) / "clipnote-e2e-last.png"
+        shot = temp / "last.png"
 
         with WineSession() as wine:
             process = wine.start(player)
@@ -118,8 +109,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        main()
-    except HarnessError as error:
-        print(f"FAIL: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_script(main)

@@ -5,7 +5,7 @@ import functools
 import http.server
 import os
 import subprocess
-import tempfile
+import sys
 import threading
 import unittest
 
@@ -14,6 +14,8 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.support.ui import WebDriverWait
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from clipnote_test_support import scratch_dir  # noqa: E402,F401
 SITE = os.environ.get("CLIPNOTE_WEB_SITE", os.path.join(ROOT, "build", "web", "site"))
 DECODE = os.environ.get("CLIPNOTE_DECODE", os.path.join(ROOT, "build", "native", "tools", "clipnote-decode", "clipnote-decode"))
 FIXTURES = os.environ.get("CLIPNOTE_WEB_FIXTURES", "")
@@ -127,10 +129,11 @@ def page_pcm(driver):
 class NativeReference:
     """clipnote-decode's pictures and speech of the built-in message, converted for display by the player's code."""
 
-    def __init__(self):
+    def __init__(self, owner):
+        """The files go into the scratch folder of `owner`, a test case or class."""
         require(DECODE, "clipnote-decode")
         require(FIXTURES, "web-fixtures")
-        self.dir = tempfile.mkdtemp(prefix="clipnote-web-")
+        self.dir = scratch_dir(owner)
         self.run(DECODE, "video", os.path.join(RESOURCES, "message.263"), self.path("message.yuv"))
         self.run(DECODE, "audio", os.path.join(RESOURCES, "message.723"), self.path("message.wav"))
         self.run(FIXTURES, "exe", os.path.join(RESOURCES, "message.263"), os.path.join(RESOURCES, "message.723"),

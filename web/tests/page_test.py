@@ -8,11 +8,10 @@ Run with Debian's python (/usr/bin/python3), which sees python3-selenium:
 import os
 import subprocess
 import sys
-import tempfile
 import unittest
 
 from browser import (DECODE, ROOT, SITE, PLAYBACK_STATE, NativeReference, Server, canvas_rgb, chromium, element_rgb,
-                     page_pcm, require, wait_for, wait_for_playback)
+                     page_pcm, require, scratch_dir, wait_for, wait_for_playback)
 
 LATENCY = 0.2  # the injected output latency, seconds
 
@@ -28,7 +27,7 @@ class PageTestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         require(os.path.join(SITE, "index.html"), "the built page")
-        cls.reference = NativeReference()
+        cls.reference = NativeReference(cls)
         cls.server = Server(SITE)
 
     @classmethod
@@ -181,7 +180,7 @@ class RealAudio(PageTestCase):
     def test_chosen_message_and_a_file_that_is_no_message(self):
         driver = self.open_page()
         chooser = driver.find_element("id", "file-input")
-        damaged = os.path.join(tempfile.mkdtemp(prefix="clipnote-web-"), "damaged.exe")
+        damaged = os.path.join(scratch_dir(self), "damaged.exe")
         with open(self.reference.path("message.exe"), "rb") as f:
             data = f.read()
         with open(damaged, "wb") as f:
@@ -242,7 +241,7 @@ class SelfContainedPage(PageTestCase):
         return False
 
     def test_message_page_plays_from_file(self):
-        folder = tempfile.mkdtemp(prefix="clipnote-web-")
+        folder = scratch_dir(self)
         out = os.path.join(folder, "message.html")
         if self.make_page(self.reference.path("message.exe"), out):
             # The page carries the clips and the logo, not the executable: it is the page
@@ -258,7 +257,7 @@ class SelfContainedPage(PageTestCase):
     def test_make_message_page_of_the_two_clips_plays_from_file(self):
         sys.path.insert(0, os.path.join(ROOT, "tools", "make-message"))
         from make_message import html_page
-        out = os.path.join(tempfile.mkdtemp(prefix="clipnote-web-"), "clips.html")
+        out = os.path.join(scratch_dir(self), "clips.html")
         os.environ["CLIPNOTE_WEB_SITE"] = SITE
         html_page.write_html_page(out, os.path.join(ROOT, "resources", "message.263"),
                                   os.path.join(ROOT, "resources", "message.723"))
