@@ -3,10 +3,9 @@
 // Test inputs of the speech encoder: the committed speech decoded by our decoder, and
 // synthetic signals that stress it (tones, noise, clipping, DC, silence).
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,12 +14,12 @@
 #include "audio/encoder/speech_encoder.h"
 #include "audio/frame_decoder.h"
 #include "audio/voice_clip.h"
+#include "support/test_support.h"
 
 namespace clipnote::speech::test_inputs {
 
 inline std::vector<uint8_t> ReadSourceFile(const std::string& path) {
-  std::ifstream in(std::string(CLIPNOTE_SOURCE_DIR) + "/" + path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return support::ReadFile(std::string(CLIPNOTE_SOURCE_DIR) + "/" + path);
 }
 
 // A frame stream decoded by our decoder, as 16-bit samples.
