@@ -8,6 +8,7 @@ alone.
     fuzz/make_seeds.py        (from anywhere; writes into fuzz/<area>/corpus/)
 """
 
+import math
 import pathlib
 import struct
 
@@ -163,6 +164,35 @@ def main():
           for reserved in (0, 479, 480, 4800)),
         ("prefix_too_large", with_prefix(opening_voice, 0xFFFFFFFF)),
     ])
+
+    # The speech encoder takes a control byte (bit 0: 5.3 kbit/s, bit 1: silence
+    # compression, bit 2: the rate changing from frame to frame), then 16-bit samples:
+    # signals at the edges of what it codes, 20 frames each.
+    def pcm(values):
+        return b"".join(struct.pack("<h", max(-32768, min(32767, round(v)))) for v in values)
+
+    samples = 20 * 240
+    lcg = [12345]
+
+    def noise(amplitude):
+        lcg[0] = (lcg[0] * 1103515245 + 12345) & 0x7FFFFFFF
+        return (lcg[0] / 0x7FFFFFFF * 2 - 1) * amplitude
+
+    signals = {
+        "silence": [0] * samples,
+        "dc": [-32768] * samples,
+        "tone440": [8000 * math.sin(2 * math.pi * 440 * n / 8000) for n in range(samples)],
+        "tone_full": [40000 * math.sin(2 * math.pi * 1000 * n / 8000) for n in range(samples)],
+        "square": [32767 if (n // 20) % 2 else -32768 for n in range(samples)],
+        "noise_loud": [noise(32767) for _ in range(samples)],
+        "noise_quiet": [noise(20) for _ in range(samples)],
+        "burst": [(8000 * math.sin(n * 0.3) if 2400 <= n < 3600 else noise(10)) for n in range(samples)],
+    }
+    write("audio", "speech_encoder_fuzz", [
+        (f"{name}_c{control}", bytes([control]) + pcm(values))
+        for index, (name, values) in enumerate(signals.items())
+        for control in (index % 8, (index + 3) % 8)
+    ] + [("tone440_partial", bytes([2]) + pcm(signals["tone440"][:1000])[:1999])])
 
     # The whole player: two bytes of speech length, the speech clip, the video clip.
     def message(speech, video):

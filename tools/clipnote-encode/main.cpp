@@ -10,7 +10,8 @@ void PrintUsage() {
   std::fprintf(stderr,
                "usage:\n"
                "  clipnote-encode video IN.y4m OUT.263 [--quantiser Q] [--bitrate BITS_PER_S | --max-size BYTES]\n"
-               "                  [--gob-headers] [--reconstruction RECON.y4m]\n");
+               "                  [--gob-headers] [--reconstruction RECON.y4m]\n"
+               "  clipnote-encode speech IN.wav OUT.723 [--rate 6.3|5.3] [--no-silence] [--raw]\n");
 }
 
 }  // namespace
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
   const char* command = argv[1];
   clipnote::tools::RemoveOutputsOnSignal("clipnote-encode");
   if (std::strcmp(command, "video") == 0) return RunVideoCommand(argc - 1, argv + 1);
+  if (std::strcmp(command, "speech") == 0) return RunSpeechCommand(argc - 1, argv + 1);
   PrintUsage();
   return 2;
 }

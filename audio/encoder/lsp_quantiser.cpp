@@ -1,0 +1,50 @@
+#include "audio/encoder/lsp_quantiser.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "audio/lsp_tables.h"
+
+namespace clipnote::speech {
+
+namespace {
+
+constexpr float kPrediction = 0.375f;  // the decoder's factor for good frames
+
+template <int kWidth>
+uint32_t SearchBand(const float (*codebook)[kWidth], const float* target, const float* weight) {
+  uint32_t best = 0;
+  double bestError = std::numeric_limits<double>::max();
+  for (uint32_t e = 0; e < 256; ++e) {
+    double error = 0;
+    for (int i = 0; i < kWidth; ++i) {
+      const double d = static_cast<double>(target[i]) - codebook[e][i];
+      error += weight[i] * d * d;
+    }
+    if (error < bestError) {
+      bestError = error;
+      best = e;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+uint32_t QuantiseLsp(const LspVector& lsp, const LspVector& previous) {
+  float target[kLpcOrder];
+  float weight[kLpcOrder];
+  for (int i = 0; i < kLpcOrder; ++i) {
+    const float predicted = (previous[i] - LspMeanTable[i]) * kPrediction;
+    target[i] = lsp[i] - LspMeanTable[i] - predicted;
+    const float below = i > 0 ? lsp[i] - lsp[i - 1] : lsp[i];
+    const float above = i < kLpcOrder - 1 ? lsp[i + 1] - lsp[i] : 256.0f - lsp[i];
+    weight[i] = 1.0f / std::max(std::min(below, above), 1.0f);
+  }
+  const uint32_t band0 = SearchBand<3>(LspBand0, target, weight);
+  const uint32_t band1 = SearchBand<3>(LspBand1, target + 3, weight + 3);
+  const uint32_t band2 = SearchBand<4>(LspBand2, target + 6, weight + 6);
+  return band0 << 16 | band1 << 8 | band2;
+}
+
+}  // namespace clipnote::speech

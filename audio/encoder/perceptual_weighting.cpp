@@ -1,0 +1,80 @@
+#include "audio/encoder/perceptual_weighting.h"
+
+#include <algorithm>
+
+namespace clipnote::speech {
+
+namespace {
+
+constexpr float kZeroFactor = 0.9f;
+constexpr float kPoleFactor = 0.5f;
+
+void Push(std::array<float, kLpcOrder>& memory, float value) {
+  std::copy_backward(memory.begin(), memory.end() - 1, memory.end());
+  memory[0] = value;
+}
+
+double Sum(const LpcSet& c, const std::array<float, kLpcOrder>& memory) {
+  double sum = 0;
+  for (int j = 0; j < kLpcOrder; ++j) sum += static_cast<double>(c[j]) * memory[j];
+  return sum;
+}
+
+}  // namespace
+
+Weighting MakeWeighting(const LpcSet& lpc) {
+  Weighting w;
+  float zeroPower = 1.0f, polePower = 1.0f;
+  for (int j = 0; j < kLpcOrder; ++j) {
+    zeroPower *= kZeroFactor;
+    polePower *= kPoleFactor;
+    w.zero[j] = lpc[j] * zeroPower;
+    w.pole[j] = lpc[j] * polePower;
+  }
+  return w;
+}
+
+void ApplyWeighting(const float* in, float* out, int count, const Weighting& w,
+                    FilterMemory& memory) {
+  for (int n = 0; n < count; ++n) {
+    const float x = in[n];
+    const float u = static_cast<float>(x - Sum(w.zero, memory.input));
+    Push(memory.input, x);
+    const float y = static_cast<float>(u + Sum(w.pole, memory.output));
+    Push(memory.output, y);
+    out[n] = y;
+  }
+}
+
+void ApplyWeightedSynthesis(const float* excitation, float* out, int count, const LpcSet& quantised,
+                            const Weighting& w, FilterMemory& memory) {
+  for (int n = 0; n < count; ++n) {
+    const float x = excitation ? excitation[n] : 0.0f;
+    // memory.input holds past synthesis outputs: the synthesis filter's state and the
+    // weighting's zero section's at once.
+    const float s = static_cast<float>(x + Sum(quantised, memory.input));
+    const float u = static_cast<float>(s - Sum(w.zero, memory.input));
+    Push(memory.input, s);
+    const float y = static_cast<float>(u + Sum(w.pole, memory.output));
+    Push(memory.output, y);
+    out[n] = y;
+  }
+}
+
+void ImpulseResponse(const LpcSet& quantised, const Weighting& w, float h[kSubframeSamples]) {
+  float impulse[kSubframeSamples] = {};
+  impulse[0] = 1.0f;
+  FilterMemory rest;
+  ApplyWeightedSynthesis(impulse, h, kSubframeSamples, quantised, w, rest);
+}
+
+void ConvolveSubframe(const float x[kSubframeSamples], const float h[kSubframeSamples],
+                      float out[kSubframeSamples]) {
+  for (int n = 0; n < kSubframeSamples; ++n) {
+    double sum = 0;
+    for (int i = 0; i <= n; ++i) sum += static_cast<double>(x[i]) * h[n - i];
+    out[n] = static_cast<float>(sum);
+  }
+}
+
+}  // namespace clipnote::speech
