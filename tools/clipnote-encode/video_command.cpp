@@ -5,8 +5,9 @@
 // at its time on the 29.97 Hz picture clock (the file's frame rate gives the times), and can
 // hold a bitrate (the quantiser then only starts the clip), and can
 // write the encoder's own reconstruction, which is what `clipnote-decode video OUT.263`
-// writes, byte for byte. Exit codes: 0 written; 1 the clip cannot be made as asked (no
-// quantiser meets --max-size); 2 usage, input or file errors.
+// writes, byte for byte. Exit codes, as clipnote-encode speech and clipnote-decode: 0 written;
+// 1 refused (input that is no usable Y4M, a file that cannot be read or written, no quantiser
+// meeting --max-size), with the reason; 2 usage errors.
 
 #include <cerrno>
 #include <cstdint>
@@ -27,8 +28,8 @@ using namespace clipnote::h263;
 
 namespace {
 
-constexpr int kExitCannot = 1;
-constexpr int kExitError = 2;
+constexpr int kExitRefused = 1;
+constexpr int kExitUsage = 2;
 
 struct Y4m {
   int width = 0;
@@ -129,7 +130,7 @@ int Usage() {
                "usage: clipnote-encode video IN.y4m OUT.263 [--quantiser Q] "
                "[--bitrate BITS_PER_S | --max-size BYTES] [--gob-headers] "
                "[--reconstruction RECON.y4m]\n");
-  return kExitError;
+  return kExitUsage;
 }
 
 }  // namespace
@@ -150,20 +151,20 @@ int RunVideoCommand(int argc, char** argv) {
     } else if (option == "--quantiser" && i + 1 < argc) {
       if (!ParseNumber(argv[++i], 1, 31, value)) {
         std::fprintf(stderr, "clipnote-encode: --quantiser takes 1 to 31, not %s\n", argv[i]);
-        return kExitError;
+        return kExitUsage;
       }
       settings.quantiser = static_cast<int32_t>(value);
       quantiserGiven = true;
     } else if (option == "--max-size" && i + 1 < argc) {
       if (!ParseNumber(argv[++i], 1, int64_t{1} << 40, value)) {
         std::fprintf(stderr, "clipnote-encode: --max-size takes a number of bytes, not %s\n", argv[i]);
-        return kExitError;
+        return kExitUsage;
       }
       maxBytes = value;
     } else if (option == "--bitrate" && i + 1 < argc) {
       if (!ParseNumber(argv[++i], 1000, 100000000, value)) {
         std::fprintf(stderr, "clipnote-encode: --bitrate takes 1000 to 100000000 bits a second, not %s\n", argv[i]);
-        return kExitError;
+        return kExitUsage;
       }
       settings.bitsPerSecond = static_cast<int32_t>(value);
     } else if (option == "--reconstruction" && i + 1 < argc) {
@@ -175,19 +176,19 @@ int RunVideoCommand(int argc, char** argv) {
   }
   if (maxBytes > 0 && (quantiserGiven || settings.bitsPerSecond > 0)) {
     std::fprintf(stderr, "clipnote-encode: --max-size chooses the quantiser: give it alone\n");
-    return kExitError;
+    return kExitUsage;
   }
 
   std::vector<uint8_t> input;
   std::string error;
   if (!ReadWholeFile(inPath, input, error)) {
     std::fprintf(stderr, "clipnote-encode: %s\n", error.c_str());
-    return kExitError;
+    return kExitRefused;
   }
   Y4m y4m;
   if (!ParseY4m(input, y4m, error)) {
     std::fprintf(stderr, "clipnote-encode: %s: %s\n", inPath, error.c_str());
-    return kExitError;
+    return kExitRefused;
   }
   settings.width = y4m.width;
   settings.height = y4m.height;
@@ -205,7 +206,7 @@ int RunVideoCommand(int argc, char** argv) {
   if (!clipOutput.Open(outPath, error) ||
       (!reconstructionPath.empty() && !reconstructionOutput.Open(reconstructionPath, error))) {
     std::fprintf(stderr, "clipnote-encode: %s\n", error.c_str());
-    return kExitError;
+    return kExitRefused;
   }
   Reconstruction reconstruction{reconstructionOutput.stream(), pictureBytes};
   if (reconstruction.out != nullptr) {
@@ -244,12 +245,12 @@ int RunVideoCommand(int argc, char** argv) {
                  "clipnote-encode: %s: %zu pictures do not fit %lld bytes at any quantiser; "
                  "nothing written\n",
                  inPath, y4m.pictures.size(), static_cast<long long>(maxBytes));
-    return kExitCannot;
+    return kExitRefused;
   }
   if (code != kEncoderOk) {
     std::fprintf(stderr, "clipnote-encode: %s: encoding failed (code %d); nothing written\n",
                  inPath, code);
-    return kExitError;
+    return kExitRefused;
   }
   std::fwrite(clip.data(), 1, written, clipOutput.stream());
   clipnote::tools::OutputFile* outputs[] = {&clipOutput, &reconstructionOutput};
@@ -257,12 +258,12 @@ int RunVideoCommand(int argc, char** argv) {
   for (clipnote::tools::OutputFile* o : all) {
     if (!o->Finish(error)) {
       std::fprintf(stderr, "clipnote-encode: %s; nothing written\n", error.c_str());
-      return kExitError;
+      return kExitRefused;
     }
   }
   if (!clipnote::tools::CommitOutputs(all, error)) {
     std::fprintf(stderr, "clipnote-encode: %s; nothing written\n", error.c_str());
-    return kExitError;
+    return kExitRefused;
   }
   if (settings.bitsPerSecond > 0) {
     std::printf("%zu pictures, %dx%d, %d bits/s from quantiser %d, %zu bytes\n", y4m.pictures.size(),
