@@ -20,7 +20,6 @@ class BitWriter {
   // Bytes started so far (the last one may be partly written).
   size_t Bytes() const { return static_cast<size_t>((bitCount_ + 7) / 8); }
   bool Overflowed() const { return overflow_; }
-  const uint8_t* Data() const { return buffer_; }
 
  private:
   uint8_t* buffer_ = nullptr;

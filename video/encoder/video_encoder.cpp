@@ -70,7 +70,6 @@ int32_t VideoEncoder::Start(const VideoEncoderSettings& settings) {
   std::fill(lastVectors_.begin(), lastVectors_.end(), int8_t{0});
   pictures_ = 0;
   lastTick_ = 0;
-  intraMacroblocks_ = 0;
   pictureSize_ = 0;
   quant_ = settings.quantiser;
   excessBits_ = 0;
@@ -147,7 +146,6 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
     CodeIntraMacroblock(source, row, column, quant, idctWeights_, false, chosen);
     WriteMacroblock(writer_, chosen, false);
     sinceIntra_[n] = 0;
-    ++intraMacroblocks_;
     return;
   }
   const int64_t lambda = Lambda16(quant);
@@ -209,7 +207,6 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
   const bool intra = chosen.mbType == kMbIntra;
   if (intra) {
     sinceIntra_[n] = 0;
-    ++intraMacroblocks_;
   } else if (!chosen.notCoded) {
     ++sinceIntra_[n];
   }

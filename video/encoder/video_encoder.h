@@ -64,10 +64,6 @@ class VideoEncoder {
   size_t PictureBytes() const { return pictureSize_; }
   // The decoder's picture for the last picture written (1.5 x width x height bytes).
   const uint8_t* Reconstruction() const;
-  int32_t PicturesEncoded() const { return pictures_; }
-  int32_t PictureQuantiser() const { return quant_; }  // the last picture's
-  int32_t IntraMacroblocks() const { return intraMacroblocks_; }
-  const VideoEncoderSettings& Settings() const { return settings_; }
 
  private:
   void EncodeMacroblock(int32_t row, int32_t column, bool interPicture);
@@ -79,7 +75,6 @@ class VideoEncoder {
   bool started_ = false;
   int32_t pictures_ = 0;
   int64_t lastTick_ = 0;
-  int32_t intraMacroblocks_ = 0;
   size_t pictureSize_ = 0;
   const uint8_t* source_ = nullptr;
   int32_t quant_ = 8;  // the picture's
