@@ -45,12 +45,13 @@ struct KeyOrder {
   }
 };
 
+// A key as the directory holds it: a name, or an id when there is no name.
+ResourceKey Keyed(const ResourceKey& key) { return key.name.empty() ? key : ResourceKey{0, key.name}; }
+
+// A key as the resource compiler stores it: names upper case.
 ResourceKey Stored(const ResourceKey& key) {
-  ResourceKey stored = key;
-  if (!stored.name.empty()) {
-    stored.id = 0;
-    std::transform(stored.name.begin(), stored.name.end(), stored.name.begin(), UpperAscii);
-  }
+  ResourceKey stored = Keyed(key);
+  std::transform(stored.name.begin(), stored.name.end(), stored.name.begin(), UpperAscii);
   return stored;
 }
 
@@ -87,9 +88,8 @@ std::optional<ResourceSection> LayOutResourceSection(const std::vector<ResourceI
   using Names = std::map<ResourceKey, Languages, KeyOrder>;
   std::map<ResourceKey, Names, KeyOrder> tree;
   for (size_t i = 0; i < items.size(); ++i) {
-    if (!NameWritable(items[i].type, reason) || !NameWritable(items[i].name, reason)) return std::nullopt;
-    const ResourceKey type = Stored(items[i].type);
-    const ResourceKey name = Stored(items[i].name);
+    const ResourceKey type = Keyed(items[i].type);
+    const ResourceKey name = Keyed(items[i].name);
     if (!tree[type][name].emplace(items[i].language, i).second) {
       reason = "two resources " + type.Text() + "/" + name.Text() + " of language " +
                std::to_string(items[i].language);
@@ -308,7 +308,13 @@ std::optional<std::vector<uint8_t>> WriteMessageExecutable(Bytes executable, con
     return refuse("its section table runs into its resource section");
   }
 
-  std::optional<ResourceSection> section = LayOutResourceSection(items, resources.virtualAddress, reason);
+  std::vector<ResourceItem> stored;
+  stored.reserve(items.size());
+  for (const ResourceItem& item : items) {
+    if (!NameWritable(item.type, reason) || !NameWritable(item.name, reason)) return std::nullopt;
+    stored.push_back({Stored(item.type), Stored(item.name), item.language, item.data});
+  }
+  std::optional<ResourceSection> section = LayOutResourceSection(stored, resources.virtualAddress, reason);
   if (!section) return std::nullopt;
   const uint64_t rawSize = AlignUp(section->bytes.size(), fileAlignment);
   const uint64_t imageSize = AlignUp(uint64_t{resources.virtualAddress} + section->bytes.size(), sectionAlignment);

@@ -46,11 +46,9 @@ struct ResourceSection {
   std::vector<uint32_t> languageTables;  // in directory order
 };
 
-// Nothing, with the reason, when the items cannot be written as a directory the
-// reader reads back exactly: a name that is empty, longer than kLongestResourceName
-// or not printable ASCII, two items with the same type, name and language, or more
-// bytes than a 32-bit image holds at that address. Names are stored upper case, as
-// the resource compiler stores them.
+// Nothing, with the reason, for two items with the same type, name and language, or
+// more bytes than a 32-bit image holds at that address. Names are stored as given,
+// one character to each 16-bit unit.
 std::optional<ResourceSection> LayOutResourceSection(const std::vector<ResourceItem>& items, uint32_t sectionRva,
                                                      std::string& reason);
 
@@ -61,10 +59,13 @@ std::optional<std::vector<ResourceItem>> ResourceItemsOf(Bytes executable, std::
 // Replaces the item with the same type, name and language, or adds it.
 void SetResource(std::vector<ResourceItem>& items, ResourceItem item);
 
-// The template with its resources replaced by `items`. Nothing, with the reason,
-// for a template that cannot be rewritten safely: not a PE32 i386 executable, no
-// resource section, one that is not the last in the file and the image or does
-// not start with the resource directory, bytes after it in the file, or a signature.
+// The template with its resources replaced by `items`, names stored upper case as
+// the resource compiler stores them. Nothing, with the reason, for a name the reader
+// would not read back (longer than kLongestResourceName characters, or not printable
+// ASCII) and for a template that cannot be rewritten safely: not a PE32 i386
+// executable, no resource section, one that is not the last in the file and the
+// image or does not start with the resource directory, bytes after it in the file,
+// or a signature.
 std::optional<std::vector<uint8_t>> WriteMessageExecutable(Bytes executable, const std::vector<ResourceItem>& items,
                                                            std::string& reason);
 
