@@ -34,6 +34,14 @@ constexpr uint32_t kSecurityDirectory = 4;
 constexpr uint64_t kSectionHeaderBytes = 40;
 constexpr uint32_t kInitializedData = 0x40;  // section characteristics
 
+// The message's resources, as the player finds them.
+constexpr uint16_t kMovieType = 263;
+constexpr uint16_t kVoiceType = 723;
+constexpr uint16_t kBitmapType = 2;
+constexpr uint16_t kLogoId = 147;
+constexpr uint16_t kStartupSoundId = 150;
+constexpr uint16_t kEnglishUs = 0x409;
+
 bool Printable(char c) { return c >= 0x20 && c < 0x7F; }
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -338,6 +346,25 @@ std::optional<std::vector<uint8_t>> WriteMessageExecutable(Bytes executable, con
   Put32(out, optional + kImageSizeField, static_cast<uint32_t>(imageSize));
   Put32(out, optional + kChecksumField, PeChecksum(out, optional + kChecksumField));
   return out;
+}
+
+std::optional<std::vector<uint8_t>> WriteMessage(Bytes executable, const MessageResources& message,
+                                                 std::string& reason) {
+  if (message.voice.size() < 4) {
+    reason = "a VOICE clip of " + std::to_string(message.voice.size()) +
+             " bytes, shorter than its 4-byte length prefix";
+    return std::nullopt;
+  }
+  std::optional<std::vector<ResourceItem>> items = ResourceItemsOf(executable, reason);
+  if (!items) {
+    reason = "cannot write a message into this executable: " + reason;
+    return std::nullopt;
+  }
+  SetResource(*items, {{kMovieType, {}}, {0, "MOVIE"}, kEnglishUs, message.movie});
+  SetResource(*items, {{kVoiceType, {}}, {0, "VOICE"}, kEnglishUs, message.voice});
+  if (message.startupSound) SetResource(*items, {{0, "WAVE"}, {kStartupSoundId, {}}, kEnglishUs, *message.startupSound});
+  if (message.logo) SetResource(*items, {{kBitmapType, {}}, {kLogoId, {}}, kEnglishUs, *message.logo});
+  return WriteMessageExecutable(executable, *items, reason);
 }
 
 }  // namespace clipnote::message

@@ -69,6 +69,27 @@ void SetResource(std::vector<ResourceItem>& items, ResourceItem item);
 std::optional<std::vector<uint8_t>> WriteMessageExecutable(Bytes executable, const std::vector<ResourceItem>& items,
                                                            std::string& reason);
 
+// A message's own resources, as the player looks them up: the clips "MOVIE" (type
+// 263; empty for a message without pictures) and "VOICE" (type 723; its 4-byte
+// PCM-capacity prefix and the frames, kNoSpeechVoiceClip for none), and where given
+// the start-up sound ("WAVE" 150, a whole RIFF WAVE file) and the logo (bitmap 147,
+// the .bmp without its file header). Absent ones stay the template's.
+struct MessageResources {
+  std::vector<uint8_t> movie;
+  std::vector<uint8_t> voice;
+  std::optional<std::vector<uint8_t>> startupSound;
+  std::optional<std::vector<uint8_t>> logo;
+};
+
+// The VOICE clip of a message without speech: a capacity of 480 bytes and no frames.
+inline const std::vector<uint8_t> kNoSpeechVoiceClip = {0xE0, 0x01, 0x00, 0x00};
+
+// The template with the message's resources in place of its own, and every other
+// resource (window template, icons) as it was; nothing, with the reason, when the
+// template cannot be rewritten or the VOICE clip is shorter than its prefix.
+std::optional<std::vector<uint8_t>> WriteMessage(Bytes executable, const MessageResources& message,
+                                                 std::string& reason);
+
 // The image checksum a Windows loader checks for drivers and system files: the
 // file as 16-bit little-endian words (the checksum field counted as zero) summed
 // with the carries folded back in, plus the file's length.
