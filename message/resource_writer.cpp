@@ -1,9 +1,11 @@
 #include "message/resource_writer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <tuple>
 
+#include "message/bitmap_file.h"
 #include "message/pe_image.h"
 
 namespace clipnote::message {
@@ -353,6 +355,18 @@ std::optional<std::vector<uint8_t>> WriteMessage(Bytes executable, const Message
   if (message.voice.size() < 4) {
     reason = "a VOICE clip of " + std::to_string(message.voice.size()) +
              " bytes, shorter than its 4-byte length prefix";
+    return std::nullopt;
+  }
+  // The player hands the start-up sound to the system as a whole WAVE file and draws the
+  // logo as a bitmap: refused here, not found broken by the person the message is for.
+  const std::optional<std::vector<uint8_t>>& sound = message.startupSound;
+  if (sound && (sound->size() < 12 || std::memcmp(sound->data(), "RIFF", 4) != 0 ||
+                std::memcmp(sound->data() + 8, "WAVE", 4) != 0)) {
+    reason = "the start-up sound is not a WAVE file (no RIFF WAVE header)";
+    return std::nullopt;
+  }
+  if (message.logo && !BitmapFileFromResource(*message.logo, reason)) {
+    reason = "the logo is no bitmap the player draws: " + reason;
     return std::nullopt;
   }
   std::optional<std::vector<ResourceItem>> items = ResourceItemsOf(executable, reason);

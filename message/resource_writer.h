@@ -86,7 +86,8 @@ inline const std::vector<uint8_t> kNoSpeechVoiceClip = {0xE0, 0x01, 0x00, 0x00};
 
 // The template with the message's resources in place of its own, and every other
 // resource (window template, icons) as it was; nothing, with the reason, when the
-// template cannot be rewritten or the VOICE clip is shorter than its prefix.
+// template cannot be rewritten, the VOICE clip is shorter than its prefix, the sound
+// is no RIFF WAVE file or the logo no bitmap a .bmp can carry.
 std::optional<std::vector<uint8_t>> WriteMessage(Bytes executable, const MessageResources& message,
                                                  std::string& reason);
 

@@ -157,9 +157,21 @@ TEST(ResourceWriter, RefusesWhatItCannotWriteSafelyWithTheReason) {
     EXPECT_FALSE(out) << c.what;
     EXPECT_NE(reason.find(c.reason), std::string::npos) << c.what << ": " << reason;
   }
-  std::string reason;
-  EXPECT_FALSE(WriteMessage(pe_builder::Build(pe_builder::SmallMessage()).bytes, {{}, {1, 2, 3}, {}, {}}, reason));
-  EXPECT_NE(reason.find("shorter than its 4-byte length prefix"), std::string::npos) << reason;
+  // A message the player could not use.
+  const struct {
+    MessageResources message;
+    const char* reason;
+  } messages[] = {
+      {{{}, {1, 2, 3}, {}, {}}, "shorter than its 4-byte length prefix"},
+      {{{}, voice, std::vector<uint8_t>{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '}, {}},
+       "the start-up sound is not a WAVE file"},
+      {{{}, voice, {}, std::vector<uint8_t>{40, 0, 0, 0}}, "the logo is no bitmap the player draws"},
+  };
+  for (const auto& m : messages) {
+    std::string reason;
+    EXPECT_FALSE(WriteMessage(pe_builder::Build(pe_builder::SmallMessage()).bytes, m.message, reason)) << m.reason;
+    EXPECT_NE(reason.find(m.reason), std::string::npos) << reason;
+  }
 }
 
 // The committed template is what the cross tree builds; with the default message it is

@@ -368,10 +368,10 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
        {"not a .bmp file"}},
       {"pack with a bitmap the player cannot read", "logo.bmp", badBitmap,
        "pack " + Write("pack-clip.263", movie) + " " + Scratch("refused.exe") + " --logo {}", 1,
-       {"unknown header of 20 bytes"}},
+       {"the logo is no bitmap the player draws: the bitmap resource has an unknown header of 20 bytes"}},
       {"pack with a sound that is no WAVE", "chime.wav", badLogo,
        "pack " + Write("pack-clip.263", movie) + " " + Scratch("refused.exe") + " --sound {}", 1,
-       {"not a WAVE file"}},
+       {"the start-up sound is not a WAVE file"}},
   };
   std::filesystem::remove_all(Scratch("voice-only"));
   std::filesystem::remove_all(Scratch("parts"));

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "message/bitmap_file.h"
 #include "message/message_file.h"
 #include "message/resource_writer.h"
 #include "resources/player_template.h"
@@ -66,28 +65,20 @@ bool ReadClip(const char* path, clipnote::message::MessageResources& message, bo
               ", not a clip to pack (an H.263 clip, or a VOICE clip named .723)");
 }
 
-// The logo resource is the .bmp without its file header; it must come back as a .bmp.
+// The logo resource is the .bmp without its file header (the writer checks the rest).
 bool ReadLogo(const char* path, clipnote::message::MessageResources& message) {
   std::vector<uint8_t> bytes;
   if (!Read(path, bytes)) return false;
   if (bytes.size() < kBitmapFileHeaderBytes || bytes[0] != 'B' || bytes[1] != 'M') {
     return Fail(std::string(path) + ": not a .bmp file (no BM header)");
   }
-  std::vector<uint8_t> resource(bytes.begin() + kBitmapFileHeaderBytes, bytes.end());
-  std::string reason;
-  if (!clipnote::message::BitmapFileFromResource(resource, reason)) return Fail(std::string(path) + ": " + reason);
-  message.logo = std::move(resource);
+  message.logo.emplace(bytes.begin() + kBitmapFileHeaderBytes, bytes.end());
   return true;
 }
 
 bool ReadSound(const char* path, clipnote::message::MessageResources& message) {
-  std::vector<uint8_t> bytes;
-  if (!Read(path, bytes)) return false;
-  if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
-    return Fail(std::string(path) + ": not a WAVE file (no RIFF WAVE header)");
-  }
-  message.startupSound = std::move(bytes);
-  return true;
+  message.startupSound.emplace();
+  return Read(path, *message.startupSound);
 }
 
 }  // namespace
