@@ -87,22 +87,29 @@ void Start(MessagePlayer& player) {
 void Stop(MessagePlayer& player) {
   Platform& os = player.os;
   const PlaybackEvents& events = player.events;
-  os.SetEvent(events.prepAbortEvent);
-  // stopEvent goes up before the cut, so a sound call that returns because of
-  // the cut always finds it set and posts no end of playback.
-  os.SetEvent(events.stopEvent);
+  // Only the window's close abandons the speech preparation: any other stop
+  // (the end of a playback that could not start, whose report may be
+  // dismissed at once) leaves it to finish for the playbacks that follow.
+  // Once the preparation has ended the abort changes nothing.
+  const bool abandonPreparation = player.closing || IsSet(os, events.audioPreparedEvent);
+  if (abandonPreparation) os.SetEvent(events.prepAbortEvent);
+  // A sound call that returns because of this cut may find stopEvent still
+  // clear; an end of playback it posts then reaches a window that has
+  // stopped, which ignores it.
   os.PlaySoundA(nullptr, nullptr, 0);
+  os.SetEvent(events.stopEvent);
 
   // Both playback threads are waited for, also while the speech is still being
-  // prepared (they wait for the preparation, which the abort above ends): "Play"
-  // must not come back while one of them runs, or a new playback would reset
-  // the events under it and share the decoder with it. The window thread keeps
-  // serving the calls these threads make into the window meanwhile. Until the
-  // audio playback thread is done the sound is cut again now and then: one that
-  // it started just after the first cut must not play to its end.
+  // prepared: "Play" must not come back while one of them runs, or a new
+  // playback would reset the events under it and share the decoder with it.
+  // When the preparation is abandoned its end is waited for too. The window
+  // thread keeps serving the calls these threads make into the window
+  // meanwhile. Until the audio playback thread is done the sound is cut again
+  // now and then: one that it started just after the first cut must not play
+  // to its end.
   const Handle waited[] = {events.videoDoneEvent, events.audioDoneEvent,
                            events.audioPreparedEvent};
-  const uint32_t count = player.audioReady ? 2 : 3;
+  const uint32_t count = player.audioReady || !abandonPreparation ? 2 : 3;
   uint32_t result;
   while ((result = os.MsgWaitForMultipleObjects(count, waited, true, kRecutInterval)) ==
          kWaitTimeout) {
@@ -139,10 +146,15 @@ void EndPlaybackThreads(MessagePlayer& player) {
 uint32_t VideoThread(void* parameter) {
   MessagePlayer& player = *static_cast<MessagePlayer*>(parameter);
   Platform& os = player.os;
-  if (!player.audioReady) os.WaitForSingleObject(player.events.audioPreparedEvent, kInfinite);
+  if (!player.audioReady) {
+    // A stop also ends the wait: a playback that could not start ends while
+    // the preparation goes on.
+    const Handle either[] = {player.events.audioPreparedEvent, player.events.stopEvent};
+    os.WaitForMultipleObjects(2, either, false, kInfinite);
+  }
   if (IsSet(os, player.events.stopEvent)) {
-    // Stopped (the window closing) while the speech was prepared: no picture
-    // goes up; the audio playback thread is released to find the stop too.
+    // Stopped while the speech was prepared: no picture goes up; the audio
+    // playback thread is released to find the stop too.
     os.SetEvent(player.events.startEvent);
   } else {
     PresentVideo(player);

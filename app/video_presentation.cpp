@@ -106,12 +106,15 @@ void PresentVideo(MessagePlayer& player) {
   os.DrawDibBegin(player.drawDib, player.windowDC, -1, -1, player.bitmapHeader, setup.width,
                   setup.height, 0);
   os.DrawDibRealize(player.drawDib, player.windowDC, false);
+  // The speech is the first sound asked for after this mark; a start-up sound
+  // cut before it, however close in time, is not taken for it.
+  const uint64_t speechMark = os.SoundRequestMark();
   uint32_t start = os.timeGetTime();
   os.SetEvent(player.events.startEvent);
   if (player.audioAbsent == 0 && player.wavImage != nullptr) {
     // Where the platform can tell how far behind its sound output is, the
     // pictures start when the speech is heard, not when it was handed over.
-    start = os.SoundHeardTime(start, kSoundStartTimeoutMs);
+    start = os.SoundHeardTime(speechMark, start, kSoundStartTimeoutMs);
     while (Since(os.timeGetTime(), start) < 0) os.Sleep(1);
   }
   draw();

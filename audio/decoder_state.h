@@ -41,4 +41,13 @@ extern ComfortNoiseState comfortNoiseState;
 // assigned before it is used.
 void ResetDecoderStates();
 
+// True when every value of both records is finite.
+bool DecoderStatesAreFinite();
+
+// Puts each non-finite value of both records back to its start-of-clip value, so that an
+// overflow in one frame is not carried into every later one: a filter memory or the
+// excitation history with any non-finite value is cleared as a whole, a gain, the tilt or an
+// LSP vector is reset on its own. Finite values are left exactly as they are.
+void ResetNonFiniteState();
+
 }  // namespace clipnote::speech

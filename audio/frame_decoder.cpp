@@ -131,6 +131,9 @@ void DecodeSpeechFrame(const uint8_t frame[kMaxCodedFrameBytes], bool lost, Rate
   comfortNoiseState.previousFrameType = type;
 
   FilterFrameOutput(samples, lpc);
+  // An overflow inside the filters (a near-unstable envelope) must cost this frame at most,
+  // not silence every frame after it.
+  ResetNonFiniteState();
 }
 
 }  // namespace clipnote::speech

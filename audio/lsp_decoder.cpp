@@ -67,16 +67,15 @@ LspVector DecodeLsp(const LspVector& previous, uint32_t indexWord, bool erased) 
 }
 
 float NegativeCosineOfLsp(float lsp) {
-  // The table index is the integer part, kept on a real segment (k, k + 1) of the table:
-  // values below 0 or from 255 up use the first or last segment and extrapolate along it.
-  // The stability repair can push lsp[0] below 0 after its clamp, so this is reachable
-  // from valid streams, and a NaN or huge value from damaged state must not index out.
-  int k = 0;
-  if (lsp >= 1.0f) {
-    k = lsp < static_cast<float>(kCosineTableSize - 2) ? static_cast<int>(lsp)
-                                                       : kCosineTableSize - 2;
-  }
-  const double fraction = static_cast<double>(lsp) - k;
+  // The argument is held to 0..256, the half of the table that spans 0 to pi. Beyond either
+  // end a straight continuation of the table would give a cosine above 1 or below -1: the
+  // stability repair can leave lsp[0] below 0 after its clamp to 3 (a run of frames with a
+  // low band-0 entry does it), and such a vector would put a root of the synthesis filter
+  // outside the unit circle. A NaN from damaged state is held to 0 as well.
+  constexpr float kHighest = static_cast<float>(kCosineTableSize / 2);
+  const float held = lsp > 0.0f ? (lsp < kHighest ? lsp : kHighest) : 0.0f;
+  const int k = static_cast<int>(held);  // at most 256, so entry k + 1 exists
+  const double fraction = static_cast<double>(held) - k;
   const double c0 = CosineTable[k];
   const double c1 = CosineTable[k + 1];
   return static_cast<float>(-(c0 + fraction * (c1 - c0)));

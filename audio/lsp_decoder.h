@@ -21,8 +21,8 @@ void InterpolateLsp(LpcSets& lpc, const LspVector& current, const LspVector& pre
 void LspToLpc(std::array<float, kLpcOrder>& values);
 
 // Minus the cosine of an LSP value (pi/256 radian units), by linear interpolation in
-// CosineTable. Values outside 0..255 extrapolate linearly from the nearest table segment,
-// so a vector pushed slightly out of range by the stability repair stays safe and smooth.
+// CosineTable. Values outside 0..256 (and NaN) are held to the nearer end, 0 or 256, so the
+// result always lies in -1..1.
 float NegativeCosineOfLsp(float lsp);
 
 }  // namespace clipnote::speech

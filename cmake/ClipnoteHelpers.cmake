@@ -33,7 +33,7 @@ function(clipnote_glob_tests target)
   include(GoogleTest)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_executable(${target} ${sources})
-  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} clipnote_test_support GTest::gtest GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${target} PRIVATE
     CLIPNOTE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

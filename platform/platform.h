@@ -194,14 +194,20 @@ class Platform {
   // the call returns when it has played out or been stopped, and at once when
   // the image holds no playable sound (then the result is false).
   virtual bool PlaySoundA(const char* sound, Hinstance module, uint32_t flags) = 0;
-  // When the synchronous kSndMemory sound that another thread asks for at or
-  // after `released` (a timeGetTime value) reaches the listener, on the same
-  // clock. Windows offers no way to ask how far behind PlaySoundA's output is,
-  // so the answer there is `released` itself: the sound is taken to start at
-  // once, as the call promises. A backend that can tell waits until that sound
-  // has started, at most timeoutMs, and answers `released` when none starts,
-  // it cannot start, or a stop comes first.
-  virtual uint32_t SoundHeardTime(uint32_t released, uint32_t timeoutMs) {
+  // How many sound requests (PlaySoundA calls) have been made so far. Taken
+  // just before a thread is released to ask for a synchronous sound, it names
+  // that sound for SoundHeardTime: the first one asked for after this many.
+  virtual uint64_t SoundRequestMark() { return 0; }
+  // When the first synchronous kSndMemory sound that another thread asks for
+  // after `mark` (from SoundRequestMark) reaches the listener, on the
+  // timeGetTime clock; `released` is the time it was released at. Windows
+  // offers no way to ask how far behind PlaySoundA's output is, so the answer
+  // there is `released` itself: the sound is taken to start at once, as the
+  // call promises. A backend that can tell waits until that sound has
+  // started, at most timeoutMs, and answers `released` when none starts, it
+  // cannot start, or a stop comes first.
+  virtual uint32_t SoundHeardTime(uint64_t mark, uint32_t released, uint32_t timeoutMs) {
+    (void)mark;
     (void)timeoutMs;
     return released;
   }

@@ -15,8 +15,8 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "tests" / "wine"))
-from wine_harness import VirtualDisplay  # noqa: E402
+sys.path.insert(0, str(ROOT / "tests" / "support"))
+from clipnote_test_support import VirtualDisplay  # noqa: E402
 
 SINK = "clipnote_realtime"
 SINK_RATE = 48000

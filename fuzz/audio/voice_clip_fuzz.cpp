@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/audio_decoder.h"
+#include "audio/decoder_state.h"
 #include "audio/voice_clip.h"
 #include "audio/wav_image.h"
 
@@ -21,9 +22,13 @@ namespace {
 constexpr uint32_t kMaxArea = 480 * 2000;
 
 // Aborts after a number of polls taken from the input, so the abort path is covered too.
+// The driver polls before every frame, so the poll is also where every value of the
+// decoder's state is checked to be finite after each frame: a NaN or infinity carried from
+// one frame to the next would corrupt all the rest of the clip.
 struct PollBudget {
   uint32_t remaining;
   static bool Check(void* context) {
+    if (!DecoderStatesAreFinite()) __builtin_trap();
     auto* budget = static_cast<PollBudget*>(context);
     if (budget->remaining == 0) return true;
     --budget->remaining;
@@ -55,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       DecodeVoiceClip(decoder, clip.codedByteCount, clip.coded, image.data() + kWavHeaderBytes,
                       area, offset, AbortPoll{PollBudget::Check, &budget});
   decoder.Release();
+  if (!DecoderStatesAreFinite()) __builtin_trap();
   if (result.pcmBytes % 480 != 0 || result.pcmBytes > area || offset > clip.codedByteCount) {
     __builtin_trap();
   }

@@ -3,6 +3,7 @@
 #include <alsa/asoundlib.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace clipnote::gtk {
@@ -14,7 +15,8 @@ namespace {
 constexpr unsigned kLatencyMicroseconds = 500000;
 
 // A machine without sound would otherwise get ALSA's complaints on stderr at
-// every sound; not having a device is an ordinary state for the player.
+// every sound; not having a device is an ordinary state for the player, told
+// once in a line of our own.
 void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
 
 class AlsaPcmStream : public PcmStream {
@@ -65,16 +67,28 @@ class AlsaPcmStream : public PcmStream {
 
 AlsaPcmDevice::AlsaPcmDevice() { snd_lib_error_set_handler(QuietAlsaErrors); }
 
+void AlsaPcmDevice::SayNoSound(int error) {
+  // Every sound would fail the same way: one line is enough.
+  if (saidNoSound_.exchange(true)) return;
+  std::fprintf(stderr, "clipnote: no sound device (%s): the message plays without sound.\n",
+               snd_strerror(error));
+}
+
 std::unique_ptr<PcmStream> AlsaPcmDevice::Open(const WaveSound& format) {
   snd_pcm_t* pcm = nullptr;
-  if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+  if (const int error = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+      error < 0) {
+    SayNoSound(error);
     return nullptr;
   }
   const snd_pcm_format_t sampleFormat =
       format.bitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
-  if (snd_pcm_set_params(pcm, sampleFormat, SND_PCM_ACCESS_RW_INTERLEAVED, format.channels,
-                         format.samplesPerSecond, 1, kLatencyMicroseconds) < 0) {
+  if (const int error =
+          snd_pcm_set_params(pcm, sampleFormat, SND_PCM_ACCESS_RW_INTERLEAVED, format.channels,
+                             format.samplesPerSecond, 1, kLatencyMicroseconds);
+      error < 0) {
     snd_pcm_close(pcm);
+    SayNoSound(error);
     return nullptr;
   }
   return std::make_unique<AlsaPcmStream>(pcm);

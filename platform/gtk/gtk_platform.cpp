@@ -120,8 +120,10 @@ bool GtkPlatform::PlaySoundA(const char* sound, Hinstance, uint32_t flags) {
   return sound_.Play(*wave, (flags & kSndAsync) != 0);
 }
 
-uint32_t GtkPlatform::SoundHeardTime(uint32_t released, uint32_t timeoutMs) {
-  return sound_.HeardTime(released, timeoutMs);
+uint64_t GtkPlatform::SoundRequestMark() { return sound_.RequestCount(); }
+
+uint32_t GtkPlatform::SoundHeardTime(uint64_t mark, uint32_t released, uint32_t timeoutMs) {
+  return sound_.HeardTime(mark, released, timeoutMs);
 }
 
 // --- Resources and memory ----------------------------------------------------------

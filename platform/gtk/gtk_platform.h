@@ -54,7 +54,8 @@ class GtkPlatform final : public Platform {
   uint32_t timeGetTime() override;
 
   bool PlaySoundA(const char* sound, Hinstance module, uint32_t flags) override;
-  uint32_t SoundHeardTime(uint32_t released, uint32_t timeoutMs) override;
+  uint64_t SoundRequestMark() override;
+  uint32_t SoundHeardTime(uint64_t mark, uint32_t released, uint32_t timeoutMs) override;
 
   Hrsrc FindResourceA(Hinstance module, const char* name, const char* type) override;
   uint32_t SizeofResource(Hinstance module, Hrsrc resource) override;

@@ -651,7 +651,8 @@ Hwnd NativeWindows::FindWindow(const char* title) {
     }
   }
   if (!EnsureDisplay()) return nullptr;
-  const auto xid = FindOtherInstanceWindow(gdk_display_get_default(), title, kProgramClass, instanceKey_);
+  // Another player's window is found by its message, not by its title.
+  const auto xid = FindOtherInstanceWindow(gdk_display_get_default(), kProgramClass, instanceKey_);
   if (!xid) return nullptr;
   for (const auto& remote : remotes_) {
     if (remote->xid == *xid) return AsHwnd(remote.get());

@@ -29,9 +29,24 @@ bool SoundPlayer::Acquire(uint64_t& ticket) {
   return true;
 }
 
+uint64_t SoundPlayer::RequestCount() {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+SoundPlayer::Request SoundPlayer::NewRequest(bool async, bool* cutsAsync) {
+  std::lock_guard lock(mutex_);
+  if (cutsAsync != nullptr) *cutsAsync = latestAsync_;
+  latestAsync_ = async;
+  return {++requests_, MillisecondClock()};
+}
+
 void SoundPlayer::Stop() {
-  // Whoever waits for a sound to start learns that none is coming.
-  ReportStart(MillisecondClock(), false, 0);
+  // Whoever waits for a sound to start learns that none is coming; but the
+  // cut of an asynchronous sound just asked for only ends that sound.
+  bool cutsAsync = false;
+  const Request request = NewRequest(false, &cutsAsync);
+  if (!cutsAsync) ReportStart(request.number, false, 0);
   uint64_t ticket;
   if (!Acquire(ticket)) return;
   std::lock_guard lock(mutex_);
@@ -39,20 +54,21 @@ void SoundPlayer::Stop() {
   released_.notify_all();
 }
 
-void SoundPlayer::ReportStart(uint32_t askedAt, bool known, uint32_t heardAt) {
+void SoundPlayer::ReportStart(uint64_t request, bool known, uint32_t heardAt) {
   std::lock_guard lock(mutex_);
-  start_ = {true, askedAt, known, heardAt};
+  start_ = {true, request, known, heardAt};
   started_.notify_all();
 }
 
 bool SoundPlayer::ReportOnceHeard(PcmStream& stream, size_t written, uint32_t rate,
-                                  uint32_t askedAt) {
+                                  Request request) {
+  const uint32_t askedAt = request.askedAt;
   // Until the output has played something, what it says of its delay is what
   // it was given, not when it will be heard; once it has, the first frame was
   // heard as long ago as the frames played since take.
   const long delay = stream.Delay();
   if (delay < 0) {
-    ReportStart(askedAt, false, 0);  // it cannot tell: nobody waits for it
+    ReportStart(request.number, false, 0);  // it cannot tell: nobody waits for it
     return true;
   }
   if (static_cast<size_t>(delay) >= written) return false;
@@ -63,36 +79,36 @@ bool SoundPlayer::ReportOnceHeard(PcmStream& stream, size_t written, uint32_t ra
   const uint32_t heardAt = playedMs >= static_cast<uint32_t>(Since(now, askedAt))
                                ? askedAt
                                : now - static_cast<uint32_t>(playedMs);
-  ReportStart(askedAt, true, heardAt);
+  ReportStart(request.number, true, heardAt);
   return true;
 }
 
-uint32_t SoundPlayer::HeardTime(uint32_t released, uint32_t timeoutMs) {
+uint32_t SoundPlayer::HeardTime(uint64_t mark, uint32_t released, uint32_t timeoutMs) {
   std::unique_lock lock(mutex_);
   const bool reported = started_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    return start_.reported && Since(start_.askedAt, released) >= 0;
+    return start_.reported && start_.request > mark;
   });
   return reported && start_.known ? start_.heardAt : released;
 }
 
 bool SoundPlayer::Play(const WaveSound& sound, bool async) {
-  const uint32_t askedAt = MillisecondClock();
+  const Request request = NewRequest(async);
   uint64_t ticket;
   if (!Acquire(ticket)) {
-    if (!async) ReportStart(askedAt, false, 0);
+    if (!async) ReportStart(request.number, false, 0);
     return false;
   }
-  if (!async) return PlayOut(sound, ticket, true, askedAt);
+  if (!async) return PlayOut(sound, ticket, true, request);
   std::lock_guard lock(asyncMutex_);
   // The previous asynchronous sound has given the device up already; its
   // thread is at most returning.
   if (asyncThread_.joinable()) asyncThread_.join();
-  asyncThread_ = std::thread([this, sound, ticket] { PlayOut(sound, ticket, false, 0); });
+  asyncThread_ = std::thread([this, sound, ticket] { PlayOut(sound, ticket, false, {}); });
   return true;
 }
 
 bool SoundPlayer::PlayOut(const WaveSound& sound, uint64_t ticket, bool synchronous,
-                          uint32_t askedAt) {
+                          Request request) {
   const size_t frameBytes = static_cast<size_t>(sound.channels) * sound.bitsPerSample / 8;
   const size_t frames = frameBytes == 0 ? 0 : sound.bytes / frameBytes;
   std::unique_ptr<PcmStream> stream = frames == 0 ? nullptr : device_.Open(sound);
@@ -107,17 +123,17 @@ bool SoundPlayer::PlayOut(const WaveSound& sound, uint64_t ticket, bool synchron
         break;
       }
       done += static_cast<size_t>(taken);
-      if (!reported) reported = ReportOnceHeard(*stream, done, sound.samplesPerSecond, askedAt);
+      if (!reported) reported = ReportOnceHeard(*stream, done, sound.samplesPerSecond, request);
     }
     if (played) {
       while (!Superseded(ticket) && !stream->Drained(kStepMs)) {
-        if (!reported) reported = ReportOnceHeard(*stream, done, sound.samplesPerSecond, askedAt);
+        if (!reported) reported = ReportOnceHeard(*stream, done, sound.samplesPerSecond, request);
       }
     }
     if (Superseded(ticket) || !played) stream->Drop();
     stream.reset();
   }
-  if (!reported) ReportStart(askedAt, false, 0);
+  if (!reported) ReportStart(request.number, false, 0);
   std::lock_guard lock(mutex_);
   busy_ = false;
   released_.notify_all();

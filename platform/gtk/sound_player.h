@@ -57,23 +57,35 @@ class SoundPlayer {
   bool Play(const WaveSound& sound, bool async);
   // Stops any sound and returns once it has stopped.
   void Stop();
-  // When the first synchronous sound asked for at or after `released` is
-  // heard (millisecond clock), once it has started and the device has said how
-  // far behind its output is; `released` when no such sound starts within
-  // timeoutMs, or it cannot start, or a stop comes first.
-  uint32_t HeardTime(uint32_t released, uint32_t timeoutMs);
+  // Every Play and Stop is a request, numbered from 1 in the order made.
+  // How many have been made so far.
+  uint64_t RequestCount();
+  // When the first synchronous sound asked for after request number `mark`
+  // is heard (millisecond clock), once it has started and the device has said
+  // how far behind its output is; `released` when no such sound starts within
+  // timeoutMs, or it cannot start, or a stop after `mark` comes first. A stop
+  // that cuts an asynchronous sound asked for just before it (the start-up
+  // sound, requested and cut at once) is that sound's end, not such a stop.
+  uint32_t HeardTime(uint64_t mark, uint32_t released, uint32_t timeoutMs);
 
  private:
   // Waits for the device after superseding whatever plays; false when a
   // later call has taken over meanwhile. Takes the device on true.
   bool Acquire(uint64_t& ticket);
-  bool PlayOut(const WaveSound& sound, uint64_t ticket, bool synchronous, uint32_t askedAt);
-  // Tells HeardTime's waiters about the synchronous sound asked for at askedAt:
-  // heard at heardAt, or (known false) not to be heard.
-  void ReportStart(uint32_t askedAt, bool known, uint32_t heardAt);
+  // A synchronous sound's request: its number and when it was made.
+  struct Request {
+    uint64_t number = 0;
+    uint32_t askedAt = 0;
+  };
+  // Numbers a new request; `async` for a sound played asynchronously.
+  Request NewRequest(bool async, bool* cutsAsync = nullptr);
+  bool PlayOut(const WaveSound& sound, uint64_t ticket, bool synchronous, Request request);
+  // Tells HeardTime's waiters about request number `request` (a synchronous
+  // sound, or a stop): heard at heardAt, or (known false) not to be heard.
+  void ReportStart(uint64_t request, bool known, uint32_t heardAt);
   // Reports the start (true) once the stream has played some of the written
   // frames and so can tell when its first frame was heard.
-  bool ReportOnceHeard(PcmStream& stream, size_t written, uint32_t rate, uint32_t askedAt);
+  bool ReportOnceHeard(PcmStream& stream, size_t written, uint32_t rate, Request request);
   bool Superseded(uint64_t ticket) const { return generation_.load() != ticket; }
 
   PcmDevice& device_;
@@ -83,10 +95,14 @@ class SoundPlayer {
   bool busy_ = false;
   std::mutex asyncMutex_;
   std::thread asyncThread_;
-  // The latest synchronous sound's start, under mutex_.
+  // Requests made so far, and whether the latest was an asynchronous sound;
+  // under mutex_.
+  uint64_t requests_ = 0;
+  bool latestAsync_ = false;
+  // The latest report about a synchronous sound's start, under mutex_.
   struct Start {
     bool reported = false;
-    uint32_t askedAt = 0;
+    uint64_t request = 0;
     bool known = false;
     uint32_t heardAt = 0;
   } start_;

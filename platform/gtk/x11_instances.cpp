@@ -37,29 +37,6 @@ std::optional<std::string> InstanceKey(Display* x, Window window) {
   return key;
 }
 
-std::optional<std::string> WindowTitle(Display* x, Window window) {
-  const Atom netName = XInternAtom(x, "_NET_WM_NAME", False);
-  const Atom utf8 = XInternAtom(x, "UTF8_STRING", False);
-  Atom type;
-  int format;
-  unsigned long items, after;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(x, window, netName, 0, 1024, False, utf8, &type, &format, &items, &after,
-                         &data) == Success &&
-      data != nullptr) {
-    std::string title(reinterpret_cast<char*>(data), items);
-    XFree(data);
-    return title;
-  }
-  char* name = nullptr;
-  if (XFetchName(x, window, &name) && name != nullptr) {
-    std::string title(name);
-    XFree(name);
-    return title;
-  }
-  return std::nullopt;
-}
-
 bool HasClass(Display* x, Window window, const std::string& windowClass) {
   XClassHint hint{};
   if (!XGetClassHint(x, window, &hint)) return false;
@@ -86,14 +63,15 @@ bool OwnedByThisProcess(Display* x, Window window) {
   return own;
 }
 
-std::optional<Window> Search(Display* x, Window window, const std::string& title,
-                             const std::string& windowClass, const std::string& key, int depth) {
-  if (HasClass(x, window, windowClass) && !OwnedByThisProcess(x, window)) {
-    // A window not yet marked is not yet any message's: taking it for one would
-    // let two players started together both give way.
-    if (auto found = WindowTitle(x, window); found && *found == title && InstanceKey(x, window) == key) {
-      return window;
-    }
+std::optional<Window> Search(Display* x, Window window, const std::string& windowClass,
+                             const std::string& key, int depth) {
+  // The key alone tells the message: its title is the caption of the
+  // message's own window template, which need not be ours. A window not yet
+  // marked is not yet any message's: taking it for one would let two players
+  // started together both give way.
+  if (HasClass(x, window, windowClass) && !OwnedByThisProcess(x, window) &&
+      InstanceKey(x, window) == key) {
+    return window;
   }
   if (depth == 0) return std::nullopt;
   Window root, parent;
@@ -102,7 +80,7 @@ std::optional<Window> Search(Display* x, Window window, const std::string& title
   if (!XQueryTree(x, window, &root, &parent, &children, &count)) return std::nullopt;
   std::optional<Window> result;
   for (unsigned int i = 0; i < count && !result; ++i) {
-    result = Search(x, children[i], title, windowClass, key, depth - 1);
+    result = Search(x, children[i], windowClass, key, depth - 1);
   }
   if (children) XFree(children);
   return result;
@@ -110,14 +88,14 @@ std::optional<Window> Search(Display* x, Window window, const std::string& title
 
 }  // namespace
 
-std::optional<unsigned long> FindOtherInstanceWindow(GdkDisplay* display, const std::string& title,
+std::optional<unsigned long> FindOtherInstanceWindow(GdkDisplay* display,
                                                      const std::string& windowClass,
                                                      const std::string& key) {
   if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return std::nullopt;
   Display* x = GDK_DISPLAY_XDISPLAY(display);
   // Windows may vanish while they are looked at.
   gdk_x11_display_error_trap_push(display);
-  const auto found = Search(x, DefaultRootWindow(x), title, windowClass, key, kSearchDepth);
+  const auto found = Search(x, DefaultRootWindow(x), windowClass, key, kSearchDepth);
   gdk_x11_display_error_trap_pop_ignored(display);
   if (!found) return std::nullopt;
   return static_cast<unsigned long>(*found);

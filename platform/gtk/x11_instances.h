@@ -2,11 +2,11 @@
 
 // Finding the window of another running player on the same X display, and
 // bringing it forward. This is how a second start finds the first without
-// Win32 window classes: by the window's title, among the windows whose
-// WM_CLASS is this program's, belonging to another process. A player of a
-// message given on the command line marks its window with a key for that
-// message, so that it finds (and is found by) players of the same message
-// only; the player of the compiled-in message has no key.
+// Win32 window classes: among the windows whose WM_CLASS is this program's,
+// belonging to another process, by the key every player marks its window
+// with: the key of the message given on the command line, empty for the
+// compiled-in message. So a player finds (and is found by) players of the
+// same message only, whatever caption that message's window template gives.
 
 #include <gdk/gdk.h>
 
@@ -16,9 +16,9 @@
 
 namespace clipnote::gtk {
 
-// The X window id of such a window with the same key (empty: unmarked), or
-// nothing (also on a display that is not X11).
-std::optional<unsigned long> FindOtherInstanceWindow(GdkDisplay* display, const std::string& title,
+// The X window id of such a window marked with the same key, or nothing
+// (also on a display that is not X11).
+std::optional<unsigned long> FindOtherInstanceWindow(GdkDisplay* display,
                                                      const std::string& windowClass,
                                                      const std::string& key = {});
 

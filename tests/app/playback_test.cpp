@@ -174,7 +174,13 @@ TEST_F(PlaybackTest, StopDuringSpeechCutsTheSoundAndNothingIsPosted) {
   speech.frames = 40;  // 1.2 s of speech
   MessagePlayer player(fake, video, speech);
   // The user presses Stop 80 ms after picture 0, while picture 2 is awaited.
-  fake.AfterDraw(1, [&] { fake.At(fake.Now() + 80, [&] { fake.Click(IDC_PLAY_BUTTON); }); });
+  size_t callsBeforeStop = 0;
+  fake.AfterDraw(1, [&] {
+    fake.At(fake.Now() + 80, [&] {
+      callsBeforeStop = fake.Calls().size();
+      fake.Click(IDC_PLAY_BUTTON);
+    });
+  });
   CloseWhenIdle();
   Run(player);
 
@@ -190,6 +196,15 @@ TEST_F(PlaybackTest, StopDuringSpeechCutsTheSoundAndNothingIsPosted) {
   EXPECT_EQ(fake.Control(IDC_PLAY_BUTTON).text, "Play");
   EXPECT_TRUE(fake.Control(IDC_PLAY_BUTTON).enabled);
   EXPECT_TRUE(fake.Control(IDC_SIZE_BUTTON).enabled);
+  // Stop's order: prepAbortEvent (the first event made), the cut, stopEvent (the second).
+  const auto calls = fake.Calls();
+  const auto fromStop = calls.begin() + static_cast<long>(callsBeforeStop);
+  const auto abort = std::find(fromStop, calls.end(), "SetEvent 1");
+  const auto cut = std::find(abort, calls.end(), "PlaySoundA");
+  const auto stop = std::find(fromStop, calls.end(), "SetEvent 2");
+  ASSERT_NE(stop, calls.end());
+  EXPECT_LT(abort, cut);
+  EXPECT_LT(cut, stop) << "stopEvent was set before the sound was cut";
 }
 
 TEST_F(PlaybackTest, ReplayStartsAtOnceWithoutStartupSoundOrNewPreparation) {
@@ -532,6 +547,42 @@ TEST_F(PlaybackTest, ThreadThatCannotBeCreatedIsReportedAndNothingPlays) {
     EXPECT_EQ(player.playing, 0);
     EXPECT_EQ(fake.Control(IDC_PLAY_BUTTON).text, "Play");
     EXPECT_TRUE(fake.Control(IDC_PLAY_BUTTON).enabled);
+  }
+}
+
+// However soon the report of a thread that could not be created is dismissed,
+// the speech preparation goes on (only closing the window abandons it): the
+// next playback has all of its speech.
+TEST_F(PlaybackTest, ThreadErrorDismissedAtOnceLeavesTheSpeechForTheNextPlayback) {
+  for (const int failingCall : {2, 3}) {  // the first video thread, the first audio thread
+    for (const uint32_t boxUpMs : {0u, 50u}) {  // the preparation takes 100 ms
+      SCOPED_TRACE(::testing::Message() << "call " << failingCall << ", box up " << boxUpMs);
+      FakePlatform fake;
+      fake.SetResource("#263", "MOVIE", std::vector<uint8_t>(1234, 0));
+      fake.SetResource("#723", "VOICE", VoiceClipBytes(480 * 10, 40));
+      fake.FailCreateThreadCall(failingCall);
+      fake.HoldMessageBoxes(boxUpMs);
+      ScriptedVideo video(fake, Pictures({0, 2, 4, 6, 8, 10, 12}));
+      ScriptedSpeech speech(10, 10);  // 300 ms of speech
+      MessagePlayer player(fake, video, speech);
+      fake.WhenIdle([&] { fake.Click(IDC_PLAY_BUTTON); });
+      fake.WhenIdle([&] { fake.PostClose(); });
+      EXPECT_EQ(RunPlayer(player), 0);
+      EXPECT_FALSE(fake.Deadlocked());
+      EXPECT_EQ(fake.LiveThreads(), 0u);
+
+      EXPECT_TRUE(player.audioReady);
+      EXPECT_EQ(speech.framesDecoded, 10u);
+      std::vector<SoundRecord> speechPlayed;
+      for (const SoundRecord& sound : fake.Sounds()) {
+        if (sound.kind == SoundRecord::kMemory) speechPlayed.push_back(sound);
+      }
+      ASSERT_EQ(speechPlayed.size(), 1u);
+      EXPECT_EQ(speechPlayed[0].samples.size(), 4800u);
+      EXPECT_FALSE(speechPlayed[0].cut);
+      ASSERT_FALSE(fake.Draws().empty());
+      EXPECT_EQ(speechPlayed[0].time, fake.Draws()[0].time);  // released with picture 0
+    }
   }
 }
 

@@ -2,12 +2,11 @@
 // that the executable carries: what it draws and plays is exactly what the
 // decoders give for the clips.
 
-#include <fstream>
-#include <iterator>
 
 #include "app/fatal_report.h"
 #include "audio/audio_decoder.h"
 #include "player_harness.h"
+#include "support/test_support.h"
 #include "video/recon/colour_conversion.h"
 #include "video/recon/colour_tables.h"
 #include "video/recon/decoder_buffers.h"
@@ -17,10 +16,7 @@ using namespace clipnote::h263;
 namespace clipnote::testing {
 namespace {
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+using support::ReadFile;
 
 // Hashes of the 176 x 144 images of every picture of the clip, in order.
 std::vector<uint64_t> DecodedImageHashes(const std::vector<uint8_t>& clip) {
@@ -38,8 +34,7 @@ std::vector<uint64_t> DecodedImageHashes(const std::vector<uint8_t>& clip) {
 }
 
 std::vector<uint8_t> DecodedSpeech(const std::vector<uint8_t>& clip) {
-  const uint32_t capacity = clip[0] | clip[1] << 8 | clip[2] << 16 | clip[3] << 24;
-  std::vector<uint8_t> pcm(capacity + 480);
+  std::vector<uint8_t> pcm(support::VoiceCapacity(clip) + 480);
   speech::AudioDecoder decoder;
   EXPECT_TRUE(decoder.Create());
   decoder.Reset(speech::Rate::Rate53);

@@ -77,6 +77,24 @@ inline std::vector<uint8_t> WithErasures(const std::vector<uint8_t>& speech) {
   return stream;
 }
 
+// The speech frames first..last (positions in the stream) with their band-0 LSP entry
+// replaced by `entry` and every other bit kept, as an edit of the coded bytes would do.
+// The entry is bits 16-23 of the LSP word, which starts at bit 2 of the frame.
+inline std::vector<uint8_t> WithBand0Run(const std::vector<uint8_t>& speech, size_t first,
+                                         size_t last, uint32_t entry) {
+  std::vector<std::vector<uint8_t>> frames = SplitFrames(speech);
+  std::vector<uint8_t> stream;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    std::vector<uint8_t>& frame = frames[i];
+    if (i >= first && i <= last && IsSpeech(frame) && frame.size() >= 4) {
+      frame[2] = static_cast<uint8_t>((frame[2] & 0x03) | (entry & 0x3F) << 2);
+      frame[3] = static_cast<uint8_t>((frame[3] & 0xFC) | (entry >> 6 & 0x03));
+    }
+    Append(stream, frame);
+  }
+  return stream;
+}
+
 }  // namespace test_frames
 
 }  // namespace clipnote::speech

@@ -5,21 +5,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <vector>
 
 #include "audio/audio_decoder.h"
+#include "audio/constructed_streams.h"
 #include "audio/decoder_state.h"
 #include "audio/excitation_tables.h"
 #include "audio/frame_packer.h"
 #include "audio/next_random.h"
 #include "audio/sid_gain.h"
+#include "audio/speech_comparison.h"
 #include "audio/voicing_analysis.h"
+#include "support/test_support.h"
 
 namespace clipnote::speech {
 
@@ -27,11 +29,7 @@ namespace {
 
 using History = std::array<float, kHistorySamples>;
 
-std::vector<uint8_t> HelloClip() {
-  std::ifstream in(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723",
-                   std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::vector<uint8_t> HelloClip() { return support::ReadFile(CLIPNOTE_SOURCE_DIR "/tests/audio/data/hello_63.723"); }
 
 class FrameDecoderTest : public ::testing::Test {
  protected:
@@ -212,7 +210,7 @@ TEST_F(FrameDecoderTest, SilenceAfterSpeechStartsFromTheSpeechAndRestartsTheNois
 
 TEST_F(FrameDecoderTest, LspRepairedBelowZeroStillGivesFiniteSpeech) {
   // Band-0 entry 67 four frames running: the stability repair takes lsp[0] below zero after
-  // its clamp to 3, and the cosine lookup must extrapolate rather than index before its table.
+  // its clamp to 3, and the cosine lookup must stay inside its table.
   test_frames::ActiveCodes codes;
   codes.lspIndex = 67u << 16;
   for (int s = 0; s < 4; ++s) codes.gainWord[s] = 30 * 24 + 16;
@@ -222,6 +220,77 @@ TEST_F(FrameDecoderTest, LspRepairedBelowZeroStillGivesFiniteSpeech) {
     for (int n = 0; n < kFrameSamples; ++n) ASSERT_TRUE(std::isfinite(decoder_.samples[n])) << n;
   }
   EXPECT_NEAR(decoderState.previousLsp[0], -0.145f, 0.01f);
+}
+
+TEST_F(FrameDecoderTest, RunOfValidFramesWithLspBelowZeroRecoversAfterIt) {
+  // Band-0 entry 67 in 36 frames running keeps lsp[0] below zero for most of them. That must
+  // not leave the filters overflowing into NaN (which silenced the rest of the clip): a few
+  // frames after the run the output is the unedited clip's again.
+  constexpr size_t kFirst = 10;
+  constexpr size_t kLast = 45;
+  constexpr size_t kSettled = kLast + 5;
+  const std::vector<int16_t> reference = speech_comparison::DecodeWithClipnote(clip_);
+  ASSERT_EQ(reference.size(), 68u * kFrameSamples);
+  clip_ = test_frames::WithBand0Run(clip_, kFirst, kLast, 67);
+
+  // The synthesis filter stays stable through the run. It rings loud there (a root near
+  // z = 1; its memory reaches about 5e6), but a cosine beyond 1 made it grow to about 1e19.
+  float lowestLsp = 256.0f;
+  float loudest = 0.0f;
+  std::vector<uint8_t> pcm(reference.size() * 2);
+  uint32_t count = 0;
+  while (DecodeNext()) {
+    lowestLsp = std::min(lowestLsp, decoderState.previousLsp[0]);
+    for (float y : decoderState.synthesisMemory) loudest = std::max(loudest, std::fabs(y));
+    EXPECT_TRUE(DecoderStatesAreFinite()) << "after frame " << count / 480;
+    decoder_.StorePcm(pcm.data(), count);
+  }
+  EXPECT_LT(lowestLsp, -0.1f);
+  EXPECT_LT(loudest, 1e9f);
+
+  std::vector<int16_t> edited(reference.size());
+  std::vector<bool> settled(reference.size());
+  for (size_t i = 0; i < edited.size(); ++i) {
+    edited[i] = static_cast<int16_t>(pcm[2 * i] | pcm[2 * i + 1] << 8);
+    settled[i] = i >= kSettled * kFrameSamples;
+  }
+  const speech_comparison::Agreement after = speech_comparison::Compare(reference, edited, settled);
+  EXPECT_GT(after.segments, 10);
+  EXPECT_GE(after.segmentalSnr, 25.0);
+}
+
+TEST_F(FrameDecoderTest, NonFiniteStateIsResetNotCarriedIntoLaterFrames) {
+  const struct {
+    const char* name;
+    void (*poison)();
+  } cases[] = {
+      {"tilt", [] { decoderState.tiltState = NAN; }},
+      {"scale gain", [] { decoderState.scaleGain = INFINITY; }},
+      {"conceal gain", [] { decoderState.concealGain = -INFINITY; }},
+      {"previous LSP", [] { decoderState.previousLsp[4] = NAN; }},
+      {"excitation history", [] { decoderState.excitationHistory[100] = INFINITY; }},
+      {"synthesis memory", [] { decoderState.synthesisMemory[3] = NAN; }},
+      {"zero memory", [] { decoderState.postZeroMemory[9] = -INFINITY; }},
+      {"pole memory", [] { decoderState.postPoleMemory[0] = INFINITY; }},
+      {"noise gain", [] { comfortNoiseState.noiseGain = NAN; }},
+      {"SID gain", [] { comfortNoiseState.sidGain = INFINITY; }},
+      {"SID LSP", [] { comfortNoiseState.sidLsp[0] = NAN; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    decoder_.Reset(Rate::Rate53);
+    offset_ = 0;
+    for (int frame = 0; frame < 20; ++frame) ASSERT_TRUE(DecodeNext());
+    c.poison();
+    ASSERT_TRUE(DecodeNext());
+    EXPECT_TRUE(DecoderStatesAreFinite());
+    // The speech goes on: the clip's loud frames that follow are not silenced.
+    float peak = 0.0f;
+    while (DecodeNext()) {
+      for (int n = 0; n < kFrameSamples; ++n) peak = std::max(peak, std::fabs(decoder_.samples[n]));
+    }
+    EXPECT_GT(peak, 5000.0f);
+  }
 }
 
 // An excitation buffer holding a unit impulse in the lagged segment, 130 samples before

@@ -143,21 +143,37 @@ TEST(LspToLpc, MatchesTheProductFormOnTableGridPoints) {
   for (int k = 0; k < kLpcOrder; ++k) EXPECT_NEAR(a[k], expected[k], 2e-3) << k;
 }
 
-TEST(LspToLpc, CosineLookupExtrapolatesOutsideTheTable) {
+TEST(LspToLpc, CosineLookupHoldsItsArgumentInsideTheTable) {
   // Band-0 entry 67 four frames running from the reset state drives lsp[0] below zero
   // through the stability repair, after its clamp to 3.
   LspVector lsp = LspMeanTable;
   for (int frame = 0; frame < 4; ++frame) lsp = DecodeLsp(lsp, 67u << 16, false);
   EXPECT_NEAR(lsp[0], -0.145f, 0.01f);
 
-  const float slope0 = CosineTable[1] - CosineTable[0];
-  EXPECT_FLOAT_EQ(NegativeCosineOfLsp(lsp[0]), -(CosineTable[0] + lsp[0] * slope0));
-  EXPECT_FLOAT_EQ(NegativeCosineOfLsp(-3.0f), -(CosineTable[0] - 3.0f * slope0));
-  const float slopeEnd = CosineTable[511] - CosineTable[510];
-  EXPECT_FLOAT_EQ(NegativeCosineOfLsp(515.5f), -(CosineTable[510] + 5.5f * slopeEnd));
-  EXPECT_FLOAT_EQ(NegativeCosineOfLsp(1e30f), NegativeCosineOfLsp(1e30f));  // no crash
-  EXPECT_FLOAT_EQ(NegativeCosineOfLsp(128.0f), 0.0f);
-  EXPECT_FLOAT_EQ(NegativeCosineOfLsp(255.5f), -(CosineTable[255] + 0.5f * (CosineTable[256] - CosineTable[255])));
+  // Outside 0..256 the argument is held at the nearer end: a straight continuation of the
+  // table would give a cosine beyond 1 and a synthesis filter with a root outside the unit
+  // circle.
+  const struct {
+    float lsp;
+    float expected;
+  } rows[] = {
+      {lsp[0], -1.0f},
+      {-3.0f, -1.0f},
+      {-1e30f, -1.0f},
+      {NAN, -1.0f},
+      {0.0f, -1.0f},
+      {0.5f, -(CosineTable[0] + 0.5f * (CosineTable[1] - CosineTable[0]))},
+      {128.0f, 0.0f},
+      {255.5f, -(CosineTable[255] + 0.5f * (CosineTable[256] - CosineTable[255]))},
+      {256.0f, 1.0f},
+      {256.5f, 1.0f},
+      {515.5f, 1.0f},
+      {1e30f, 1.0f},
+      {INFINITY, 1.0f},
+  };
+  for (const auto& row : rows) {
+    EXPECT_FLOAT_EQ(NegativeCosineOfLsp(row.lsp), row.expected) << row.lsp;
+  }
 
   LpcSet a = lsp;
   LspToLpc(a);

@@ -5,21 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "audio/audio_decoder.h"
 #include "audio/constructed_streams.h"
 #include "audio/voice_clip.h"
+#include "support/test_support.h"
 
 namespace clipnote::speech {
 
 namespace {
 
 std::vector<uint8_t> ReadSourceFile(const char* path) {
-  std::ifstream in(std::string(CLIPNOTE_SOURCE_DIR) + "/" + path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return support::ReadFile(std::string(CLIPNOTE_SOURCE_DIR) + "/" + path);
 }
 
 struct Decoded {

@@ -2,14 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "audio/audio_decoder.h"
 #include "audio/frame_unpacker.h"
+#include "support/test_support.h"
 
 namespace speech_comparison {
 
@@ -18,29 +14,9 @@ namespace {
 constexpr int kSegmentSamples = 160;          // 20 ms at 8000 Hz
 constexpr double kSilentSegmentPower = 100.0;  // mean square below this: about -70 dBFS
 
+bool Run(const std::string& command) { return support::RunShell(command).status == 0; }
+
 }  // namespace
-
-bool HaveTool(const std::string& name) {
-  return Run("command -v " + name + " > /dev/null 2>&1");
-}
-
-bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ScratchDirectory() {
-  const std::string directory = std::string(CLIPNOTE_BINARY_DIR) + "/tests/audio/scratch";
-  std::filesystem::create_directories(directory);
-  return directory;
-}
 
 std::vector<uint8_t> MakeSpeechStream(const std::string& directory, const std::string& name,
                                       const std::string& voice, const std::string& text) {
@@ -51,19 +27,19 @@ std::vector<uint8_t> MakeSpeechStream(const std::string& directory, const std::s
            "' -ar 8000 -ac 1 -c:a g723_1 -b:a 6300 -f g723_1 '" + coded + "'")) {
     return {};
   }
-  return ReadFile(coded);
+  return support::ReadFile(coded);
 }
 
 std::vector<int16_t> DecodeWithFfmpeg(const std::string& directory, const std::string& name,
                                       const std::vector<uint8_t>& stream) {
   const std::string coded = directory + "/" + name + ".in.723";
   const std::string pcm = directory + "/" + name + ".ffmpeg.raw";
-  WriteFile(coded, stream);
+  support::WriteFile(coded, stream);
   if (!Run("ffmpeg -hide_banner -loglevel error -y -f g723_1 -i '" + coded + "' -f s16le '" +
            pcm + "'")) {
     return {};
   }
-  const std::vector<uint8_t> bytes = ReadFile(pcm);
+  const std::vector<uint8_t> bytes = support::ReadFile(pcm);
   std::vector<int16_t> samples(bytes.size() / 2);
   for (size_t i = 0; i < samples.size(); ++i) {
     samples[i] = static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);

@@ -1,22 +1,14 @@
 #pragma once
 
 // Test helper for comparing our speech decoder with the ffmpeg command-line decoder: runs
-// the tools, decodes streams both ways and measures the agreement.
+// the tools (in the folder given, the test's scratch folder), decodes streams both ways and
+// measures the agreement.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace speech_comparison {
-
-// True when the named program can be run from the shell.
-bool HaveTool(const std::string& name);
-
-// Runs a shell command; true when it exits with status 0.
-bool Run(const std::string& command);
-
-std::vector<uint8_t> ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Speech from espeak-ng, resampled to 8000 Hz and encoded by ffmpeg at 6.3 kbit/s; returns
 // the raw G.723.1 stream (empty on failure).
@@ -44,8 +36,5 @@ Agreement Compare(const std::vector<int16_t>& reference, const std::vector<int16
 // For each output sample of the stream (240 per coded frame), whether it comes from a speech
 // frame rather than a silence descriptor or an untransmitted frame.
 std::vector<bool> SpeechSamples(const std::vector<uint8_t>& stream);
-
-// The test's scratch directory under the build tree.
-std::string ScratchDirectory();
 
 }  // namespace speech_comparison

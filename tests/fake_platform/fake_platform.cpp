@@ -58,6 +58,7 @@ struct FakePlatform::KernelObject {
   uint32_t exitCode = kStillActive;
   int priority = kThreadPriorityNormal;
   std::thread::id runner;  // a thread's
+  size_t eventNumber = 0;  // an event's place in creation order, from 1
 };
 
 struct FakePlatform::Participant {
@@ -430,8 +431,8 @@ Handle FakePlatform::CreateEventA(bool manualReset, bool initialState) {
   event->kind = KernelObject::kEvent;
   event->manualReset = manualReset;
   event->signalled = initialState;
+  event->eventNumber = ++eventsCreated_;
   objects_.push_back(std::move(event));
-  ++eventsCreated_;
   return reinterpret_cast<Handle>(objects_.back().get());
 }
 
@@ -439,6 +440,7 @@ bool FakePlatform::SetEvent(Handle event) {
   Lock lock(mutex_);
   KernelObject* object = ObjectOf(event);
   if (object == nullptr || object->kind != KernelObject::kEvent) return false;
+  Record(("SetEvent " + std::to_string(object->eventNumber)).c_str());
   object->signalled = true;
   Changed();
   return true;

@@ -174,7 +174,8 @@ class FakePlatform final : public Platform {
   // when it did not.
   std::optional<std::string> GaveUp();
   std::optional<uint32_t> ExitCode();
-  std::vector<std::string> Calls();  // "Name" of every call, in order
+  // "Name" of every call, in order; "SetEvent n" for the n-th event created.
+  std::vector<std::string> Calls();
   std::vector<MessageBoxRecord> MessageBoxes();
   std::vector<uint32_t> FormattedErrors();  // error codes FormatMessageA was asked about
   std::vector<SoundRecord> Sounds();
@@ -210,7 +211,7 @@ class FakePlatform final : public Platform {
   uint32_t timeGetTime() override;
 
   bool PlaySoundA(const char* sound, Hinstance module, uint32_t flags) override;
-  uint32_t SoundHeardTime(uint32_t released, uint32_t) override {
+  uint32_t SoundHeardTime(uint64_t, uint32_t released, uint32_t) override {
     return released + soundOutputDelay_;
   }
 

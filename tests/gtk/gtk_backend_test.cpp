@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "gtk/skip_unless_ci.h"
 #include "gtk/x_session.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/native_windows.h"

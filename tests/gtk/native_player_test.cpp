@@ -9,13 +9,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "app/media_decoders.h"
-#include "gtk/skip_unless_ci.h"
 #include "gtk/x_session.h"
 #include "platform/gtk/dib_images.h"
 #include "platform/gtk/gtk_platform.h"
@@ -45,15 +43,8 @@ constexpr int kClientWidth = 350;
 constexpr int kClientHeight = 316;
 constexpr int kPlayX = 22, kSizeX = 67, kButtonY = 303;
 
-std::vector<uint8_t> ReadBytes(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+std::vector<uint8_t> ReadBytes(const fs::path& path) { return support::ReadFile(path); }
+void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) { support::WriteFile(path, bytes); }
 
 // The same pictures with temporal references `step` ticks apart, so that each
 // stays on the screen long enough to be looked at and the playback lasts.
@@ -123,26 +114,20 @@ class NativePlayerTest : public ::testing::Test {
     }
     x_ = std::make_unique<XClient>(server_.Name());
     ASSERT_TRUE(x_->Connected());
-    char pattern[] = "/tmp/clipnote-gtk-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = support::ScratchDir();
     fs::create_directories(dir_ / "home");
     capture_ = dir_ / "played.raw";
     opens_ = dir_ / "opens";
     // Everything the player plays is appended to one file, sound after sound,
     // and every sound the player starts adds a line to another.
-    std::ofstream(dir_ / "home" / ".asoundrc")
-        << "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|echo sound >> "
-        << opens_.string() << "; cat >> " << capture_.string()
-        << "\"\n  format \"raw\"\n}\n";
+    support::WriteText(dir_ / "home" / ".asoundrc",
+                       "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|echo sound >> " + opens_.string() +
+                           "; cat >> " + capture_.string() + "\"\n  format \"raw\"\n}\n");
     clip_ = SpreadPictures(ReadBytes(kResources / "message.263"), 60);
     WriteBytes(dir_ / "movie.263", clip_);
   }
 
-  void TearDown() override {
-    players_.clear();
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
+  void TearDown() override { players_.clear(); }
 
   Program& Start(const std::string& path, std::map<std::string, std::string> extra = {},
                  const std::vector<std::string>& arguments = {}) {
@@ -154,7 +139,9 @@ class NativePlayerTest : public ::testing::Test {
                                                    // process ends; that is no leak to report.
                                                    {"ASAN_OPTIONS", "detect_leaks=0"}};
     environment.insert(extra.begin(), extra.end());
-    players_.push_back(std::make_unique<Program>(path, environment, arguments));
+    std::vector<std::string> command{path};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    players_.push_back(std::make_unique<Program>(command, environment));
     return *players_.back();
   }
 
@@ -304,8 +291,7 @@ TEST_F(NativePlayerTest, SecondStartBringsTheFirstForwardAndExitsWithZero) {
 // Our own decode of a speech clip (prefix and frames), as the player's
 // preparation makes it.
 std::vector<uint8_t> DecodedSpeech(const std::vector<uint8_t>& voice) {
-  const uint32_t capacity = voice[0] | voice[1] << 8 | voice[2] << 16 | voice[3] << 24;
-  std::vector<uint8_t> speech(capacity + 480);
+  std::vector<uint8_t> speech(support::VoiceCapacity(voice) + 480);
   GtkPlatform memory;
   const SpeechDecodeResult decoded = RealSpeechDecoding().DecodeSpeech(
       memory, voice.data() + 4, static_cast<uint32_t>(voice.size() - 4), speech.data(),
@@ -319,18 +305,14 @@ std::vector<uint8_t> DecodedSpeech(const std::vector<uint8_t>& voice) {
 // the start of the first playback.
 std::vector<uint8_t> RepeatedSpeech(const std::vector<uint8_t>& voice, int times) {
   const uint32_t capacity = static_cast<uint32_t>(DecodedSpeech(voice).size() * times);
-  std::vector<uint8_t> clip{static_cast<uint8_t>(capacity), static_cast<uint8_t>(capacity >> 8),
-                            static_cast<uint8_t>(capacity >> 16),
-                            static_cast<uint8_t>(capacity >> 24)};
-  for (int i = 0; i < times; ++i) clip.insert(clip.end(), voice.begin() + 4, voice.end());
-  return clip;
+  std::vector<uint8_t> frames;
+  for (int i = 0; i < times; ++i) frames.insert(frames.end(), voice.begin() + 4, voice.end());
+  return support::MakeVoiceClip(capacity, frames);
 }
 
 size_t LineCount(const fs::path& path) {
-  std::ifstream file(path);
-  size_t lines = 0;
-  for (std::string line; std::getline(file, line);) ++lines;
-  return lines;
+  const std::string text = support::ReadText(path);
+  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 TEST_F(NativePlayerTest, RequestsAndCutsTheStartUpSoundThenPlaysTheDecodedSpeech) {
@@ -627,6 +609,20 @@ TEST_F(NativePlayerTest, SecondStartWithTheSameMessageBringsItForwardAnotherOpen
   EXPECT_EQ(same.WaitForExit(20000), 0);
   EXPECT_TRUE(above(*window, cover)) << "the running player of that message was not brought forward";
 
+  // A message whose own window template gives another caption is found all the same.
+  const std::vector<uint8_t> viewerTemplate = RetitledTemplate("Viewer");
+  ASSERT_FALSE(viewerTemplate.empty());
+  WriteBytes(dir_ / "viewer.exe", SmallMessage(clip_, voice, chime, 0x33CC66, viewerTemplate));
+  WriteBytes(dir_ / "viewer-again.exe", SmallMessage(clip_, voice, chime, 0x33CC66, viewerTemplate));
+  Program& viewer = Start(kPlayer, {}, {(dir_ / "viewer.exe").string()});
+  const auto viewerWindow = x_->WaitForWindow("Tarvany Clipnote Viewer", 20000);
+  ASSERT_TRUE(viewerWindow);
+  Program& viewerAgain = Start(kPlayer, {}, {(dir_ / "viewer-again.exe").string()});
+  EXPECT_EQ(viewerAgain.WaitForExit(20000), 0)
+      << "a second player of a message with its own caption stayed up";
+  x_->AskToClose(*viewerWindow);
+  EXPECT_EQ(viewer.WaitForExit(20000), 0);
+
   Program& other = Start(kPlayer, {}, {(dir_ / "other.exe").string()});
   Program& builtIn = Start(kPlayer);
   SleepMs(3000);
@@ -644,6 +640,30 @@ TEST_F(NativePlayerTest, SecondStartWithTheSameMessageBringsItForwardAnotherOpen
   }
   EXPECT_EQ(other.WaitForExit(0), 0);
   EXPECT_EQ(builtIn.WaitForExit(0), 0);
+}
+
+// Without a sound device the message plays without sound, and standard error
+// says so in one line however many sounds fail.
+TEST_F(NativePlayerTest, WithoutASoundDeviceSaysOnceThatTheMessagePlaysWithoutSound) {
+  const fs::path home = dir_ / "no-sound-home";
+  fs::create_directories(home);
+  support::WriteText(home / ".asoundrc", "pcm.!default {\n  type hw\n  card 31\n}\n");
+  const fs::path errors = dir_ / "errors.txt";
+  Program& player = Start("/bin/sh", {},
+                          {"-c", "HOME=$1 exec \"$0\" 2>\"$2\"", kPlayer, home.string(),
+                           errors.string()});
+  const auto window = x_->WaitForWindow(kTitle, 20000);
+  ASSERT_TRUE(window);
+  const auto first = DecodedPicture(ReadBytes(kResources / "message.263"), 0, false);
+  EXPECT_TRUE(WaitUntil([&] { return NativePictureArea(*window) == first; }, 60000));
+  // The start-up sound and the speech have both been tried by now.
+  SleepMs(1500);
+  x_->AskToClose(*window);
+  EXPECT_EQ(player.WaitForExit(20000), 0);
+  const std::string told = support::ReadText(errors);
+  const size_t once = told.find("plays without sound");
+  EXPECT_NE(once, std::string::npos) << told;
+  EXPECT_EQ(told.find("plays without sound", once + 1), std::string::npos) << told;
 }
 
 // A file that is no message: a box says why, standard error too, and the
@@ -687,8 +707,7 @@ TEST_F(NativePlayerTest, FileThatIsNoMessageIsRefusedWithItsReasonAndExitCodeOne
     EXPECT_FALSE(x_->FindWindow(kTitle));
     x_->PressKey(*box, XK_Return);
     EXPECT_EQ(player.WaitForExit(20000), 1);
-    std::ifstream file(errors);
-    const std::string said((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string said = support::ReadText(errors);
     EXPECT_NE(said.find(row.reason), std::string::npos) << said;
   }
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gtk/skip_unless_ci.h"
+#include "support/test_support.h"
 #include "platform/gtk/dialog_template.h"
 #include "platform/gtk/dib_images.h"
 #include "platform/gtk/wave_image.h"

@@ -9,8 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -19,6 +17,7 @@
 #include "platform/gtk/sound_player.h"
 #include "resources/embedded_resources.h"
 #include "resources/resource_ids.h"
+#include "support/test_support.h"
 
 namespace clipnote::gtk {
 namespace {
@@ -169,13 +168,17 @@ TEST(SoundPlayerTest, NothingToPlayOrNowhereToPlayItReturnsFalseAtOnce) {
 }
 
 // When the first picture may be shown: when the released speech is heard, or
-// at once when the output cannot tell, cannot open, or no sound comes.
+// at once when the output cannot tell, cannot open, or no sound comes. The
+// start-up sound, asked for and cut at once, is never taken for the speech,
+// whether its cut comes in the same millisecond as the release or after it.
 TEST(SoundPlayerTest, HeardTimeOfTheSpeechReleasedFollowsTheOutputsDelay) {
+  enum StartUpSound { kNone, kCutBeforeRelease, kCutAfterRelease };
   struct Row {
     const char* what;
     bool available;
     int outputLagMs;
     int heardAfterMs;  // -1: answered with the release time itself
+    StartUpSound startUp = kNone;
   };
   const Row rows[] = {
       {"an output 200 ms behind", true, 200, 200},
@@ -183,6 +186,8 @@ TEST(SoundPlayerTest, HeardTimeOfTheSpeechReleasedFollowsTheOutputsDelay) {
       {"an output that cannot tell", true, PacedDevice::kCannotTell, -1},
       {"an output that takes everything at once", true, PacedDevice::kTakesAllAtOnce, 0},
       {"no output", false, 0, -1},
+      {"the start-up sound cut just before the release", true, 200, 200, kCutBeforeRelease},
+      {"the start-up sound cut just after the release", true, 200, 200, kCutAfterRelease},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -190,11 +195,19 @@ TEST(SoundPlayerTest, HeardTimeOfTheSpeechReleasedFollowsTheOutputsDelay) {
     device.available = row.available;
     device.outputLagMs = row.outputLagMs;
     SoundPlayer player(device);
-    std::vector<uint8_t> storage;
+    std::vector<uint8_t> storage, startUpStorage;
     const WaveSound sound = Samples(storage, 8000);  // 1 s
+    const WaveSound startUp = Samples(startUpStorage, 8000);
+    const auto cutStartUpSound = [&] {
+      player.Play(startUp, true);
+      player.Stop();
+    };
     const uint32_t released = MillisecondClock();
+    if (row.startUp == kCutBeforeRelease) cutStartUpSound();
+    const uint64_t mark = player.RequestCount();
+    if (row.startUp == kCutAfterRelease) cutStartUpSound();
     std::thread playing([&] { player.Play(sound, false); });
-    const uint32_t heard = player.HeardTime(released, 5000);
+    const uint32_t heard = player.HeardTime(mark, released, 5000);
     const uint32_t answeredAt = MillisecondClock();
     player.Stop();
     playing.join();
@@ -215,16 +228,16 @@ TEST(SoundPlayerTest, HeardTimeWaitsOnlyForASoundAskedForAfterTheRelease) {
   std::vector<uint8_t> storage;
   ASSERT_TRUE(player.Play(Samples(storage, 160), false));
   // The sound before the release does not count: the wait ends at its limit.
-  const uint32_t released = MillisecondClock() + 1;
-  std::this_thread::sleep_for(5ms);
-  EXPECT_EQ(player.HeardTime(released, 50), released);
+  const uint32_t released = MillisecondClock();
+  EXPECT_EQ(player.HeardTime(player.RequestCount(), released, 50), released);
   // A stop tells a waiter at once that no sound is coming.
   const uint32_t later = MillisecondClock();
+  const uint64_t mark = player.RequestCount();
   std::thread stopping([&] {
     std::this_thread::sleep_for(20ms);
     player.Stop();
   });
-  EXPECT_EQ(player.HeardTime(later, 5000), later);
+  EXPECT_EQ(player.HeardTime(mark, later, 5000), later);
   EXPECT_LT(MillisecondClock() - later, 1000u);
   stopping.join();
 }
@@ -232,27 +245,21 @@ TEST(SoundPlayerTest, HeardTimeWaitsOnlyForASoundAskedForAfterTheRelease) {
 TEST(AlsaSoundTest, PlaysAnInMemoryWaveThroughTheDefaultDevice) {
   // Before ALSA reads its configuration: a default device that writes to a file.
   namespace fs = std::filesystem;
-  char pattern[] = "/tmp/clipnote-alsa-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const fs::path dir = pattern;
+  const fs::path dir = support::ScratchDir();
   const fs::path capture = dir / "played.raw";
-  std::ofstream(dir / ".asoundrc") << "pcm.!default {\n  type file\n  slave.pcm \"null\"\n"
-                                   << "  file \"" << capture.string() << "\"\n  format \"raw\"\n}\n";
+  support::WriteText(dir / ".asoundrc", "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"" + capture.string() +
+                                            "\"\n  format \"raw\"\n}\n");
   setenv("HOME", dir.c_str(), 1);
 
   const EmbeddedResource* chime = FindEmbeddedResource("WAVE", IDW_STARTUP_SOUND);
   ASSERT_NE(chime, nullptr);
   GtkPlatform platform;
   EXPECT_TRUE(platform.PlaySoundA(reinterpret_cast<const char*>(chime->data), nullptr, kSndMemory));
-  std::ifstream file(capture, std::ios::binary);
-  const std::vector<uint8_t> played{std::istreambuf_iterator<char>(file),
-                                    std::istreambuf_iterator<char>()};
-  EXPECT_EQ(played, std::vector<uint8_t>(chime->data + 44, chime->data + chime->size));
+  EXPECT_EQ(support::ReadFile(capture), std::vector<uint8_t>(chime->data + 44, chime->data + chime->size));
 
   // An image whose header was never written plays nothing and says so.
   const std::vector<uint8_t> blank(44 + 480, 0);
   EXPECT_FALSE(platform.PlaySoundA(reinterpret_cast<const char*>(blank.data()), nullptr, kSndMemory));
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -3,73 +3,15 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
-
-extern char** environ;
 
 namespace clipnote::gtk::testing {
 
 void SleepMs(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-// --- Xvfb ------------------------------------------------------------------------
-
-XvfbServer::~XvfbServer() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-}
-
-bool XvfbServer::Start(int width, int height) {
-  int ready[2];
-  if (pipe(ready) != 0) return false;
-  const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-  const std::string fd = std::to_string(ready[1]);
-  const pid_t parent = getpid();
-  pid_ = fork();
-  if (pid_ == 0) {
-    // The server ends with the test process, also when that one never runs
-    // its destructors (a server shared by a whole test program, a crash).
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(127);
-    close(ready[0]);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(null, 2);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-           "tcp", "-noreset", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(ready[1]);
-  if (pid_ < 0) {
-    close(ready[0]);
-    return false;
-  }
-  // The server writes its display number once it accepts clients.
-  std::string number;
-  pollfd waitFor{ready[0], POLLIN, 0};
-  while (poll(&waitFor, 1, 15000) > 0) {
-    char c;
-    if (read(ready[0], &c, 1) != 1 || c == '\n') break;
-    number += c;
-  }
-  close(ready[0]);
-  if (number.empty()) return false;
-  name_ = ":" + number;
-  return true;
 }
 
 // --- X client ----------------------------------------------------------------------
@@ -246,52 +188,6 @@ std::vector<Window> XClient::StackingOrder() {
     if (children) XFree(children);
   }
   return order;
-}
-
-// --- Programs ------------------------------------------------------------------------
-
-Program::Program(const std::string& path, const std::map<std::string, std::string>& environment,
-                 const std::vector<std::string>& arguments) {
-  std::vector<std::string> entries;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text(*entry);
-    const std::string key = text.substr(0, text.find('='));
-    if (environment.count(key) == 0) entries.push_back(text);
-  }
-  for (const auto& [key, value] : environment) entries.push_back(key + "=" + value);
-  std::vector<char*> envp;
-  for (auto& entry : entries) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> words{path};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ == 0) {
-    execve(path.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-}
-
-Program::~Program() {
-  if (pid_ > 0 && !exitCode_) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-}
-
-std::optional<int> Program::WaitForExit(int milliseconds) {
-  if (exitCode_ || pid_ <= 0) return exitCode_;
-  WaitUntil(
-      [&] {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
-        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return true;
-      },
-      milliseconds);
-  return exitCode_;
 }
 
 }  // namespace clipnote::gtk::testing

@@ -1,37 +1,23 @@
 #pragma once
 
-// Test helpers for running windows for real: a private Xvfb server, the X
-// requests a user's actions and eyes stand for (find a window by title, read
-// its pixels, click, press a key, close it as a window manager would), and
-// programs started on that display.
+// Test helpers for running windows for real: the X requests a user's actions
+// and eyes stand for (find a window by title, read its pixels, click, press a
+// key, close it as a window manager would).
 
 #include <X11/Xlib.h>
-#include <sys/types.h>
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace clipnote::gtk::testing {
 
-// A virtual X server of its own for one test; stopped when destroyed.
-class XvfbServer {
- public:
-  XvfbServer() = default;
-  ~XvfbServer();
-  XvfbServer(const XvfbServer&) = delete;
-  XvfbServer& operator=(const XvfbServer&) = delete;
-
-  // False when no Xvfb could be started (then the test is skipped).
-  bool Start(int width = 1024, int height = 768);
-  const std::string& Name() const { return name_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string name_;
-};
+// A private X server and programs run on it come from the shared test support.
+using support::XvfbServer;
+using Program = support::Process;
 
 // One client connection to a display, with what tests do through it.
 class XClient {
@@ -76,25 +62,6 @@ class XClient {
 
  private:
   Display* display_ = nullptr;
-};
-
-// A program running on a display; killed when destroyed, unless it ended.
-class Program {
- public:
-  Program(const std::string& path, const std::map<std::string, std::string>& environment,
-          const std::vector<std::string>& arguments = {});
-  ~Program();
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-
-  bool Started() const { return pid_ > 0; }
-  // The exit code once it has ended within the time, or nothing (a signal
-  // gives 128 + its number).
-  std::optional<int> WaitForExit(int milliseconds);
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> exitCode_;
 };
 
 // Sleeps in small steps until the condition holds or the time is up.

@@ -13,6 +13,8 @@ import unittest
 import wave
 
 import tool_path
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from clipnote_test_support import scratch_dir  # noqa: E402
 from make_message import g723_stream, h263_stream, verify
 
 TOOL = os.path.join(tool_path.TOOL_DIR, "make-message")
@@ -36,7 +38,7 @@ def page_site(work):
     with open(os.path.join(site, "clipnote_wasm.js"), "w") as f:
         f.write("// the module\n")
     with open(os.path.join(site, "default_message.js"), "w") as f:
-        f.write("export const builtInFiles = [];\n")
+        f.write("export const builtInFiles = [];\nexport const logoBase64 = \"\";\n")
     return site
 
 
@@ -77,7 +79,7 @@ class ShortMessage(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="make-message-test-")
+        cls.work = scratch_dir(cls)
         cls.video = os.path.join(cls.work, "input.y4m")
         ffmpeg("-f", "lavfi", "-i", "color=c=0x204080:s=352x288:r=30:d=3", "-f", "lavfi",
                "-i", "color=c=orange:s=60x60:r=30:d=3", "-filter_complex",
@@ -97,10 +99,6 @@ class ShortMessage(unittest.TestCase):
             cls.movie = f.read()
         with open(os.path.join(cls.out, "message.723"), "rb") as f:
             cls.speech = f.read()
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.work, ignore_errors=True)
 
     def test_succeeds_and_reports_the_clips(self):
         self.assertEqual(self.result.returncode, 0, self.result.stderr)
@@ -165,8 +163,7 @@ class ShortMessage(unittest.TestCase):
 @unittest.skipUnless(HAVE_TOOLS, "needs ffmpeg and sox")
 class OtherInputs(unittest.TestCase):
     def setUp(self):
-        self.work = tempfile.mkdtemp(prefix="make-message-test-")
-        self.addCleanup(shutil.rmtree, self.work, True)
+        self.work = scratch_dir(self)
         self.clip = os.path.join(self.work, "clip.mkv")
         ffmpeg("-f", "lavfi", "-i", "testsrc=s=320x240:r=25:d=1", "-c:v", "ffv1", self.clip)
 
@@ -238,8 +235,7 @@ class OutputSafety(unittest.TestCase):
     """The pair of clips is written whole or not at all, and what was there stays."""
 
     def setUp(self):
-        self.work = tempfile.mkdtemp(prefix="make-message-test-")
-        self.addCleanup(shutil.rmtree, self.work, True)
+        self.work = scratch_dir(self)
         self.clip = os.path.join(self.work, "clip.mkv")
         ffmpeg("-f", "lavfi", "-i", "testsrc=s=320x240:r=25:d=1", "-c:v", "ffv1", self.clip)
         self.out = os.path.join(self.work, "out")

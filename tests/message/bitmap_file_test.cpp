@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "message/bitmap_file.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -31,8 +30,7 @@ std::vector<uint8_t> Info(uint32_t headerBytes, uint16_t bits, uint32_t coloursU
 }
 
 TEST(BitmapFile, RowsStartAfterHeaderMasksAndColours) {
-  std::ifstream in(std::string(CLIPNOTE_SOURCE_DIR) + "/resources/logo.bmp", std::ios::binary);
-  const std::vector<uint8_t> logo{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::vector<uint8_t> logo = support::ReadFile(CLIPNOTE_SOURCE_DIR "/resources/logo.bmp");
   const struct {
     const char* what;
     std::vector<uint8_t> dib;

@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,17 +13,14 @@
 #include "message/pe_image.h"
 #include "message/resource_directory.h"
 #include "message/pe_builder.h"
+#include "support/test_support.h"
 
 namespace {
 
 using namespace clipnote::message;
 using pe_builder::Layout;
 
-// Only the test of the built player reads a file.
-[[maybe_unused]] std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using support::ReadFile;
 
 std::vector<uint8_t> Bytes(Bytes file, const std::optional<ByteRange>& range) {
   if (!range) return {};

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,6 +14,7 @@
 #include "message/pe_builder.h"
 #include "message/pe_image.h"
 #include "message/resource_writer.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -23,10 +22,7 @@ using namespace clipnote::message;
 using pe_builder::Item;
 using pe_builder::Layout;
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using support::ReadFile;
 
 const std::string kResources = std::string(CLIPNOTE_SOURCE_DIR) + "/resources/";
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <variant>
@@ -71,6 +73,19 @@ constexpr std::uint32_t WS_EX_APPWINDOW = 0x40000, WS_EX_DLGMODALFRAME = 0x1,
 constexpr std::uint32_t SS_CENTER = 0x1, SS_BLACKFRAME = 0x7, SS_BITMAP = 0xE,
                         SS_CENTERIMAGE = 0x200, SS_REALSIZEIMAGE = 0x800, SS_SUNKEN = 0x1000;
 constexpr std::uint32_t BS_DEFPUSHBUTTON = 0x1;
+
+// The maker's text of the browser page's window, its line breaks as newlines.
+std::string BrowserPageMakerText() {
+  std::ifstream file(CLIPNOTE_SOURCE_DIR "/web/page/index.html");
+  const std::string page{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const std::string opening = "id=\"maker-text\">";
+  const size_t start = page.find(opening);
+  if (start == std::string::npos) return "(no maker-text in the page)";
+  const size_t end = page.find("</div>", start);
+  std::string text = page.substr(start + opening.size(), end - start - opening.size());
+  for (size_t br; (br = text.find("<br>")) != std::string::npos;) text.replace(br, 4, "\n");
+  return text;
+}
 
 TEST(DialogTemplate, HeaderFontAndEveryControlAreAsThePlayerExpects) {
   const EmbeddedResource* dialog = FindEmbeddedResource(clipnote::kResourceTypeDialog, "DISPLAYBOX");
@@ -152,8 +167,10 @@ TEST(DialogTemplate, HeaderFontAndEveryControlAreAsThePlayerExpects) {
     EXPECT_EQ(c.cy, e.cy);
   }
 
-  // The texts the player shows or replaces; the maker's wording is free but present.
+  // The texts the player shows or replaces; the maker's wording is free but present,
+  // and the browser page's window shows the same words.
   EXPECT_NE(std::get<std::string>(controls[0].title), "");
+  EXPECT_EQ(std::get<std::string>(controls[0].title), BrowserPageMakerText());
   EXPECT_EQ(controls[1].title, NameOrOrdinal(std::string("Play")));
   EXPECT_EQ(controls[2].title, NameOrOrdinal(std::string("CIF")));
   EXPECT_EQ(controls[3].title, NameOrOrdinal(std::string()));

@@ -8,14 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "audio/audio_decoder.h"
 #include "fake_platform/fake_platform.h"
 #include "robustness/message_run.h"
+#include "support/test_support.h"
 #include "video/recon/colour_conversion.h"
 #include "video/recon/colour_tables.h"
 #include "video/recon/decoder_buffers.h"
@@ -26,8 +25,7 @@ namespace clipnote::testing {
 namespace {
 
 std::vector<uint8_t> ReadResource(const char* name) {
-  std::ifstream file(std::string(CLIPNOTE_SOURCE_DIR) + "/resources/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  return support::ReadFile(std::string(CLIPNOTE_SOURCE_DIR) + "/resources/" + name);
 }
 
 const std::vector<uint8_t>& Movie() {
@@ -237,9 +235,8 @@ std::vector<uint8_t> SpeechAround(const std::vector<uint8_t>& clip, size_t offse
   return clipped;
 }
 
-std::vector<uint8_t> WithPrefix(std::vector<uint8_t> clip, uint32_t reserved) {
-  for (int i = 0; i < 4; ++i) clip[i] = static_cast<uint8_t>(reserved >> (8 * i));
-  return clip;
+std::vector<uint8_t> WithPrefix(const std::vector<uint8_t>& clip, uint32_t reserved) {
+  return support::MakeVoiceClip(reserved, {clip.begin() + 4, clip.end()});
 }
 
 TEST(DamagedSpeechTest, EveryCutPositionDecodesTheFramesBeforeIt) {

@@ -3,57 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "audio/audio_decoder.h"
 #include "audio/speech_comparison.h"
 #include "audio/wav_image.h"
+#include "support/test_support.h"
 
 // The speech decoder's names.
 using namespace clipnote::speech;
+using support::ReadFile;
+using support::Scratch;
+using support::WriteFile;
 
 namespace {
 
 const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";
 
-std::string Scratch(const std::string& name) {
-  const std::string directory = std::string(CLIPNOTE_BINARY_DIR) + "/tests/tools/scratch";
-  std::filesystem::create_directories(directory);
-  return directory + "/" + name;
-}
-
-std::vector<uint8_t> Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Write(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-struct RunResult {
-  int status = -1;
-  std::string errors;
-};
-
-RunResult RunTool(const std::string& arguments) {
-  const std::string errorsPath = Scratch("stderr.txt");
-  const int raw = std::system((kTool + " " + arguments + " 2> '" + errorsPath + "'").c_str());
-  RunResult result;
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  const std::vector<uint8_t> errors = Read(errorsPath);
-  result.errors.assign(errors.begin(), errors.end());
-  return result;
-}
+// The command's status and what it wrote to standard error.
+support::RunResult RunTool(const std::string& arguments) { return support::RunShell(kTool + " " + arguments); }
 
 std::vector<uint8_t> HelloStream() {
-  return Read(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723");
+  return ReadFile(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723");
 }
 
 // The WAV image the player would build for the frames, through the library directly.
@@ -75,10 +47,10 @@ std::vector<uint8_t> ExpectedImage(const std::vector<uint8_t>& frames, uint32_t 
 TEST(AudioCommand, RawStreamBecomesTheWavImage) {
   const std::vector<uint8_t> frames = HelloStream();
   ASSERT_FALSE(frames.empty());
-  Write(Scratch("hello.723"), frames);
-  const RunResult run = RunTool("audio --raw '" + Scratch("hello.723") + "' '" + Scratch("hello.wav") + "'");
-  ASSERT_EQ(run.status, 0) << run.errors;
-  const std::vector<uint8_t> wav = Read(Scratch("hello.wav"));
+  WriteFile(Scratch("hello.723"), frames);
+  const support::RunResult run = RunTool("audio --raw '" + Scratch("hello.723") + "' '" + Scratch("hello.wav") + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<uint8_t> wav = ReadFile(Scratch("hello.wav"));
   EXPECT_EQ(wav.size(), kWavHeaderBytes + frames.size() / 24 * 480);
   EXPECT_EQ(wav, ExpectedImage(frames, static_cast<uint32_t>(frames.size()) * 480));
 }
@@ -88,8 +60,8 @@ TEST(AudioCommand, RawStreamBecomesTheWavImage) {
 // what a faithful floating-point decoder needs.
 TEST(AudioCommand, FreshSpeechAgreesWithFfmpeg) {
   namespace sc = speech_comparison;
-  if (!sc::HaveTool("ffmpeg") || !sc::HaveTool("espeak-ng")) GTEST_SKIP() << "ffmpeg and espeak-ng are needed";
-  const std::string directory = std::filesystem::path(Scratch("x")).parent_path().string();
+  if (!support::HaveTool("ffmpeg") || !support::HaveTool("espeak-ng")) GTEST_SKIP() << "ffmpeg and espeak-ng are needed";
+  const std::string directory = support::ScratchDir();
   const struct {
     const char* name;
     const char* voice;
@@ -102,9 +74,9 @@ TEST(AudioCommand, FreshSpeechAgreesWithFfmpeg) {
     const std::vector<uint8_t> stream = sc::MakeSpeechStream(directory, clip.name, clip.voice, clip.text);
     ASSERT_FALSE(stream.empty()) << clip.name;
     const std::string wavPath = directory + "/" + clip.name + ".ours.wav";
-    const RunResult run = RunTool("audio --raw '" + directory + "/" + clip.name + ".723' '" + wavPath + "'");
-    ASSERT_EQ(run.status, 0) << run.errors;
-    const std::vector<uint8_t> wav = Read(wavPath);
+    const support::RunResult run = RunTool("audio --raw '" + directory + "/" + clip.name + ".723' '" + wavPath + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<uint8_t> wav = ReadFile(wavPath);
     ASSERT_GE(wav.size(), kWavHeaderBytes);
     std::vector<int16_t> ours((wav.size() - kWavHeaderBytes) / 2);
     for (size_t i = 0; i < ours.size(); ++i) {
@@ -121,48 +93,46 @@ TEST(AudioCommand, FreshSpeechAgreesWithFfmpeg) {
 
 TEST(AudioCommand, VoiceClipUsesItsPrefixAsTheOutputBound) {
   const std::vector<uint8_t> frames = HelloStream();
-  std::vector<uint8_t> clip = {0xE0, 0x01, 0x00, 0x00};  // 480 reserved bytes: room for two frames
-  clip.insert(clip.end(), frames.begin(), frames.end());
-  Write(Scratch("hello.voice"), clip);
-  const RunResult run =
+  WriteFile(Scratch("hello.voice"), support::MakeVoiceClip(480, frames));  // room for two frames
+  const support::RunResult run =
       RunTool("audio --voice '" + Scratch("hello.voice") + "' '" + Scratch("voice.wav") + "'");
-  ASSERT_EQ(run.status, 0) << run.errors;
-  EXPECT_NE(run.errors.find("reserved"), std::string::npos) << run.errors;
-  const std::vector<uint8_t> wav = Read(Scratch("voice.wav"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("reserved"), std::string::npos) << run.err;
+  const std::vector<uint8_t> wav = ReadFile(Scratch("voice.wav"));
   EXPECT_EQ(wav.size(), kWavHeaderBytes + 960);
   EXPECT_EQ(wav, ExpectedImage(frames, 960));
 }
 
 TEST(AudioCommand, EmptyVoiceClipGivesAnEmptyWav) {
-  Write(Scratch("empty.voice"), {0, 0, 0, 0});
-  const RunResult run =
+  WriteFile(Scratch("empty.voice"), {0, 0, 0, 0});
+  const support::RunResult run =
       RunTool("audio '" + Scratch("empty.voice") + "' '" + Scratch("empty.wav") + "' --voice");
-  ASSERT_EQ(run.status, 0) << run.errors;
-  const std::vector<uint8_t> wav = Read(Scratch("empty.wav"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<uint8_t> wav = ReadFile(Scratch("empty.wav"));
   ASSERT_EQ(wav.size(), kWavHeaderBytes);
   EXPECT_EQ(wav[40], 0);
   EXPECT_EQ(wav[4], 36);
 }
 
 TEST(AudioCommand, UnusableInputIsRefusedWithAClearMessage) {
-  RunResult run = RunTool("audio '" + Scratch("no-such-file.723") + "' '" + Scratch("x.wav") + "'");
+  support::RunResult run = RunTool("audio '" + Scratch("no-such-file.723") + "' '" + Scratch("x.wav") + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.errors.find("cannot open"), std::string::npos) << run.errors;
+  EXPECT_NE(run.err.find("cannot open"), std::string::npos) << run.err;
 
-  const std::string directory = std::filesystem::path(Scratch("x")).parent_path().string();
+  const std::string directory = support::ScratchDir();
   run = RunTool("audio '" + directory + "' '" + Scratch("x.wav") + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.errors.find("cannot read"), std::string::npos) << run.errors;
+  EXPECT_NE(run.err.find("cannot read"), std::string::npos) << run.err;
 
-  Write(Scratch("short.voice"), {1, 2, 3});
+  WriteFile(Scratch("short.voice"), {1, 2, 3});
   run = RunTool("audio --voice '" + Scratch("short.voice") + "' '" + Scratch("x.wav") + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.errors.find("shorter than its 4-byte length prefix"), std::string::npos) << run.errors;
+  EXPECT_NE(run.err.find("shorter than its 4-byte length prefix"), std::string::npos) << run.err;
 
-  Write(Scratch("huge.voice"), {0xFF, 0xFF, 0xFF, 0xFF, 0x03});
+  WriteFile(Scratch("huge.voice"), {0xFF, 0xFF, 0xFF, 0xFF, 0x03});
   run = RunTool("audio --voice '" + Scratch("huge.voice") + "' '" + Scratch("x.wav") + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.errors.find("too large"), std::string::npos) << run.errors;
+  EXPECT_NE(run.err.find("too large"), std::string::npos) << run.err;
 
   // Prefixes the player cannot reserve (an image of 2 GiB or more, up to the largest that
   // does not wrap) are refused before anything is reserved.
@@ -170,15 +140,15 @@ TEST(AudioCommand, UnusableInputIsRefusedWithAClearMessage) {
        {std::vector<uint8_t>{0xF4, 0xFD, 0xFF, 0x7F}, std::vector<uint8_t>{0xF3, 0xFD, 0xFF, 0xFF}}) {
     std::vector<uint8_t> clip = prefix;
     clip.push_back(0x03);
-    Write(Scratch("unreservable.voice"), clip);
+    WriteFile(Scratch("unreservable.voice"), clip);
     run = RunTool("audio --voice '" + Scratch("unreservable.voice") + "' '" + Scratch("x.wav") + "'");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.errors.find("cannot reserve 2 GiB"), std::string::npos) << run.errors;
+    EXPECT_NE(run.err.find("cannot reserve 2 GiB"), std::string::npos) << run.err;
   }
 
   run = RunTool("audio --raw '" + Scratch("short.voice") + "' '" + Scratch("no-such-dir/x.wav") + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.errors.find("cannot write"), std::string::npos) << run.errors;
+  EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err;
 
   EXPECT_EQ(RunTool("audio").status, 2);
   EXPECT_EQ(RunTool("audio a.723 b.wav --loud").status, 2);

@@ -2,40 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <regex>
 #include <string>
+
+#include "support/test_support.h"
 
 namespace {
 
 const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";
 const std::string kHello = std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723";
 
-struct Output {
-  int status = -1;
-  std::string text;
-};
-
-Output RunBench(const std::string& arguments) {
-  Output output;
-  FILE* pipe = popen((kTool + " " + arguments + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[256];
-  while (fgets(buffer, sizeof(buffer), pipe) != nullptr) output.text += buffer;
-  const int raw = pclose(pipe);
-  output.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return output;
-}
+support::RunResult RunBench(const std::string& arguments) { return support::RunShell(kTool + " " + arguments); }
 
 // A VOICE clip made of the raw frames and a prefix of `capacity` bytes.
 std::string VoiceClip(const char* name, uint32_t capacity) {
-  const std::string path = std::string(CLIPNOTE_BINARY_DIR) + "/tests/tools/" + name;
-  std::ifstream in(kHello, std::ios::binary);
-  std::ofstream out(path, std::ios::binary);
-  for (int i = 0; i < 4; ++i) out.put(static_cast<char>(capacity >> (8 * i)));
-  out << in.rdbuf();
-  return path;
+  return support::WriteFile(support::Scratch(name), support::MakeVoiceClip(capacity, support::ReadFile(kHello)));
 }
 
 TEST(BenchCommand, AudioPrintsUnitsBestTimeAndRate) {
@@ -49,12 +30,12 @@ TEST(BenchCommand, AudioPrintsUnitsBestTimeAndRate) {
       {"'" + VoiceClip("bench_short.723", 480) + "' --voice", "480"},
   };
   for (const auto& row : rows) {
-    const Output output = RunBench("bench audio " + row.arguments);
+    const support::RunResult output = RunBench("bench audio " + row.arguments);
     ASSERT_EQ(output.status, 0) << row.arguments;
     std::smatch match;
-    ASSERT_TRUE(std::regex_match(output.text, match,
+    ASSERT_TRUE(std::regex_match(output.out, match,
                                  std::regex(R"(units=(\d+) seconds=([0-9.]+) per_second=([0-9.]+)\n)")))
-        << output.text;
+        << output.out;
     EXPECT_EQ(match[1].str(), row.units) << row.arguments;
   }
 }
@@ -70,8 +51,7 @@ TEST(BenchCommand, RefusesBadArguments) {
   EXPECT_EQ(RunBench("bench audio '" + kHello + "' --repeat 2x").status, 2);
   EXPECT_EQ(RunBench("bench video '" + kHello + "' --voice").status, 2);  // --voice is for speech
   // Inputs that cannot be measured: a VOICE clip shorter than its prefix, speech as video.
-  const std::string cut = std::string(CLIPNOTE_BINARY_DIR) + "/tests/tools/bench_cut.723";
-  std::ofstream(cut, std::ios::binary) << "ab";
+  const std::string cut = support::WriteText(support::Scratch("bench_cut.723"), "ab");
   EXPECT_EQ(RunBench("bench audio '" + cut + "' --voice").status, 1);
   EXPECT_EQ(RunBench("bench video '" + kHello + "'").status, 1);
 }

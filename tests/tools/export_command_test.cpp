@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -12,23 +11,20 @@
 
 #include "audio/speech_comparison.h"
 #include "message/pe_builder.h"
+#include "support/test_support.h"
 
 namespace {
 
 namespace sc = speech_comparison;
+using support::ReadFile;
+using support::RunShell;
+using support::WriteFile;
 
 const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";
 const std::string kResources = std::string(CLIPNOTE_SOURCE_DIR) + "/resources/";
 constexpr size_t kPictureBytes = 176 * 144 * 3 / 2;
 
-std::string Output(const std::string& command) {
-  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  pclose(pipe);
-  return output;
-}
+std::string Output(const std::string& command) { return RunShell(command).Output(); }
 
 std::vector<double> Numbers(const std::string& text) {
   std::vector<double> numbers;
@@ -59,23 +55,22 @@ std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes, size_t skip) {
 }
 
 TEST(ExportCommand, DefaultMessageKeepsPictureTimesAndSpeech) {
-  if (!sc::HaveTool("ffmpeg") || !sc::HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+  if (!support::HaveTool("ffmpeg") || !support::HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
   if (Output(kTool + " export").find("no ffmpeg libraries") != std::string::npos) GTEST_SKIP() << "built without libav";
-  const std::string dir = sc::ScratchDirectory() + "/export";
-  std::filesystem::create_directories(dir);
-  const std::vector<uint8_t> movie = sc::ReadFile(kResources + "message.263");
-  sc::WriteFile(dir + "/message.exe",
-                pe_builder::Build({{263, "MOVIE", 0x409, movie}, {723, "VOICE", 0x409, sc::ReadFile(kResources + "message.723")}})
+  const std::string dir = support::ScratchDir();
+  const std::vector<uint8_t> movie = ReadFile(kResources + "message.263");
+  WriteFile(dir + "/message.exe",
+                pe_builder::Build({{263, "MOVIE", 0x409, movie}, {723, "VOICE", 0x409, ReadFile(kResources + "message.723")}})
                     .bytes);
 
   // What our decoders give: every picture with its tick, and the speech.
-  ASSERT_TRUE(sc::Run(kTool + " video '" + dir + "/message.exe' '" + dir + "/ours.yuv' --verbose > '" + dir + "/ticks.txt'"));
-  ASSERT_TRUE(sc::Run(kTool + " audio '" + dir + "/message.exe' '" + dir + "/ours.wav'"));
-  const std::vector<uint8_t> ours = sc::ReadFile(dir + "/ours.yuv");
-  const std::vector<int16_t> speech = Samples(sc::ReadFile(dir + "/ours.wav"), 44);
+  ASSERT_EQ(RunShell(kTool + " video '" + dir + "/message.exe' '" + dir + "/ours.yuv' --verbose > '" + dir + "/ticks.txt'").status, 0);
+  ASSERT_EQ(RunShell(kTool + " audio '" + dir + "/message.exe' '" + dir + "/ours.wav'").status, 0);
+  const std::vector<uint8_t> ours = ReadFile(dir + "/ours.yuv");
+  const std::vector<int16_t> speech = Samples(ReadFile(dir + "/ours.wav"), 44);
   std::vector<double> ticks;
   {
-    const std::vector<uint8_t> lines = sc::ReadFile(dir + "/ticks.txt");
+    const std::vector<uint8_t> lines = ReadFile(dir + "/ticks.txt");
     int32_t total = 0, previous = 0;
     const std::vector<double> fields = Numbers(std::string(lines.begin(), lines.end()));
     // "picture N tr T ... result R": the temporal references, wrapping at 256.
@@ -93,8 +88,8 @@ TEST(ExportCommand, DefaultMessageKeepsPictureTimesAndSpeech) {
     SCOPED_TRACE(extension);
     const std::string file = dir + "/message" + extension;
     std::filesystem::remove(file);
-    ASSERT_TRUE(sc::Run(kTool + " export '" + dir + "/message.exe' '" + file + "' > /dev/null"));
-    EXPECT_FALSE(sc::Run(kTool + " export '" + dir + "/message.exe' '" + file + "' 2> /dev/null")) << "overwrote";
+    ASSERT_EQ(RunShell(kTool + " export '" + dir + "/message.exe' '" + file + "'").status, 0);
+    EXPECT_NE(RunShell(kTool + " export '" + dir + "/message.exe' '" + file + "'").status, 0) << "overwrote";
     const double timeBase = std::string(extension) == ".webm" ? 0.001 : 1.0 / 15360;
 
     // Every picture at its tick time; both streams as long as the message's tracks.
@@ -113,15 +108,15 @@ TEST(ExportCommand, DefaultMessageKeepsPictureTimesAndSpeech) {
     EXPECT_NEAR(audioDuration, speechSeconds, 0.03) << "one speech frame";
 
     // Decoded back: the pictures at their times, and the speech from sample 0.
-    ASSERT_TRUE(sc::Run("ffmpeg -v error -y -i '" + file + "' -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt yuv420p '" +
-                        dir + "/back.yuv' -map 0:a -ac 1 -ar 8000 -f s16le '" + dir + "/back.pcm'"));
-    const std::vector<uint8_t> back = sc::ReadFile(dir + "/back.yuv");
+    ASSERT_TRUE(RunShell("ffmpeg -v error -y -i '" + file + "' -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt yuv420p '" +
+                         dir + "/back.yuv' -map 0:a -ac 1 -ar 8000 -f s16le '" + dir + "/back.pcm'").status == 0);
+    const std::vector<uint8_t> back = ReadFile(dir + "/back.yuv");
     ASSERT_EQ(back.size(), ours.size());
     double worst = 99;
     for (size_t i = 0; i < ticks.size(); ++i) {
       worst = std::min(worst, Psnr(&back[i * kPictureBytes], &ours[i * kPictureBytes], 176 * 144));
     }
-    const std::vector<int16_t> backSpeech = Samples(sc::ReadFile(dir + "/back.pcm"), 0);
+    const std::vector<int16_t> backSpeech = Samples(ReadFile(dir + "/back.pcm"), 0);
     // ffmpeg may keep the padding of the last AAC frame (1024 samples) that the file marks as past the end.
     EXPECT_GE(backSpeech.size() + 240, speech.size());
     EXPECT_LE(backSpeech.size(), speech.size() + 1024);
@@ -136,13 +131,11 @@ TEST(ExportCommand, DefaultMessageKeepsPictureTimesAndSpeech) {
 // A message with one track gives a file with that stream alone; what cannot be exported
 // is refused with the reason (1), a command line it does not take with 2.
 TEST(ExportCommand, ATrackAloneIsExportedAloneAndTheRestRefused) {
-  if (!sc::HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is needed";
+  if (!support::HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is needed";
   if (Output(kTool + " export").find("no ffmpeg libraries") != std::string::npos) GTEST_SKIP() << "built without libav";
-  const std::string dir = sc::ScratchDirectory() + "/export-alone";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  const std::vector<uint8_t> movie = sc::ReadFile(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/video_recon/data/small_qcif.263");
-  const std::vector<uint8_t> frames = sc::ReadFile(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723");
+  const std::string dir = support::ScratchDir();
+  const std::vector<uint8_t> movie = ReadFile(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/video_recon/data/small_qcif.263");
+  const std::vector<uint8_t> frames = ReadFile(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/audio/data/hello_63.723");
   std::vector<uint8_t> voice = {0x80, 0x7F, 0, 0};  // 32640 bytes: every frame
   voice.insert(voice.end(), frames.begin(), frames.end());
   const std::vector<uint8_t> noFrames = {0, 0, 0, 0};
@@ -170,13 +163,13 @@ TEST(ExportCommand, ATrackAloneIsExportedAloneAndTheRestRefused) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    sc::WriteFile(dir + "/" + row.input, row.bytes);
+    WriteFile(dir + "/" + row.input, row.bytes);
     std::string arguments = row.arguments;
     if (const size_t at = arguments.find("OUT"); at != std::string::npos) arguments.replace(at, 3, dir);
     const std::string out = arguments.substr(0, arguments.find(' '));
-    const std::string said =
-        Output("(" + kTool + " export '" + dir + "/" + row.input + "' " + arguments + ") 2>&1; echo status $?");
-    EXPECT_NE(said.find("status " + std::to_string(row.status)), std::string::npos) << said;
+    const support::RunResult run = RunShell(kTool + " export '" + dir + "/" + row.input + "' " + arguments);
+    const std::string said = run.Output();
+    EXPECT_EQ(run.status, row.status) << said;
     if (row.status != 0) {
       EXPECT_NE(said.find(row.said), std::string::npos) << said;
       EXPECT_FALSE(!out.empty() && std::filesystem::exists(out)) << "a refused export left " << out;

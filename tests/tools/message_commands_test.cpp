@@ -3,60 +3,45 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "message/pe_builder.h"
-#include "tools/tool_run.h"
+#include "support/test_support.h"
 
 namespace {
 
 const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";
 const std::string kSource = CLIPNOTE_SOURCE_DIR;
 
-std::string Scratch(const std::string& name) {
-  const std::string directory = std::string(CLIPNOTE_BINARY_DIR) + "/tests/tools/scratch/message";
-  std::filesystem::create_directories(directory);
-  return directory + "/" + name;
-}
+using support::ReadFile;
+using support::RunResult;
+using support::Scratch;
 
-std::vector<uint8_t> Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
+// Writes a file of that name into the test's scratch folder.
 std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const std::string path = Scratch(name);
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
-  return path;
+  return support::WriteFile(Scratch(name), bytes);
 }
 
-ToolRun RunTool(const std::string& arguments, const std::string& environment = "") {
-  return RunCommandLine(environment + kTool + " " + arguments);
+RunResult RunTool(const std::string& arguments, const std::string& environment = "") {
+  return support::RunShell(environment + kTool + " " + arguments);
 }
 
 // A message made here from small real clips: 6 QCIF pictures and 68 speech frames.
 struct SmallMessage {
-  std::vector<uint8_t> movie = Read(kSource + "/tests/video_recon/data/small_qcif.263");
+  std::vector<uint8_t> movie = ReadFile(kSource + "/tests/video_recon/data/small_qcif.263");
   std::vector<uint8_t> voice;
   pe_builder::Layout pe;
   std::string path;
   SmallMessage() {
-    const std::vector<uint8_t> frames = Read(kSource + "/tests/audio/data/hello_63.723");
-    const uint32_t capacity = static_cast<uint32_t>(frames.size() / 24 * 480);
-    voice = {static_cast<uint8_t>(capacity), static_cast<uint8_t>(capacity >> 8), static_cast<uint8_t>(capacity >> 16), 0};
-    voice.insert(voice.end(), frames.begin(), frames.end());
-    std::vector<uint8_t> logo = Read(kSource + "/resources/logo.bmp");
+    const std::vector<uint8_t> frames = ReadFile(kSource + "/tests/audio/data/hello_63.723");
+    voice = support::MakeVoiceClip(static_cast<uint32_t>(frames.size() / 24 * 480), frames);
+    std::vector<uint8_t> logo = ReadFile(kSource + "/resources/logo.bmp");
     logo.erase(logo.begin(), logo.begin() + 14);
     pe = pe_builder::Build({{263, "MOVIE", 0x409, movie},
                             {723, "VOICE", 0x409, voice},
-                            {"WAVE", 150, 0x409, Read(kSource + "/resources/startup_chime.wav")},
+                            {"WAVE", 150, 0x409, ReadFile(kSource + "/resources/startup_chime.wav")},
                             {2, 147, 0x409, logo}});
     path = Write("small.exe", pe.bytes);
   }
@@ -64,21 +49,20 @@ struct SmallMessage {
 
 TEST(MessageCommands, ExtractGivesTheCarriedFilesByteForByte) {
   const SmallMessage small;
-  std::filesystem::remove_all(Scratch("out"));
-  ToolRun run = RunTool("extract '" + small.path + "' '" + Scratch("out") + "'");
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(Read(Scratch("out/message.263")), small.movie);
-  EXPECT_EQ(Read(Scratch("out/message.723")), small.voice);
-  EXPECT_EQ(Read(Scratch("out/startup.wav")), Read(kSource + "/resources/startup_chime.wav"));
-  EXPECT_EQ(Read(Scratch("out/logo.bmp")), Read(kSource + "/resources/logo.bmp"));
+  RunResult run = RunTool("extract '" + small.path + "' '" + Scratch("out") + "'");
+  ASSERT_EQ(run.status, 0) << run.Output();
+  EXPECT_EQ(ReadFile(Scratch("out/message.263")), small.movie);
+  EXPECT_EQ(ReadFile(Scratch("out/message.723")), small.voice);
+  EXPECT_EQ(ReadFile(Scratch("out/startup.wav")), ReadFile(kSource + "/resources/startup_chime.wav"));
+  EXPECT_EQ(ReadFile(Scratch("out/logo.bmp")), ReadFile(kSource + "/resources/logo.bmp"));
 
 #ifdef CLIPNOTE_WIN32_EXE
   if (!std::filesystem::exists(CLIPNOTE_WIN32_EXE)) GTEST_SKIP() << CLIPNOTE_WIN32_EXE << " is not built";
   run = RunTool(std::string("extract '") + CLIPNOTE_WIN32_EXE + "' '" + Scratch("built") + "'");
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 0) << run.Output();
   for (const auto& [carried, source] : {std::pair{"message.263", "message.263"}, {"message.723", "message.723"},
                                         {"startup.wav", "startup_chime.wav"}, {"logo.bmp", "logo.bmp"}}) {
-    EXPECT_EQ(Read(Scratch(std::string("built/") + carried)), Read(kSource + "/resources/" + source)) << carried;
+    EXPECT_EQ(ReadFile(Scratch(std::string("built/") + carried)), ReadFile(kSource + "/resources/" + source)) << carried;
   }
 #endif
 }
@@ -106,22 +90,22 @@ TEST(MessageCommands, PackWritesWhatExtractGivesBack) {
   };
   for (const auto& c : cases) {
     const std::string exe = Scratch("packed.exe");
-    ToolRun run = RunTool("pack " + c.arguments + " '" + exe + "'");
-    ASSERT_EQ(run.status, 0) << c.what << ": " << run.output;
-    EXPECT_NE(run.output.find("packed.exe: "), std::string::npos) << run.output;
+    RunResult run = RunTool("pack " + c.arguments + " '" + exe + "'");
+    ASSERT_EQ(run.status, 0) << c.what << ": " << run.Output();
+    EXPECT_NE(run.Output().find("packed.exe: "), std::string::npos) << run.Output();
     std::filesystem::remove_all(Scratch("packed"));
     run = RunTool("extract '" + exe + "' '" + Scratch("packed") + "'");
-    EXPECT_EQ(Read(Scratch("packed/message.263")), c.movie) << c.what << ": " << run.output;
-    EXPECT_EQ(Read(Scratch("packed/message.723")), c.voice) << c.what;
-    EXPECT_EQ(Read(Scratch("packed/logo.bmp")), Read(logo)) << c.what;
-    EXPECT_EQ(Read(Scratch("packed/startup.wav")), Read(chime)) << c.what;
+    EXPECT_EQ(ReadFile(Scratch("packed/message.263")), c.movie) << c.what << ": " << run.Output();
+    EXPECT_EQ(ReadFile(Scratch("packed/message.723")), c.voice) << c.what;
+    EXPECT_EQ(ReadFile(Scratch("packed/logo.bmp")), ReadFile(logo)) << c.what;
+    EXPECT_EQ(ReadFile(Scratch("packed/startup.wav")), ReadFile(chime)) << c.what;
   }
 #ifdef CLIPNOTE_WIN32_EXE
   if (!std::filesystem::exists(CLIPNOTE_WIN32_EXE)) GTEST_SKIP() << CLIPNOTE_WIN32_EXE << " is not built";
-  const ToolRun run = RunTool("pack " + kSource + "/resources/message.263 " + kSource + "/resources/message.723 '" +
+  const RunResult run = RunTool("pack " + kSource + "/resources/message.263 " + kSource + "/resources/message.723 '" +
                               Scratch("default.exe") + "'");
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(Read(Scratch("default.exe")) == Read(CLIPNOTE_WIN32_EXE)) << "not the built clipnote.exe";
+  ASSERT_EQ(run.status, 0) << run.Output();
+  EXPECT_TRUE(ReadFile(Scratch("default.exe")) == ReadFile(CLIPNOTE_WIN32_EXE)) << "not the built clipnote.exe";
 #endif
 }
 
@@ -132,67 +116,83 @@ TEST(MessageCommands, VideoAndAudioReadTheClipsOfAMessage) {
   const std::string voice = Write("small.723", small.voice);
   ASSERT_EQ(RunTool("video '" + small.path + "' '" + Scratch("from_exe.y4m") + "'").status, 0);
   ASSERT_EQ(RunTool("video '" + movie + "' '" + Scratch("from_clip.y4m") + "'").status, 0);
-  EXPECT_EQ(Read(Scratch("from_exe.y4m")), Read(Scratch("from_clip.y4m")));
-  EXPECT_EQ(Read(Scratch("from_exe.y4m")).size(), 51u + 6 * (6 + 38016));
+  EXPECT_EQ(ReadFile(Scratch("from_exe.y4m")), ReadFile(Scratch("from_clip.y4m")));
+  EXPECT_EQ(ReadFile(Scratch("from_exe.y4m")).size(), 51u + 6 * (6 + 38016));
   ASSERT_EQ(RunTool("audio '" + small.path + "' '" + Scratch("from_exe.wav") + "'").status, 0);
   ASSERT_EQ(RunTool("audio '" + voice + "' '" + Scratch("from_clip.wav") + "'").status, 0);  // .723: a VOICE clip
   ASSERT_EQ(RunTool("audio --voice '" + movie + "' '" + Scratch("forced.wav") + "'").status, 0);
-  EXPECT_EQ(Read(Scratch("from_exe.wav")), Read(Scratch("from_clip.wav")));
-  EXPECT_EQ(Read(Scratch("from_exe.wav")).size(), 44u + 68 * 480);
+  EXPECT_EQ(ReadFile(Scratch("from_exe.wav")), ReadFile(Scratch("from_clip.wav")));
+  EXPECT_EQ(ReadFile(Scratch("from_exe.wav")).size(), 44u + 68 * 480);
 }
 
 // The message goes between the page's markers, in place of its built-in one, and
-// nothing else of the page changes.
+// nothing else of the page changes. The page gets the clips and the logo, not the
+// whole executable; a bare clip keeps the page's logo.
 TEST(MessageCommands, HtmlPutsTheMessageIntoThePlayerPage) {
   const SmallMessage small;
   const std::string before = "<script>/*clipnote-message-begin*/";
   const std::string after = "/*clipnote-message-end*/ play();</script>";
+  const std::string pageLogo = "const logoBase64 = \"UGFnZQ==\";";
   const std::string page = Write("page.html", [&] {
-    const std::string text = before + "const builtInFiles = [];" + after;
+    const std::string text = before + "const builtInFiles = [];\n" + pageLogo + after;
     return std::vector<uint8_t>(text.begin(), text.end());
   }());
+  auto base64 = [](const std::string& path) { return support::RunShell("base64 -w0 '" + path + "'").out; };
+  auto html = [&](const std::string& message) {
+    const std::string out = Scratch("message.html");
+    const RunResult run = RunTool("html '" + message + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
+    EXPECT_EQ(run.status, 0) << run.Output();
+    const std::vector<uint8_t> written = ReadFile(out);
+    return std::string(written.begin(), written.end());
+  };
+  const std::string movie = Write("small.263", small.movie);
+  const std::string voice = Write("small.723", small.voice);
+  const struct {
+    std::string message, carried;
+  } rows[] = {
+      {small.path, "const builtInFiles = [{ name: \"small.263\", base64: \"" + base64(movie) +
+                       "\" }, { name: \"small.723\", base64: \"" + base64(voice) + "\" }];\n" +
+                       "const logoBase64 = \"" + base64(kSource + "/resources/logo.bmp") + "\";"},
+      {movie, "const builtInFiles = [{ name: \"small.263\", base64: \"" + base64(movie) + "\" }];\n" + pageLogo},
+      {voice, "const builtInFiles = [{ name: \"small.723\", base64: \"" + base64(voice) + "\" }];\n" + pageLogo},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(html(row.message), before + row.carried + after) << row.message;
+  }
+  // A page whose logo lies outside the markers keeps it: a second one would stop its script.
+  Write("page.html", [&] {  // the page html() reads
+    const std::string text = pageLogo + before + "const builtInFiles = [];" + after;
+    return std::vector<uint8_t>(text.begin(), text.end());
+  }());
+  EXPECT_EQ(html(small.path).find("logoBase64", pageLogo.size()), std::string::npos);
   const std::string out = Scratch("message.html");
-  const ToolRun run = RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
-  ASSERT_EQ(run.status, 0) << run.output;
-  const std::vector<uint8_t> written = Read(out);
-  const std::string text(written.begin(), written.end());
-  EXPECT_EQ(text.substr(0, before.size()), before);
-  EXPECT_EQ(text.substr(text.size() - after.size()), after);
-  // The whole executable, base64 ("MZ\0" is "TVoA").
-  const std::string statement = "const builtInFiles = [{ name: \"small.exe\", base64: \"TVoA";
-  EXPECT_EQ(text.substr(before.size(), statement.size()), statement);
-  const size_t encoded = (small.pe.bytes.size() + 2) / 3 * 4;
-  EXPECT_EQ(text.size(), before.size() + statement.size() - 4 + encoded + std::string("\" }];").size() + after.size());
   EXPECT_EQ(RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE=/nonexistent ").status, 1);
 
   // The file's name goes into the page's script: nothing in it may end the string or the script.
   const std::string hostile = Write("a\"b<script> c.exe", small.pe.bytes);
-  const ToolRun quoted = RunTool("html '" + hostile + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
-  ASSERT_EQ(quoted.status, 0) << quoted.output;
-  const std::vector<uint8_t> named = Read(out);
-  EXPECT_NE(std::string(named.begin(), named.end()).find("name: \"a_b_script__c.exe\", base64"), std::string::npos);
+  EXPECT_NE(html(hostile).find("name: \"a_b_script__c.263\", base64"), std::string::npos);
   // A page without the end of its message is no player page.
   const std::string cut = Write("cut.html", std::vector<uint8_t>(before.begin(), before.end()));
-  const ToolRun refused = RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + cut + "' ");
+  const RunResult refused = RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + cut + "' ");
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.output.find("no player page"), std::string::npos) << refused.output;
+  EXPECT_NE(refused.Output().find("no player page"), std::string::npos) << refused.Output();
 }
 
 TEST(MessageCommands, InfoReportsBothTracks) {
   const SmallMessage small;
-  ToolRun run = RunTool("info --json '" + small.path + "'");
-  ASSERT_EQ(run.status, 0) << run.output;
+  RunResult run = RunTool("info --json '" + small.path + "'");
+  ASSERT_EQ(run.status, 0) << run.Output();
   for (const char* field : {"\"kind\": \"message executable\"", "\"startup_sound\": true", "\"logo\": true",
                             "\"width\": 176, \"height\": 144, \"pictures\": 6, \"intra_pictures\": 1, \"ticks\": 5",
                             "\"tick_gaps\": {\"1\": 5}", "\"end_of_sequence\": false",
                             "\"frames\": 68, \"frames_6_3\": 68, \"frames_5_3\": 0, \"frames_sid\": 0",
                             "\"duration_ms\": 2040.000", "\"pcm_capacity\": 32640", "\"tracks_agree\": false"}) {
-    EXPECT_NE(run.output.find(field), std::string::npos) << field << "\n" << run.output;
+    EXPECT_NE(run.Output().find(field), std::string::npos) << field << "\n" << run.Output();
   }
   run = RunTool("info '" + Write("small.tco", small.voice) + "'");  // a raw stream by its name
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("raw G.723.1 stream"), std::string::npos) << run.output;
-  EXPECT_EQ(run.output.find("PCM capacity"), std::string::npos) << run.output;
+  ASSERT_EQ(run.status, 0) << run.Output();
+  EXPECT_NE(run.Output().find("raw G.723.1 stream"), std::string::npos) << run.Output();
+  EXPECT_EQ(run.Output().find("PCM capacity"), std::string::npos) << run.Output();
 }
 
 // Files that are no message: each command says why and ends with its failure code,
@@ -212,7 +212,7 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
   const std::string huge = damaged("huge.exe", [](Layout& pe) { pe.Put32(pe.dataEntries[1] + 4, 0xFFFFFFF0); });
   const std::string empty = Write("empty.exe", {});
   const std::string png = Write("picture.png", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13});
-  const std::string directory = std::filesystem::path(Scratch("x")).parent_path().string();
+  const std::string directory = support::ScratchDir();
   const std::string sparse = Write("sparse.exe", {'M', 'Z'});
   std::filesystem::resize_file(sparse, 3ull << 30);  // 3 GiB that take no room
   const std::string icons = Write("icons.exe", pe_builder::Build({{3, 1, 0x409, {1, 2, 3}}}).bytes);
@@ -231,7 +231,7 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
       {sparse, "larger than 2 GiB"},
   };
   std::vector<std::string> commands = {"info", "extract", "audio", "video", "html", "pack"};
-  if (RunTool("export").output.find("no ffmpeg libraries") == std::string::npos) commands.push_back("export");
+  if (RunTool("export").Output().find("no ffmpeg libraries") == std::string::npos) commands.push_back("export");
   for (const auto& [file, reason] : files) {
     for (const std::string& command : commands) {
       if (command == "video" && file == png) continue;  // taken as a clip: the decoder refuses it
@@ -243,12 +243,12 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
                                  : command == "export"  ? " '" + Scratch("refused.mp4") + "'"
                                  : command == "html"    ? " '" + Scratch("refused.html") + "'"
                                                         : " '" + Scratch("refused.y4m") + "'";
-      const ToolRun run = command == "pack" ? RunTool("pack '" + Write("template-clip.263", small.movie) + "'" +
-                                                      output + " --template '" + file + "'")
-                                            : RunTool(command + " '" + file + "'" + output);
+      const RunResult run = command == "pack" ? RunTool("pack '" + Write("template-clip.263", small.movie) + "'" +
+                                                        output + " --template '" + file + "'")
+                                              : RunTool(command + " '" + file + "'" + output);
       // video keeps its own codes: 2 for input it cannot read, 1 for decoding stopped part-way.
-      EXPECT_EQ(run.status, command == "video" ? 2 : 1) << command << " " << file << ": " << run.output;
-      EXPECT_NE(run.output.find(reason), std::string::npos) << command << " " << file << ": " << run.output;
+      EXPECT_EQ(run.status, command == "video" ? 2 : 1) << command << " " << file << ": " << run.Output();
+      EXPECT_NE(run.Output().find(reason), std::string::npos) << command << " " << file << ": " << run.Output();
     }
   }
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused")));
@@ -256,9 +256,9 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused.html")));
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused.exe")));
   std::filesystem::remove(sparse);
-  const ToolRun bare = RunTool("extract '" + Write("clip.263", small.movie) + "' '" + Scratch("refused") + "'");
+  const RunResult bare = RunTool("extract '" + Write("clip.263", small.movie) + "' '" + Scratch("refused") + "'");
   EXPECT_EQ(bare.status, 1);
-  EXPECT_NE(bare.output.find("a bare H.263 clip, not a message executable"), std::string::npos) << bare.output;
+  EXPECT_NE(bare.Output().find("a bare H.263 clip, not a message executable"), std::string::npos) << bare.Output();
 }
 
 
@@ -373,22 +373,20 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
        "pack " + Write("pack-clip.263", movie) + " " + Scratch("refused.exe") + " --sound {}", 1,
        {"the start-up sound is not a WAVE file"}},
   };
-  std::filesystem::remove_all(Scratch("voice-only"));
-  std::filesystem::remove_all(Scratch("parts"));
   for (const auto& row : rows) {
     const std::string path = Write(row.name, row.bytes);
     std::string command = row.command;
     for (size_t at; (at = command.find("{}")) != std::string::npos;) command.replace(at, 2, "'" + path + "'");
-    const ToolRun run = RunTool(command);
-    EXPECT_EQ(run.status, row.status) << row.what << "\n" << run.output;
+    const RunResult run = RunTool(command);
+    EXPECT_EQ(run.status, row.status) << row.what << "\n" << run.Output();
     for (const std::string& said : row.said) {
-      EXPECT_NE(run.output.find(said), std::string::npos) << row.what << ": " << said << "\n" << run.output;
+      EXPECT_NE(run.Output().find(said), std::string::npos) << row.what << ": " << said << "\n" << run.Output();
     }
   }
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused.exe")));
-  EXPECT_EQ(Read(Scratch("voice-only/message.723")), small.voice);
+  EXPECT_EQ(ReadFile(Scratch("voice-only/message.723")), small.voice);
   EXPECT_FALSE(std::filesystem::exists(Scratch("voice-only/message.263")));
-  EXPECT_EQ(Read(Scratch("parts/message.263")), movie);
+  EXPECT_EQ(ReadFile(Scratch("parts/message.263")), movie);
   EXPECT_FALSE(std::filesystem::exists(Scratch("parts/startup.wav")));
   EXPECT_FALSE(std::filesystem::exists(Scratch("parts/logo.bmp")));
 }

@@ -4,12 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -18,27 +15,27 @@
 #include <thread>
 #include <vector>
 
-#include "audio/speech_comparison.h"
 #include "message/pe_builder.h"
-#include "tools/tool_run.h"
-
-extern char** environ;
+#include "support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-namespace sc = speech_comparison;
+using support::ReadFile;
+using support::RunShell;
+using support::WriteFile;
 
 const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";
 const std::string kResources = std::string(CLIPNOTE_SOURCE_DIR) + "/resources/";
 
+// A folder in the test's scratch folder.
 std::string Scratch(const std::string& name) {
-  const fs::path directory = fs::path(CLIPNOTE_BINARY_DIR) / "tests/tools/scratch/output_safety" / name;
+  const std::string directory = support::Scratch(name);
   fs::create_directories(directory);
-  return directory.string();
+  return directory;
 }
 
-ToolRun RunTool(const std::string& arguments) { return RunCommandLine(kTool + " " + arguments); }
+support::RunResult RunTool(const std::string& arguments) { return RunShell(kTool + " " + arguments); }
 
 size_t FileCount(const std::string& directory) {
   return static_cast<size_t>(std::distance(fs::directory_iterator(directory), fs::directory_iterator()));
@@ -48,31 +45,25 @@ size_t FileCount(const std::string& directory) {
 std::map<std::string, std::vector<uint8_t>> Listing(const std::string& directory) {
   std::map<std::string, std::vector<uint8_t>> files;
   for (const auto& entry : fs::directory_iterator(directory)) {
-    files[entry.path().filename().string()] = sc::ReadFile(entry.path().string());
+    files[entry.path().filename().string()] = ReadFile(entry.path().string());
   }
   return files;
 }
 
 // Mounting a small filesystem takes root, which CI has; elsewhere the test says why it cannot run.
-bool CanMount() { return geteuid() == 0; }
-bool UnderCi() {
-  const char* ci = std::getenv("CI");
-  return ci != nullptr && *ci != '\0' && std::string(ci) != "0" && std::string(ci) != "false";
-}
-#define REQUIRE_ROOT()                                                                                 \
-  if (!CanMount()) {                                                                                   \
-    if (UnderCi()) FAIL() << "CI runs as root: mounting a small tmpfs and chattr need it";             \
-    GTEST_SKIP() << "needs root (mount a small tmpfs, chattr +i); CI runs it";                         \
+#define REQUIRE_ROOT()                                                         \
+  if (geteuid() != 0) {                                                        \
+    CLIPNOTE_SKIP_UNLESS_CI("needs root (mount a small tmpfs, chattr +i)");    \
   }
 
 // A tmpfs of `kilobytes`, unmounted at the end of the test.
 class SmallFilesystem {
  public:
   SmallFilesystem(const std::string& directory, int kilobytes) : directory_(directory) {
-    mounted_ = sc::Run("mount -t tmpfs -o size=" + std::to_string(kilobytes) + "k clipnote-test '" + directory + "'");
+    mounted_ = RunShell("mount -t tmpfs -o size=" + std::to_string(kilobytes) + "k clipnote-test '" + directory + "'").status == 0;
   }
   ~SmallFilesystem() {
-    if (mounted_) sc::Run("umount '" + directory_ + "'");
+    if (mounted_) RunShell("umount '" + directory_ + "'");
   }
   bool mounted() const { return mounted_; }
 
@@ -85,18 +76,18 @@ class SmallFilesystem {
 std::string MessageExecutable() {
   const std::string path = Scratch("input") + "/message.exe";
   if (!fs::exists(path)) {
-    std::vector<uint8_t> logo = sc::ReadFile(kResources + "logo.bmp");
+    std::vector<uint8_t> logo = ReadFile(kResources + "logo.bmp");
     logo.erase(logo.begin(), logo.begin() + 14);
-    sc::WriteFile(path, pe_builder::Build({{263, "MOVIE", 0x409, sc::ReadFile(kResources + "message.263")},
-                                           {723, "VOICE", 0x409, sc::ReadFile(kResources + "message.723")},
-                                           {"WAVE", 150, 0x409, sc::ReadFile(kResources + "startup_chime.wav")},
-                                           {2, 147, 0x409, logo}})
-                            .bytes);
+    WriteFile(path, pe_builder::Build({{263, "MOVIE", 0x409, ReadFile(kResources + "message.263")},
+                                       {723, "VOICE", 0x409, ReadFile(kResources + "message.723")},
+                                       {"WAVE", 150, 0x409, ReadFile(kResources + "startup_chime.wav")},
+                                       {2, 147, 0x409, logo}})
+                        .bytes);
   }
   return path;
 }
 
-bool ExportBuilt() { return RunTool("export").output.find("no ffmpeg libraries") == std::string::npos; }
+bool ExportBuilt() { return RunTool("export").Output().find("no ffmpeg libraries") == std::string::npos; }
 
 // One row per command that writes: its arguments before the output, the output (a file, or the
 // folder extract fills), a file of its outputs, and a filesystem too small for all it writes
@@ -121,7 +112,7 @@ std::vector<Writer> Writers() {
   // A stand-in for the browser player's page: markers the message goes between.
   const std::string page = Scratch("input") + "/page.html";
   const std::string text = "<script>/*clipnote-message-begin*/const builtInFiles = [];/*clipnote-message-end*/</script>";
-  sc::WriteFile(page, std::vector<uint8_t>(text.begin(), text.end()));
+  support::WriteText(page, text);
   setenv("CLIPNOTE_WEB_PAGE", page.c_str(), 1);
   writers.push_back({"html", "html '" + message + "' ", "out.html", "out.html", 64});
   return writers;
@@ -134,10 +125,10 @@ TEST(OutputSafety, AFullFilesystemLeavesNothingBehind) {
     const std::string directory = Scratch(std::string("full-") + writer.name);
     SmallFilesystem small(directory, writer.kilobytes);
     ASSERT_TRUE(small.mounted());
-    const ToolRun run = RunTool(writer.arguments + "'" + directory + "/" + writer.output + "'");
-    EXPECT_NE(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("No space left on device"), std::string::npos) << run.output;
-    EXPECT_TRUE(Listing(directory).empty()) << run.output;
+    const support::RunResult run = RunTool(writer.arguments + "'" + directory + "/" + writer.output + "'");
+    EXPECT_NE(run.status, 0) << run.Output();
+    EXPECT_NE(run.Output().find("No space left on device"), std::string::npos) << run.Output();
+    EXPECT_TRUE(Listing(directory).empty()) << run.Output();
   }
 }
 
@@ -149,55 +140,53 @@ TEST(OutputSafety, AnOutputThatCannotBeReplacedStaysAsItWas) {
     fs::remove_all(directory);
     fs::create_directories(directory);
     const std::string kept = directory + "/" + writer.oneFile;
-    sc::WriteFile(kept, {'o', 'l', 'd'});
+    WriteFile(kept, {'o', 'l', 'd'});
     std::map<std::string, std::vector<uint8_t>> expected = {{writer.oneFile, {'o', 'l', 'd'}}};
     if (!writer.earlier.empty()) {
-      sc::WriteFile(directory + "/" + writer.earlier, {'o', 'l', 'd', 'e', 'r'});
+      WriteFile(directory + "/" + writer.earlier, {'o', 'l', 'd', 'e', 'r'});
       expected[writer.earlier] = {'o', 'l', 'd', 'e', 'r'};
     }
-    ASSERT_TRUE(sc::Run("chattr +i '" + kept + "'"));
-    const ToolRun run = RunTool(writer.arguments + "'" + directory + "/" + writer.output + "'");
-    sc::Run("chattr -i '" + kept + "'");
-    EXPECT_NE(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("cannot replace"), std::string::npos) << run.output;
+    ASSERT_EQ(RunShell("chattr +i '" + kept + "'").status, 0);
+    const support::RunResult run = RunTool(writer.arguments + "'" + directory + "/" + writer.output + "'");
+    RunShell("chattr -i '" + kept + "'");
+    EXPECT_NE(run.status, 0) << run.Output();
+    EXPECT_NE(run.Output().find("cannot replace"), std::string::npos) << run.Output();
     // Extract's other files, put in place before this one, are taken away again, and the
     // files they had replaced come back.
-    EXPECT_EQ(Listing(directory), expected) << run.output;
+    EXPECT_EQ(Listing(directory), expected) << run.Output();
   }
 }
 
 TEST(OutputSafety, ASignalMidWriteRemovesTheUnfinishedFile) {
-  if (!sc::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg makes the long clip";
+  if (!support::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg makes the long clip";
   const std::string directory = Scratch("signal");
   const std::string clip = Scratch("input") + "/long_cif.263";
   // A clip long enough that writing its pictures takes a while: 40 s of CIF.
   if (!fs::exists(clip)) {
-    ASSERT_TRUE(sc::Run("ffmpeg -v error -y -f lavfi -i testsrc=size=352x288:rate=30000/1001 -t 40 -c:v h263 -f h263 "
-                        "-q:v 20 '" + clip + "'"));
+    ASSERT_TRUE(RunShell("ffmpeg -v error -y -f lavfi -i testsrc=size=352x288:rate=30000/1001 -t 40 -c:v h263 -f h263 "
+                         "-q:v 20 '" + clip + "'").status == 0);
   }
   for (const int signal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal);
     fs::remove_all(directory);
     fs::create_directories(directory);
     const std::string out = directory + "/out.y4m";
-    sc::WriteFile(out, {'o', 'l', 'd'});
-    const char* arguments[] = {kTool.c_str(), "video", clip.c_str(), out.c_str(), nullptr};
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, kTool.c_str(), nullptr, nullptr, const_cast<char**>(arguments), environ), 0);
+    WriteFile(out, {'o', 'l', 'd'});
+    support::Process tool({kTool, "video", clip, out});
+    ASSERT_TRUE(tool.Started());
     // Stopped as soon as its unfinished file appears, so the signal surely comes mid-write.
     bool seen = false;
     for (int i = 0; i < 10000 && !seen; ++i) {
       seen = FileCount(directory) > 1;
       if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
-    kill(pid, SIGSTOP);
+    kill(tool.Pid(), SIGSTOP);
     const bool unfinished = FileCount(directory) > 1;
-    kill(pid, signal);
-    kill(pid, SIGCONT);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    kill(tool.Pid(), signal);
+    kill(tool.Pid(), SIGCONT);
+    const std::optional<int> status = tool.WaitForExit(-1);
     ASSERT_TRUE(seen && unfinished) << "the output was complete before the signal could come";
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ(status, 128 + signal);
     const std::map<std::string, std::vector<uint8_t>> expected = {{"out.y4m", {'o', 'l', 'd'}}};
     EXPECT_EQ(Listing(directory), expected);
   }

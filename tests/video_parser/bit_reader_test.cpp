@@ -94,6 +94,35 @@ TEST(BitReader, PeeksAtEveryPosition) {
   }
 }
 
+// RestartSource after some reads: reading starts again at the first bit of the source, for a
+// file source too once its first window has advanced (the file is not read again).
+TEST(BitReader, RestartReadsTheSourceFromItsFirstBit) {
+  const auto clip = RandomClip(300);
+  struct Row {
+    bool file;
+    int32_t window;
+    int bitsBefore;  // read before the restart
+  } rows[] = {{false, 4, 49}, {true, 4, 49}, {true, 4, 0}, {true, 9, 49}, {true, 10, 49},
+              {true, 5, 8 * 40}, {true, 16, 8 * 30}, {false, 16, 8 * 200}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << "file " << row.file << " window " << row.window << " after "
+                                    << row.bitsBefore << " bits");
+    std::vector<uint8_t> buffer(2 * row.window);
+    FakeFile fake{&clip, 0};
+    const BitFileSource source{&fake, ReadFewBytes};
+    InitBitstream(3, buffer.data(), nullptr, nullptr);
+    if (row.file) {
+      SetBitSource(0, row.window, &source, 0, buffer.data());
+    } else {
+      SetBitSource(kMemorySource, row.window, clip.data(), 300, buffer.data());
+    }
+    for (int i = 0; i < row.bitsBefore; ++i) ReadBit();
+    RestartSource();
+    ASSERT_EQ(BitsConsumed(), 0);
+    for (int64_t pos = 0; pos < 300 * 8 + 64; pos += 7) ASSERT_EQ(ReadBits(7), Reference(clip, pos, 7)) << pos;
+  }
+}
+
 TEST(BitReader, WholeBytesAlignmentAndRewind) {
   const std::vector<uint8_t> clip = {0xA5, 0x3C, 0xF0, 0x0F, 0x81, 0x7E};
   std::vector<uint8_t> buffer;

@@ -4,22 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
 #include "video_parser/clip_syntax_walk.h"
 
 namespace {
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
+using support::ReadFile;
 using parser_test::ClipSyntax;
 
 // The syntax walk, failing the test where a macroblock does not parse.
@@ -64,20 +57,19 @@ TEST(ClipParsing, CommittedClips) {
 
 // A longer clip with fast motion and GOB headers, made at test time when ffmpeg is there.
 TEST(ClipParsing, GeneratedClipWithMotion) {
-  const std::string path = std::string(CLIPNOTE_BINARY_DIR) + "/video_parser_motion.263";
+  const std::string path = support::Scratch("motion.263");
   const std::string command =
       "ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=176x144:rate=30 -f lavfi "
       "-i mandelbrot=size=176x144:rate=30 -filter_complex "
       "\"[0][1]blend=all_mode=average,scroll=h=0.013:v=-0.007\" -frames:v 60 -c:v h263 "
-      "-g 30 -q:v 4 -ps 400 -f h263 " + path + " 2>/dev/null";
-  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "ffmpeg is not available";
+      "-g 30 -q:v 4 -ps 400 -f h263 " + path;
+  if (support::RunShell(command).status != 0) GTEST_SKIP() << "ffmpeg is not available";
   const auto clip = ReadFile(path);
   const ClipSyntax stats = ParseClip(clip, 8192);
   ExpectCleanParse(clip, stats);
   EXPECT_EQ(stats.starts.size(), 60u);
   EXPECT_GT(stats.nonZeroVectors, 100);
   EXPECT_GT(stats.gobHeaders, 0);
-  std::remove(path.c_str());
 }
 
 }  // namespace

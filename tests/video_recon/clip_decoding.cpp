@@ -2,22 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+
+#include "support/test_support.h"
 
 #include "video/recon/decoder_buffers.h"
 #include "video/recon/picture_decoder.h"
 #include "video/recon/reference_grids.h"
 
 using namespace clipnote::h263;
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 bool ReferenceIsWholeBuild() {
   const VideoDecoder& d = videoDecoder;
@@ -58,21 +51,16 @@ DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip) {
   return out;
 }
 
-bool RunCommand(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-bool FfmpegAvailable() { return RunCommand("ffmpeg -version >/dev/null 2>&1"); }
-
 std::vector<std::vector<uint8_t>> DecodeWithFfmpeg(const std::string& path, int width,
                                                    int height) {
-  const std::string raw = ScratchDirectory("ffmpeg") + "/" +
-                          std::filesystem::path(path).filename().string() + ".yuv";
+  const std::string raw = support::Scratch(std::filesystem::path(path).filename().string() + ".yuv");
   std::vector<std::vector<uint8_t>> pictures;
   // Passthrough keeps one output picture per coded picture, whatever the timestamps.
-  if (!RunCommand("ffmpeg -v error -y -i '" + path +
-                  "' -fps_mode passthrough -f rawvideo -pix_fmt yuv420p '" + raw + "'")) {
+  if (support::RunShell("ffmpeg -v error -y -i '" + path +
+                        "' -fps_mode passthrough -f rawvideo -pix_fmt yuv420p '" + raw + "'").status != 0) {
     return pictures;
   }
-  const std::vector<uint8_t> all = ReadFileBytes(raw);
+  const std::vector<uint8_t> all = support::ReadFile(raw);
   const size_t bytes = static_cast<size_t>(width) * height * 3 / 2;
   for (size_t at = 0; at + bytes <= all.size(); at += bytes) {
     pictures.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at),
@@ -91,11 +79,4 @@ double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, in
   }
   if (squared == 0) return 99.0;
   return 10.0 * std::log10(255.0 * 255.0 * n / squared);
-}
-
-std::string ScratchDirectory(const std::string& name) {
-  const std::filesystem::path dir =
-      std::filesystem::path(CLIPNOTE_BINARY_DIR) / "tests" / "video_recon" / "scratch" / name;
-  std::filesystem::create_directories(dir);
-  return dir.string();
 }

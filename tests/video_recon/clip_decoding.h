@@ -20,8 +20,6 @@ struct DecodedClip {
   int firstStaleReference = -1;
 };
 
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
-
 // Runs the decoder over a whole in-memory clip, as the player does: until
 // DecodePicture fails or the sequence ends.
 DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip);
@@ -30,16 +28,9 @@ DecodedClip DecodeWithDecoder(const std::vector<uint8_t>& clip);
 // from its previousPicture gives (the decoder rebuilds only where pictures change).
 bool ReferenceIsWholeBuild();
 
-// True when the ffmpeg command-line tool can be run.
-bool FfmpegAvailable();
-// Runs a shell command; true on exit status 0.
-bool RunCommand(const std::string& command);
-// ffmpeg's decode (into the scratch directory) of an H.263 file into planar 4:2:0 pictures of width x height.
+// ffmpeg's decode (into the test's scratch folder) of an H.263 file into planar 4:2:0 pictures of width x height.
 std::vector<std::vector<uint8_t>> DecodeWithFfmpeg(const std::string& path, int width, int height);
 
 // Luma PSNR of two pictures of width x height (99 dB for identical pictures).
 double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width,
                 int height);
-
-// Directory for files a test generates, created on demand.
-std::string ScratchDirectory(const std::string& name);

@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "clip_decoding.h"
+#include "support/test_support.h"
 #include "h263_stream_writer.h"
 
 #ifdef CLIPNOTE_DECODE_PATH
@@ -17,38 +17,33 @@ namespace {
 
 // Exit status and everything the tool printed.
 std::pair<int, std::string> RunTool(const std::string& arguments, const char* command = "video") {
-  std::FILE* pipe =
-      popen((CLIPNOTE_DECODE_PATH " " + std::string(command) + " " + arguments + " 2>&1").c_str(), "r");
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+  const support::RunResult run = support::RunShell(CLIPNOTE_DECODE_PATH " " + std::string(command) + " " + arguments);
+  return {run.status, run.Output()};
 }
 
 const std::string kQcif = CLIPNOTE_SOURCE_DIR "/tests/video_recon/data/small_qcif.263";
 const std::string kCif = CLIPNOTE_SOURCE_DIR "/tests/video_recon/data/small_cif.263";
 
 TEST(ClipnoteDecodeVideo, WritesY4mAndRawFramesAsDecoded) {
-  const std::string dir = ScratchDirectory("tool");
-  const DecodedClip expected = DecodeWithDecoder(ReadFileBytes(kQcif));
+  const std::string dir = support::ScratchDir();
+  const DecodedClip expected = DecodeWithDecoder(support::ReadFile(kQcif));
   const auto [status, output] = RunTool(kQcif + " " + dir + "/out.y4m --verbose");
   ASSERT_EQ(status, 0) << output;
   EXPECT_NE(output.find("picture 0 tr 0 INTRA result 0\n"), std::string::npos) << output;
   EXPECT_NE(output.find("picture 5 tr 5 INTER result 0\n"), std::string::npos) << output;
   std::string y4m = "YUV4MPEG2 W176 H144 F30000:1001 Ip A12:11 C420jpeg\n";
   for (const auto& picture : expected.pictures) y4m += "FRAME\n" + std::string(picture.begin(), picture.end());
-  const std::vector<uint8_t> written = ReadFileBytes(dir + "/out.y4m");
+  const std::vector<uint8_t> written = support::ReadFile(dir + "/out.y4m");
   EXPECT_EQ(std::string(written.begin(), written.end()), y4m);
 
   EXPECT_EQ(RunTool(kCif + " " + dir + "/out.yuv").first, 0);
-  EXPECT_EQ(ReadFileBytes(dir + "/out.yuv").size(), 3u * 352 * 288 * 3 / 2);
+  EXPECT_EQ(support::ReadFile(dir + "/out.yuv").size(), 3u * 352 * 288 * 3 / 2);
 }
 
 TEST(ClipnoteDecodeVideo, ClearErrorsForBadInput) {
-  const std::string dir = ScratchDirectory("tool");
-  std::ofstream(dir + "/empty.263").close();
-  std::ofstream(dir + "/text.263") << "hello";
+  const std::string dir = support::ScratchDir();
+  support::WriteText(dir + "/empty.263", "");
+  support::WriteText(dir + "/text.263", "hello");
   const std::pair<std::string, std::string> cases[] = {
       {dir + "/missing.263 " + dir + "/o.y4m", "cannot open"},
       {dir + "/empty.263 " + dir + "/o.y4m", "is empty"},
@@ -66,11 +61,10 @@ TEST(ClipnoteDecodeVideo, ClearErrorsForBadInput) {
 }
 
 TEST(ClipnoteDecodeVideo, TruncatedClipWritesWhatDecodedAndSaysWhere) {
-  const std::string dir = ScratchDirectory("tool");
-  std::vector<uint8_t> clip = ReadFileBytes(kQcif);
+  const std::string dir = support::ScratchDir();
+  std::vector<uint8_t> clip = support::ReadFile(kQcif);
   clip.resize(clip.size() / 2);  // cuts a picture in the middle
-  std::ofstream(dir + "/cut.263", std::ios::binary)
-      .write(reinterpret_cast<const char*>(clip.data()), static_cast<std::streamsize>(clip.size()));
+  support::WriteFile(dir + "/cut.263", clip);
   const DecodedClip cut = DecodeWithDecoder(clip);
   ASSERT_TRUE(cut.macroblockError);
 
@@ -79,7 +73,7 @@ TEST(ClipnoteDecodeVideo, TruncatedClipWritesWhatDecodedAndSaysWhere) {
   const std::string where = "stopped in picture " + std::to_string(cut.failedPicture) +
                             " at macroblock " + std::to_string(cut.failedMacroblock);
   EXPECT_NE(output.find(where), std::string::npos) << output;
-  EXPECT_EQ(ReadFileBytes(dir + "/cut.yuv").size(), cut.pictures.size() * 176 * 144 * 3 / 2);
+  EXPECT_EQ(support::ReadFile(dir + "/cut.yuv").size(), cut.pictures.size() * 176 * 144 * 3 / 2);
 }
 
 // Pictures whose headers still read after a macroblock error are written too,
@@ -95,10 +89,8 @@ TEST(ClipnoteDecodeVideo, PicturesAfterAMacroblockErrorAreWrittenFrozen) {
   stream.PictureHeader(2, 2, true, 8);
   for (int n = 0; n < 99; ++n) stream.NotCoded();
   stream.Align();
-  const std::string dir = ScratchDirectory("tool");
-  std::ofstream(dir + "/frozen.263", std::ios::binary)
-      .write(reinterpret_cast<const char*>(stream.bytes().data()),
-             static_cast<std::streamsize>(stream.bytes().size()));
+  const std::string dir = support::ScratchDir();
+  support::WriteFile(dir + "/frozen.263", stream.bytes());
 
   const auto [status, output] = RunTool(dir + "/frozen.263 " + dir + "/frozen.yuv --verbose");
   EXPECT_EQ(status, 1);
@@ -106,7 +98,7 @@ TEST(ClipnoteDecodeVideo, PicturesAfterAMacroblockErrorAreWrittenFrozen) {
       << output;
   EXPECT_NE(output.find("picture 2 tr 2 INTER result 0\n"), std::string::npos) << output;
   EXPECT_NE(output.find("stopped in picture 1 at macroblock 88"), std::string::npos) << output;
-  const std::vector<uint8_t> written = ReadFileBytes(dir + "/frozen.yuv");
+  const std::vector<uint8_t> written = support::ReadFile(dir + "/frozen.yuv");
   constexpr size_t kPicture = 176 * 144 * 3 / 2;
   ASSERT_EQ(written.size(), 3 * kPicture);
   // Picture 2 repeats picture 1.
@@ -116,17 +108,16 @@ TEST(ClipnoteDecodeVideo, PicturesAfterAMacroblockErrorAreWrittenFrozen) {
 
 // A header that fails where more than padding follows is a stop, not the end.
 TEST(ClipnoteDecodeVideo, DamagedHeaderAfterPicturesIsAStop) {
-  std::vector<uint8_t> clip = ReadFileBytes(kQcif);
+  std::vector<uint8_t> clip = support::ReadFile(kQcif);
   const size_t pictures = DecodeWithDecoder(clip).pictures.size();
   clip.insert(clip.end(), {0x12, 0x34, 0x56, 0x78});
-  const std::string dir = ScratchDirectory("tool");
-  std::ofstream(dir + "/tail.263", std::ios::binary)
-      .write(reinterpret_cast<const char*>(clip.data()), static_cast<std::streamsize>(clip.size()));
+  const std::string dir = support::ScratchDir();
+  support::WriteFile(dir + "/tail.263", clip);
   const auto [status, output] = RunTool(dir + "/tail.263 " + dir + "/tail.yuv");
   EXPECT_EQ(status, 1);
   EXPECT_NE(output.find("stopped at picture " + std::to_string(pictures) + ": picture header code"),
             std::string::npos) << output;
-  EXPECT_EQ(ReadFileBytes(dir + "/tail.yuv").size(), pictures * 176 * 144 * 3 / 2);
+  EXPECT_EQ(support::ReadFile(dir + "/tail.yuv").size(), pictures * 176 * 144 * 3 / 2);
 }
 
 TEST(ClipnoteDecodeBench, VideoPrintsOneMachineReadableLine) {

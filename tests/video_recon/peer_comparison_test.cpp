@@ -14,6 +14,7 @@
 #include <string>
 
 #include "clip_decoding.h"
+#include "support/test_support.h"
 #include "video_parser/clip_syntax_walk.h"
 
 namespace {
@@ -22,7 +23,7 @@ namespace {
 // least 40 dB and no picture below 35 dB.
 void ExpectCloseToFfmpeg(const std::string& path) {
   SCOPED_TRACE(path);
-  const DecodedClip ours = DecodeWithDecoder(ReadFileBytes(path));
+  const DecodedClip ours = DecodeWithDecoder(support::ReadFile(path));
   ASSERT_FALSE(ours.pictures.empty());
   ASSERT_FALSE(ours.macroblockError) << "macroblock " << ours.failedMacroblock;
   EXPECT_EQ(ours.firstStaleReference, -1) << "grids not rebuilt where the picture changed";
@@ -81,32 +82,30 @@ const PeerClip kClips[] = {
 
 // A detailed still for the zoom-and-pan clips.
 std::string StillImage() {
-  const std::string still = ScratchDirectory("peer") + "/still.png";
-  if (!std::filesystem::exists(still)) {
-    RunCommand("ffmpeg -v error -y -f lavfi -i 'mandelbrot=size=800x600,hue=s=3' -frames:v 1 '" +
-               still + "'");
-  }
+  const std::string still = support::Scratch("still.png");
+  support::RunShell("ffmpeg -v error -y -f lavfi -i 'mandelbrot=size=800x600,hue=s=3' -frames:v 1 '" + still + "'");
   return still;
 }
 
 class PeerComparison : public ::testing::TestWithParam<PeerClip> {};
 
 TEST_P(PeerComparison, MatchesFfmpegWithinPsnrBounds) {
-  if (!FfmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (!support::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   const PeerClip& clip = GetParam();
   std::string input = clip.input;
   if (const size_t at = input.find("STILL"); at != std::string::npos) {
     input.replace(at, 5, "'" + StillImage() + "'");
   }
-  const std::string path = ScratchDirectory("peer") + "/" + clip.name + ".263";
-  ASSERT_TRUE(RunCommand("ffmpeg -v error -y " + input + " -frames:v 60 -s " + clip.size +
-                         " -pix_fmt yuv420p -c:v h263 " + clip.options + " -f h263 '" + path +
-                         "'"));
+  const std::string path = support::Scratch(std::string(clip.name) + ".263");
+  ASSERT_EQ(support::RunShell("ffmpeg -v error -y " + input + " -frames:v 60 -s " + clip.size +
+                              " -pix_fmt yuv420p -c:v h263 " + clip.options + " -f h263 '" + path + "'")
+                .status,
+            0);
 
   // The clip must hold what it is meant to test: motion with half-sample
   // vectors, and intra macroblocks inside INTER pictures, GOB headers and
   // quantiser changes where asked for.
-  const parser_test::ClipSyntax syntax = parser_test::WalkClipSyntax(ReadFileBytes(path));
+  const parser_test::ClipSyntax syntax = parser_test::WalkClipSyntax(support::ReadFile(path));
   EXPECT_EQ(syntax.failedMacroblock, -1);
   EXPECT_GT(syntax.halfSampleVectors, 0);
   if (clip.intraInInter) {
@@ -127,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(FfmpegClips, PeerComparison, ::testing::ValuesIn(kClips
 // The committed clips need no encoder; they are checked against ffmpeg's
 // decoder when it is there.
 TEST(PeerComparison, CommittedClips) {
-  if (!FfmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (!support::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   for (const char* name : {"small_qcif.263", "small_cif.263"}) {
     ExpectCloseToFfmpeg(std::string(CLIPNOTE_SOURCE_DIR) + "/tests/video_recon/data/" + name);
   }
@@ -137,12 +136,12 @@ TEST(PeerComparison, CommittedClips) {
 TEST(PeerComparison, ClipsFromDirectory) {
   const char* directory = std::getenv("CLIPNOTE_PEER_CLIPS");
   if (directory == nullptr) GTEST_SKIP() << "CLIPNOTE_PEER_CLIPS is not set";
-  if (!FfmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (!support::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   int clips = 0;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {
     if (entry.path().extension() != ".263") continue;
     PrintSyntax(entry.path().filename().string(),
-                parser_test::WalkClipSyntax(ReadFileBytes(entry.path().string())));
+                parser_test::WalkClipSyntax(support::ReadFile(entry.path().string())));
     ExpectCloseToFfmpeg(entry.path().string());
     ++clips;
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "clip_decoding.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ void ExpectChecksums(const std::string& name, const std::vector<uint64_t>& expec
   const std::string path = name.find('/') == std::string::npos
                                ? CLIPNOTE_SOURCE_DIR "/tests/video_recon/data/" + name
                                : CLIPNOTE_SOURCE_DIR "/" + name;
-  const DecodedClip clip = DecodeWithDecoder(ReadFileBytes(path));
+  const DecodedClip clip = DecodeWithDecoder(support::ReadFile(path));
   ASSERT_EQ(clip.pictures.size(), expected.size()) << name;
   EXPECT_EQ(clip.firstStaleReference, -1) << name;
   for (size_t i = 0; i < expected.size(); ++i) {
@@ -58,7 +59,7 @@ TEST(PictureChecksums, ParserTestClips) {
 // next to their count.
 TEST(PictureChecksums, DefaultMessage) {
   const DecodedClip clip =
-      DecodeWithDecoder(ReadFileBytes(CLIPNOTE_SOURCE_DIR "/resources/message.263"));
+      DecodeWithDecoder(support::ReadFile(CLIPNOTE_SOURCE_DIR "/resources/message.263"));
   EXPECT_FALSE(clip.macroblockError);
   EXPECT_EQ(clip.firstStaleReference, -1);
   std::vector<uint8_t> all;

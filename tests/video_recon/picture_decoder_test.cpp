@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "clip_decoding.h"
+#include "support/test_support.h"
 #include "h263_stream_writer.h"
 #include "video/parser/video_decoder.h"
 #include "video/recon/decoder_buffers.h"
@@ -233,7 +234,7 @@ TEST_F(PictureDecoderTest, FormatChangeMidStreamStaysInsideQcifBuffers) {
 // were handed over; zeroed each time, they give the same pictures every time.
 TEST(StartVideoClip, ZeroesTheBuffersSoEveryDecodeIsTheSame) {
   static VideoDecoderBuffers buffers;
-  const std::vector<uint8_t> real = ReadFileBytes(CLIPNOTE_SOURCE_DIR "/tests/video_recon/data/small_qcif.263");
+  const std::vector<uint8_t> real = support::ReadFile(CLIPNOTE_SOURCE_DIR "/tests/video_recon/data/small_qcif.263");
   StartVideoClip(buffers, real.data(), real.size());
   ProbePictureFormat();
   ASSERT_EQ(DecodePicture(), 0);
@@ -304,10 +305,10 @@ std::vector<std::vector<uint8_t>> DecodeThrough(const std::vector<uint8_t>& clip
 
 // The probe must leave the reader where a fresh start does: extra insertion bytes that run
 // past the first window must not move it, and a window too small for the header's fields
-// is loaded again.
+// is loaded again, from memory or from the bytes a file source has given.
 TEST(ProbePictureFormat, FirstDecodeStartsWhereAFreshStartWould) {
   const std::vector<uint8_t> plain =
-      ReadFileBytes(CLIPNOTE_SOURCE_DIR "/tests/video_recon/data/small_qcif.263");
+      support::ReadFile(CLIPNOTE_SOURCE_DIR "/tests/video_recon/data/small_qcif.263");
   ASSERT_EQ((plain[6] >> 6) & 1, 0) << "the committed clip already has extra insertion bytes";
   const auto expected = DecodeThrough(plain, false, kVideoWindowSize);
   ASSERT_EQ(expected.size(), 6u);
@@ -323,6 +324,10 @@ TEST(ProbePictureFormat, FirstDecodeStartsWhereAFreshStartWould) {
       {"file, small windows", true, 16, 9000},
       {"memory, a window smaller than the header", false, 5, 0},
       {"memory, small window and spare bytes", false, 5, 40},
+      {"file, the smallest window", true, 4, 0},
+      {"file, the smallest window and spare bytes", true, 4, 40},
+      {"file, a window one byte short of the header and spare bytes", true, 9, 40},
+      {"file, a window that holds the header and spare bytes", true, 10, 40},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(DecodeThrough(WithSpareBytes(plain, row.spareBytes), row.file, row.windowSize),

@@ -11,7 +11,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from wine_harness import HarnessError, find_win32_output, require_tools
+from wine_harness import find_win32_output, require_tools, run_script
 
 # (wrestool type, name) of every resource the player uses.
 EXPECTED = [("5", "'DISPLAYBOX'"), ("14", "128"), ("2", "147"), ("'WAVE'", "150"),
@@ -71,8 +71,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        main()
-    except HarnessError as error:
-        print(f"FAIL: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_script(main)

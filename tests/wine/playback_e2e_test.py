@@ -12,19 +12,11 @@ With --pack the player is the message executable clipnote-decode pack writes.
 """
 import argparse
 import subprocess
-import sys
-import tempfile
 import time
-from pathlib import Path
 
 from wine_harness import (PLAYER_TITLE, PLAY_BUTTON, SIZE_BUTTON, HarnessError, WineSession,
-                          add_player_options, find_win32_output, native_picture_area,
-                          player_to_test)
-
-
-def check(condition, message):
-    if not condition:
-        raise HarnessError(message)
+                          add_player_options, check, find_win32_output, native_picture_area,
+                          player_to_test, run_script, scratch)
 
 
 def grab_rgb(wine, area, path):
@@ -75,8 +67,7 @@ def main():
     args = parser.parse_args()
     closer = find_win32_output(args.win32_build_dir, "post_wm_close.exe")
 
-    with tempfile.TemporaryDirectory() as temp:
-        temp = Path(temp)
+    with scratch("playback-e2e") as temp:
         player = player_to_test(args, temp)
         count = subprocess.run([args.expected_pictures, args.clip, temp / "native.rgb",
                                 temp / "doubled.rgb"], stdout=subprocess.PIPE, text=True,
@@ -84,7 +75,7 @@ def main():
         native = (temp / "native.rgb").read_bytes()
         doubled = (temp / "doubled.rgb").read_bytes()
         print(f"{count} pictures decoded for comparison")
-        shot = Path(tempfile.gettempdir()) / "clipnote-e2e-last.png"
+        shot = temp / "last.png"
 
         with WineSession() as wine:
             process = wine.start(player)
@@ -122,8 +113,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        main()
-    except HarnessError as error:
-        print(f"FAIL: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_script(main)

@@ -9,12 +9,10 @@ that the Windows sound service accepts its format.
 import argparse
 import math
 import struct
-import sys
-import tempfile
 from pathlib import Path
 
 from alsa_capture import read_capture, write_wav
-from wine_harness import HarnessError, WineSession, find_win32_output
+from wine_harness import HarnessError, WineSession, find_win32_output, run_script, scratch
 
 MAX_LAG = 400      # samples of silence the device may put in front
 
@@ -42,26 +40,22 @@ def main():
     wave = Path(args.wave).read_bytes()
     reference = struct.unpack(f"<{(len(wave) - 44) // 2}h", wave[44:44 + (len(wave) - 44) // 2 * 2])
 
-    with tempfile.TemporaryDirectory() as temp:
-        capture = Path(temp) / "capture.raw"
+    with scratch("sound-capture") as temp:
+        capture = temp / "capture.raw"
         with WineSession(capture_sound=capture) as wine:
             code, output = wine.run(player, str(Path(args.wave).resolve()), timeout=120)
             if code != 0:
                 raise HarnessError(f"play_wave.exe exited with {code}: {output}")
         captured = read_capture(capture)
         if len(captured) < len(reference):
-            write_wav(Path(tempfile.gettempdir()) / "clipnote-capture-failed.wav", captured)
+            write_wav(temp / "captured.wav", captured)
             raise HarnessError(f"captured {len(captured)} samples, expected at least {len(reference)}")
         snr, lag = best_alignment(reference, captured)
         print(f"captured {len(captured)} samples; best match at lag {lag}: SNR {snr:.1f} dB")
         if snr != math.inf:
-            write_wav(Path(tempfile.gettempdir()) / "clipnote-capture-failed.wav", captured)
+            write_wav(temp / "captured.wav", captured)
             raise HarnessError(f"captured sound differs from what was played (SNR {snr:.1f} dB)")
 
 
 if __name__ == "__main__":
-    try:
-        main()
-    except HarnessError as error:
-        print(f"FAIL: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_script(main)

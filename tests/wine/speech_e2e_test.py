@@ -17,22 +17,17 @@ With --pack the player is the message executable clipnote-decode pack writes.
 import argparse
 import array
 import sys
-import tempfile
 import time
 from pathlib import Path
 
 from alsa_capture import RATE, read_capture, write_wav
-from wine_harness import (PLAYER_TITLE, SIZE_BUTTON, HarnessError, WineSession, add_player_options,
-                          find_win32_output, player_to_test)
+from wine_harness import (PLAYER_TITLE, SIZE_BUTTON, HarnessError, WineSession,
+                          add_player_options, check, find_win32_output, kept_file,
+                          player_to_test, run_script, scratch)
 
 ANCHOR = 400            # samples of speech used to find where it starts in the capture
 END_MARGIN = 60         # seconds past the speech's length for the playback to end by itself
 MIN_REPLAY_SECONDS = 1  # at least this much of the replay must come out before the close
-
-
-def check(condition, message):
-    if not condition:
-        raise HarnessError(message)
 
 
 def wav_samples(path):
@@ -83,8 +78,7 @@ def main():
     decoder = find_win32_output(args.win32_build_dir, "decode_voice.exe")
     chime = wav_samples(args.chime)
 
-    with tempfile.TemporaryDirectory() as temp:
-        temp = Path(temp)
+    with scratch("speech-e2e") as temp:
         player = player_to_test(args, temp)
         capture = temp / "capture.raw"
         with WineSession(capture_sound=capture) as wine:
@@ -125,7 +119,6 @@ def main():
             check(code == 0, f"player exited with code {code}")
         captured = read_capture(capture)
 
-    kept = Path(tempfile.gettempdir()) / "clipnote-speech-capture.wav"
     try:
         start = find(captured, anchor) - first
         check(start >= 0, "the capture lost the speech")
@@ -155,14 +148,11 @@ def main():
         print(f"replay: the first {played} samples ({played / RATE:.2f} s) of the speech, exactly, "
               f"until the close cut it ({skipped} samples of silence from the device)")
     except HarnessError:
+        kept = kept_file("speech-capture.wav")
         write_wav(kept, captured)
         print(f"capture kept in {kept}", file=sys.stderr)
         raise
 
 
 if __name__ == "__main__":
-    try:
-        main()
-    except HarnessError as error:
-        print(f"FAIL: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_script(main)

@@ -24,6 +24,9 @@ import tempfile
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+from clipnote_test_support import VirtualDisplay, kept_file, scratch  # noqa: E402,F401
+
 PLAYER_TITLE = "Tarvany Clipnote Player"
 PLAY_BUTTON = (22, 303)   # centre of the Play/Stop button, (0, 289) 44 x 28 in client pixels
 SIZE_BUTTON = (67, 303)   # centre of the size button, (45, 289) 44 x 28
@@ -32,6 +35,20 @@ SKIP = 77  # CTest's SKIP_RETURN_CODE for the tests built on this harness
 
 class HarnessError(Exception):
     pass
+
+
+def check(condition, message):
+    if not condition:
+        raise HarnessError(message)
+
+
+def run_script(main):
+    """Runs a test script's main: a HarnessError fails the test with its reason."""
+    try:
+        main()
+    except HarnessError as error:
+        print(f"FAIL: {error}", file=sys.stderr)
+        sys.exit(1)
 
 
 def missing_tools(*tools):
@@ -85,30 +102,6 @@ def find_win32_output(build_dir, name):
     return found[0]
 
 
-class VirtualDisplay:
-    """An Xvfb server on a display number it picks itself."""
-
-    def __init__(self, size="1024x768x24"):
-        read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", size, "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as ready:
-            number = ready.readline().strip()  # written once the server accepts clients
-        if not number:
-            self.process.kill()
-            raise HarnessError("Xvfb did not start")
-        self.name = f":{number}"
-
-    def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-
-
 class WineSession:
     def __init__(self, prefix=None, capture_sound=None, screen="1024x768x24"):
         self._given_prefix = prefix
@@ -123,7 +116,10 @@ class WineSession:
         require_tools("wine", "wineboot", "wineserver", "Xvfb", "xdotool")
         self._temp = tempfile.mkdtemp(prefix="clipnote-wine-")
         prefix = Path(self._given_prefix) if self._given_prefix else Path(self._temp) / "prefix"
-        self.display = VirtualDisplay(self._screen)
+        try:
+            self.display = VirtualDisplay(self._screen)
+        except RuntimeError as error:
+            raise HarnessError(str(error))
         env = dict(os.environ)
         env.update({
             "WINEPREFIX": str(prefix),

@@ -5,15 +5,9 @@ that window forward and exits with code 0, and a WM_CLOSE ends it with code 0.
   wine_smoke_test.py --win32-build-dir <Windows build tree>
 """
 import argparse
-import sys
 import time
 
-from wine_harness import PLAYER_TITLE, HarnessError, WineSession, find_win32_output
-
-
-def check(condition, message):
-    if not condition:
-        raise HarnessError(message)
+from wine_harness import PLAYER_TITLE, WineSession, check, find_win32_output, run_script
 
 
 def main():
@@ -46,8 +40,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        main()
-    except HarnessError as error:
-        print(f"FAIL: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_script(main)

@@ -5,15 +5,22 @@
 // as WebAssembly inside) with this message in place of its built-in one. The page is
 // found at $CLIPNOTE_WEB_PAGE, else at build/web/clipnote_message.html of the checkout
 // this program was built in.
+//
+// The page carries what its script uses of the message, not the whole executable: the
+// video clip, the speech clip (named so that the page reads it in the form it has) and
+// the message's logo as a .bmp file. A file without a logo (a bare clip) keeps the
+// page's own logo.
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "message/bitmap_file.h"
 #include "tools/clipnote-decode/atomic_output.h"
 #include "tools/clipnote-decode/message_input.h"
 
@@ -21,8 +28,9 @@ namespace {
 
 constexpr const char* kMessageBegin = "/*clipnote-message-begin*/";
 constexpr const char* kMessageEnd = "/*clipnote-message-end*/";
+constexpr const char* kLogoStatement = "const logoBase64 = \"";
 
-std::string Base64(const std::vector<uint8_t>& bytes) {
+std::string Base64(clipnote::message::Bytes bytes) {
   static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
@@ -46,6 +54,28 @@ std::string PageName(const std::string& path) {
     if (!plain) c = '_';
   }
   return name.empty() ? "message" : name;
+}
+
+// The name the page gives a carried clip: the message's name with the extension that
+// tells the page's reader the clip's form.
+std::string ClipName(const std::string& messageName, const char* extension) {
+  const size_t dot = messageName.rfind('.');
+  return (dot == std::string::npos || dot == 0 ? messageName : messageName.substr(0, dot)) + extension;
+}
+
+// The page's built-in files statement: the clips the message carries (an empty clip
+// plays as no clip at all, so it is left out).
+std::string FilesStatement(const MessageInput& input, const std::string& messageName) {
+  const clipnote::message::MessageFile& message = input.message;
+  std::string entries;
+  auto add = [&](const std::optional<clipnote::message::ByteRange>& range, const char* extension) {
+    if (!range || input.Clip(*range).empty()) return;
+    if (!entries.empty()) entries += ", ";
+    entries += "{ name: \"" + ClipName(messageName, extension) + "\", base64: \"" + Base64(input.Clip(*range)) + "\" }";
+  };
+  add(message.video, ".263");
+  add(message.speech, message.speechHasPrefix ? ".723" : ".g723");
+  return "const builtInFiles = [" + entries + "];";
 }
 
 std::filesystem::path PagePath() {
@@ -81,9 +111,23 @@ int RunHtmlCommand(int argc, char** argv) {
                  pagePath.string().c_str());
     return 1;
   }
-  const std::string files =
-      "const builtInFiles = [{ name: \"" + PageName(argv[1]) + "\", base64: \"" + Base64(message.bytes) + "\" }];";
-  const std::string html = page.substr(0, begin + std::string(kMessageBegin).size()) + files + page.substr(end);
+  // The page's logo statement follows its files statement between the markers; the
+  // message's own logo takes its place. A page whose logo lies outside the markers keeps
+  // it (a second statement would stop the page's script).
+  const size_t content = begin + std::string(kMessageBegin).size();
+  const size_t logoAt = page.find(kLogoStatement, content);
+  std::string logo = logoAt < end ? page.substr(logoAt, end - logoAt) : "";
+  if (message.message.logo && !logo.empty()) {
+    std::string reason;
+    if (const auto bitmap = clipnote::message::BitmapFileFromResource(message.Clip(*message.message.logo), reason)) {
+      logo = kLogoStatement + Base64(*bitmap) + "\";";
+    } else {
+      std::fprintf(stderr, "clipnote-decode html: %s: %s: the page keeps its own logo\n", argv[1], reason.c_str());
+    }
+  }
+  const std::string files = FilesStatement(message, PageName(argv[1]));
+  const std::string html =
+      page.substr(0, content) + files + (logo.empty() ? "" : "\n" + logo) + page.substr(end);
   clipnote::tools::OutputFile output;
   bool written = output.Open(argv[2], error);
   if (written) {

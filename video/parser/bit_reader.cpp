@@ -12,6 +12,18 @@ VideoDecoder& d = videoDecoder;
 constexpr int32_t kFallbackWindow = 4;
 uint8_t fallbackBuffer[2 * kFallbackWindow];
 
+// The first bytes a file source gives, kept so that RestartSource can start it again after
+// its first window has advanced (a window too small for a picture header's fields): the
+// first window is loaded from here, and what was read past it is given again before the
+// file is read on. `headLength` counts every byte read from the file while they all fit;
+// past kHeadBytes nothing more is kept and the source can no longer be started again.
+constexpr int32_t kHeadBytes = 64;
+uint8_t head[kHeadBytes];
+int32_t headLength = 0;
+bool headComplete = true;
+int32_t replayAt = 0;   // the next kept byte to give again
+int32_t replayEnd = 0;  // the end of the kept bytes still to give again
+
 // Fills `count` bytes at `dest` from the memory source starting at clip offset `offset`;
 // whatever lies past the end of the clip reads as zero.
 void CopyFromClip(uint8_t* dest, int64_t offset, int32_t count) {
@@ -26,10 +38,17 @@ void CopyFromClip(uint8_t* dest, int64_t offset, int32_t count) {
 // zero rather than as stale buffer contents.
 void ReadFromFile(uint8_t* dest, int32_t count) {
   int32_t got = 0;
+  while (got < count && replayAt < replayEnd) dest[got++] = head[replayAt++];
   if (d.fileSource.read != nullptr) {
     while (got < count) {
       const int32_t n = d.fileSource.read(d.fileSource.handle, dest + got, count - got);
       if (n <= 0 || n > count - got) break;
+      if (headComplete && headLength + n <= kHeadBytes) {
+        std::memcpy(head + headLength, dest + got, static_cast<size_t>(n));
+        headLength += n;
+      } else {
+        headComplete = false;
+      }
       got += n;
     }
   }
@@ -44,6 +63,9 @@ void SetBitSource(int32_t sourceMode, int32_t windowSize, const void* source, in
   d.source = nullptr;
   d.fileSource = BitFileSource{nullptr, nullptr};
   d.sourceLength = 0;
+  headLength = 0;
+  headComplete = true;
+  replayAt = replayEnd = 0;
   if (sourceMode == kMemorySource) {
     d.source = static_cast<const uint8_t*>(source);
     d.sourceLength = (d.source != nullptr && sourceLength > 0) ? sourceLength : 0;
@@ -151,6 +173,20 @@ void RewindWindow() { SetBitPosition(0); }
 void RestartSource() {
   if (d.sourceMode == kMemorySource) {
     SetBitSource(kMemorySource, d.windowSize, d.source, d.sourceLength, d.bitBuffer);
+  } else if (d.streamOffset != d.windowSize && headComplete) {
+    // The first window has advanced: load it again from the kept bytes, and give what was
+    // read past it again before reading the file on, as a fresh start would read it.
+    const int32_t kept = headLength < d.windowSize ? headLength : d.windowSize;
+    std::memcpy(d.bitBuffer, head, static_cast<size_t>(kept));
+    std::memset(d.bitBuffer + kept, 0, static_cast<size_t>(d.windowSize - kept));
+    replayAt = kept;
+    replayEnd = headLength;
+    d.streamOffset = d.windowSize;
+    d.windowStart = d.bitBuffer;
+    d.windowSlot[0] = d.bitBuffer;
+    d.windowSlot[1] = d.bitBuffer + d.windowSize;
+    d.currentSlot = 0;
+    SetBitPosition(0);
   } else {
     RewindWindow();
   }

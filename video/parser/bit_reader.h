@@ -29,9 +29,11 @@ void LoadFirstWindow();
 void AdvanceWindow();  // used by the reader itself when bytePos reaches refillAt
 void RewindWindow();   // reading restarts at the first bit of the current window
 // Reading restarts at the first bit of the source, as SetBitSource left it. A memory source
-// loads its first window again; a file source cannot be read again, so it only rewinds the
-// current window, which is still the first one while no read has advanced it (a window of
-// 10 bytes or more holds a picture header's fixed fields).
+// loads its first window again. A file source cannot be read again: while no read has
+// advanced the window it rewinds it; after that it loads the first window again from the
+// first 64 bytes the file gave, which the reader keeps (so any window of 4 bytes or more
+// restarts right after a picture header's fixed fields were read). Past those 64 bytes it
+// only rewinds the current window.
 void RestartSource();
 inline void SetBitPosition(int32_t bitPos);  // within the current window
 

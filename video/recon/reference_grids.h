@@ -36,7 +36,10 @@ void AddResidual(uint8_t* samples, const int16_t* residual, int count);
 void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]);
 
 // The two versions of each kernel above, with the same results (the entry points choose,
-// see kernel_choice.h).
+// see kernel_choice.h). For AddResidualInto the results are the same while every sample plus
+// its residual fits in 16 bits (residuals from -32768 to 32512): the SSE2 version adds in 16
+// bits and wraps outside that (sample 200 plus 32700 gives it 0, the plain version 255). The
+// decoder's residuals come clamped to -256..255 by IdctToResidual, well inside it.
 // Columns [from, to) of one source row of the luma grid: `top` gets each sample and its
 // horizontal mean, `half` the vertical and centre means. `below` is the next row (the row
 // itself on the last row); the last column is its own right neighbour.

@@ -5,7 +5,7 @@ import functools
 import http.server
 import os
 import subprocess
-import tempfile
+import sys
 import threading
 import unittest
 
@@ -14,6 +14,8 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.support.ui import WebDriverWait
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from clipnote_test_support import scratch_dir  # noqa: E402,F401
 SITE = os.environ.get("CLIPNOTE_WEB_SITE", os.path.join(ROOT, "build", "web", "site"))
 DECODE = os.environ.get("CLIPNOTE_DECODE", os.path.join(ROOT, "build", "native", "tools", "clipnote-decode", "clipnote-decode"))
 FIXTURES = os.environ.get("CLIPNOTE_WEB_FIXTURES", "")
@@ -76,6 +78,26 @@ def wait_for(driver, script, timeout=20):
     return WebDriverWait(driver, timeout).until(lambda d: d.execute_script(script))
 
 
+# The page's own playback state, read in one script so that no state between two reads
+# is seen: "starting" (a run not yet heard to start), "playing" (Stop offered and enabled)
+# or "idle" (Play offered and enabled). The button's text alone says nothing: a disabled
+# button keeps the text of the state before.
+PLAYBACK_STATE = """
+  const p = clipnotePage.playback, b = document.getElementById('play-button');
+  const playing = p.playing && p.run && p.run.generation === p.generation && p.run.started;
+  if (playing && !b.disabled && b.textContent === 'Stop') return 'playing';
+  if (!p.playing && !b.disabled && b.textContent === 'Play') return 'idle';
+  return 'starting';"""
+
+
+def wait_for_playback(driver, state, notice=None, timeout=20):
+    """Waits until the playback is in `state` ("playing" or "idle"); with `notice`, of the
+    message whose notice starts so (the notice and the new playback change in one task)."""
+    check = f"return document.getElementById('notice').textContent.startsWith({notice!r});" if notice else ""
+    script = f"if (!(() => {{ {check or 'return true;'} }})()) return false; return (() => {{ {PLAYBACK_STATE} }})() === {state!r};"
+    return wait_for(driver, script, timeout)
+
+
 def canvas_rgb(driver):
     """The picture canvas read back: (width, height, RGB bytes top row first)."""
     width, height, encoded = driver.execute_script("""
@@ -84,6 +106,16 @@ def canvas_rgb(driver):
       let s = ''; for (let i = 0; i < data.length; i += 4) s += String.fromCharCode(data[i], data[i+1], data[i+2]);
       return [c.width, c.height, btoa(s)];""")
     return width, height, base64.b64decode(encoded)
+
+
+def element_rgb(driver, element_id):
+    """An element as drawn on the page: (width, height, RGB bytes top row first), through
+    ImageMagick's convert."""
+    png = driver.find_element("id", element_id).screenshot_as_png
+    size = subprocess.run(["identify", "-format", "%w %h", "png:-"], input=png, capture_output=True, check=True)
+    width, height = map(int, size.stdout.split())
+    rgb = subprocess.run(["convert", "png:-", "-depth", "8", "rgb:-"], input=png, capture_output=True, check=True)
+    return width, height, rgb.stdout
 
 
 def page_pcm(driver):
@@ -97,10 +129,11 @@ def page_pcm(driver):
 class NativeReference:
     """clipnote-decode's pictures and speech of the built-in message, converted for display by the player's code."""
 
-    def __init__(self):
+    def __init__(self, owner):
+        """The files go into the scratch folder of `owner`, a test case or class."""
         require(DECODE, "clipnote-decode")
         require(FIXTURES, "web-fixtures")
-        self.dir = tempfile.mkdtemp(prefix="clipnote-web-")
+        self.dir = scratch_dir(owner)
         self.run(DECODE, "video", os.path.join(RESOURCES, "message.263"), self.path("message.yuv"))
         self.run(DECODE, "audio", os.path.join(RESOURCES, "message.723"), self.path("message.wav"))
         self.run(FIXTURES, "exe", os.path.join(RESOURCES, "message.263"), os.path.join(RESOURCES, "message.723"),

@@ -8,10 +8,10 @@ Run with Debian's python (/usr/bin/python3), which sees python3-selenium:
 import os
 import subprocess
 import sys
-import tempfile
 import unittest
 
-from browser import (DECODE, ROOT, SITE, NativeReference, Server, canvas_rgb, chromium, page_pcm, require, wait_for)
+from browser import (DECODE, ROOT, SITE, PLAYBACK_STATE, NativeReference, Server, canvas_rgb, chromium, element_rgb,
+                     page_pcm, require, scratch_dir, wait_for, wait_for_playback)
 
 LATENCY = 0.2  # the injected output latency, seconds
 
@@ -27,7 +27,7 @@ class PageTestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         require(os.path.join(SITE, "index.html"), "the built page")
-        cls.reference = NativeReference()
+        cls.reference = NativeReference(cls)
         cls.server = Server(SITE)
 
     @classmethod
@@ -40,6 +40,11 @@ class PageTestCase(unittest.TestCase):
         driver.get(self.server.url)
         wait_for(driver, "return document.body.dataset.ready === 'true'")
         return driver
+
+    @staticmethod
+    def state(driver):
+        """The playback's state as the page has it: "starting", "playing" or "idle"."""
+        return driver.execute_script(PLAYBACK_STATE)
 
     def assertPicture(self, driver, index, doubled):
         width, height, rgb = canvas_rgb(driver)
@@ -68,7 +73,8 @@ class FakeClockPlayback(PageTestCase):
         self.assertEqual(self.log(driver), [])
         self.set_time(driver, start + LATENCY)
         self.assertPicture(driver, 0, doubled=False)
-        self.assertEqual(driver.find_element("id", "play-button").text, "Stop")
+        self.assertEqual(self.state(driver), "playing")
+        self.assertFrameDrawnAsThePlayerDraws(driver)
 
         # In 5 ms steps every picture is drawn at its target plus the latency, none late.
         t = start + LATENCY
@@ -95,6 +101,26 @@ class FakeClockPlayback(PageTestCase):
         self.assertLess(drawn[-1]["heard"] - drawn[-1]["target"], 0.1 + 1e-9)
         self.assertPicture(driver, drawn[-1]["picture"], doubled=False)
 
+    def assertFrameDrawnAsThePlayerDraws(self, driver):
+        """The frame's rings from its edge inwards, as the player's window draws the frame's
+        styles: the raised dialog frame, the sunken client edge, the black frame line."""
+        face, light, highlight, shadow, dark, black = "d4d0c8", "d4d0c8", "ffffff", "808080", "404040", "000000"
+        upper_left = [light, highlight, face, shadow, dark, black]
+        lower_right = [dark, shadow, face, highlight, light, black]
+        width, height, rgb = element_rgb(driver, "video-frame")
+        self.assertEqual((width, height), (190, 158))
+
+        def colour(x, y):
+            return rgb[3 * (y * width + x):3 * (y * width + x) + 3].hex()
+        middle_x, middle_y = width // 2, height // 2
+        self.assertEqual([colour(i, middle_y) for i in range(6)], upper_left, "left")
+        self.assertEqual([colour(middle_x, i) for i in range(6)], upper_left, "top")
+        self.assertEqual([colour(middle_x, height - 1 - i) for i in range(6)], lower_right, "bottom")
+        # The picture covers the black line on the right.
+        self.assertEqual([colour(width - 1 - i, middle_y) for i in range(5)], lower_right[:5], "right")
+        # The lower and right edges own the corners top right and bottom left.
+        self.assertEqual([colour(width - 1, 0), colour(0, height - 1)], [dark, dark])
+
     def test_stop_size_switch_and_replay(self):
         driver = self.open_page(fake_latency=LATENCY)
         play = driver.find_element("id", "play-button")
@@ -102,10 +128,12 @@ class FakeClockPlayback(PageTestCase):
         start = self.started(driver)
         self.assertFalse(play.is_enabled())
         self.assertFalse(size.is_enabled())
+        self.assertEqual(self.state(driver), "starting")
         self.set_time(driver, start + LATENCY)
         self.assertFalse(size.is_enabled())
+        self.assertEqual(self.state(driver), "playing")
         play.click()
-        self.assertEqual(play.text, "Play")
+        self.assertEqual(self.state(driver), "idle")
         self.assertTrue(size.is_enabled())
         self.assertFalse(driver.execute_script("return clipnotePage.playback.playing"))
 
@@ -122,7 +150,9 @@ class FakeClockPlayback(PageTestCase):
         self.assertPicture(driver, [e for e in self.log(driver) if e["drawn"]][-1]["picture"], doubled=True)
 
         # Stop and Play again: the message replays from its first picture.
+        self.assertEqual(self.state(driver), "playing")
         play.click()
+        self.assertEqual(self.state(driver), "idle")
         play.click()
         start = self.started(driver)
         self.set_time(driver, start + LATENCY)
@@ -150,20 +180,21 @@ class RealAudio(PageTestCase):
     def test_chosen_message_and_a_file_that_is_no_message(self):
         driver = self.open_page()
         chooser = driver.find_element("id", "file-input")
-        damaged = os.path.join(tempfile.mkdtemp(prefix="clipnote-web-"), "damaged.exe")
+        damaged = os.path.join(scratch_dir(self), "damaged.exe")
         with open(self.reference.path("message.exe"), "rb") as f:
             data = f.read()
         with open(damaged, "wb") as f:
             f.write(data[:200])
         chooser.send_keys(damaged)
-        notice = wait_for(driver, "return document.getElementById('notice').textContent")
+        notice = wait_for(driver, "const t = document.getElementById('notice').textContent;"
+                                  "return t.startsWith('damaged.exe') && t")
         self.assertTrue(notice.startswith("damaged.exe: "), notice)
         self.assertGreater(len(notice), len("damaged.exe: ") + 10)
 
         # The page still works: the whole message plays, with the speech the native decoder gives.
         driver.execute_script("document.getElementById('file-input').value = ''")
         chooser.send_keys(self.reference.path("message.exe"))
-        wait_for(driver, "return document.getElementById('notice').textContent.startsWith('Playing message.exe')")
+        wait_for_playback(driver, "playing", notice="Playing message.exe")
         wait_for(driver, "return clipnotePage.playback.drawLog.length > 3")
         self.assertTrue(page_pcm(driver) == self.reference.pcm())
 
@@ -172,23 +203,25 @@ class RealAudio(PageTestCase):
         chooser = driver.find_element("id", "file-input")
         play = driver.find_element("id", "play-button")
         # Pictures alone run on the page's clock, with no sound to wait for.
+        # The built-in message is playing already: each wait names the message it is for.
         chooser.send_keys(os.path.join(ROOT, "resources", "message.263"))
+        wait_for_playback(driver, "playing", notice="Playing message.263")
         wait_for(driver, "return clipnotePage.playback.drawLog.length > 3")
         self.assertIsNone(driver.execute_script("return clipnotePage.playback.lastPcm"))
-        self.assertEqual(play.text, "Stop")
         # Speech alone: no picture, Stop offered while it plays, the size switch never.
         driver.execute_script("document.getElementById('file-input').value = ''")
         chooser.send_keys(os.path.join(ROOT, "resources", "message.723"))
-        wait_for(driver, "return document.getElementById('play-button').textContent === 'Stop'")
+        wait_for_playback(driver, "playing", notice="Playing message.723")
         self.assertFalse(driver.find_element("id", "picture").is_displayed())
         self.assertFalse(driver.find_element("id", "size-button").is_enabled())
         self.assertTrue(page_pcm(driver) == self.reference.pcm())
         play.click()
-        self.assertEqual(play.text, "Play")
+        self.assertEqual(self.state(driver), "idle")
         self.assertFalse(driver.find_element("id", "size-button").is_enabled())
         if os.environ.get("CLIPNOTE_WEB_SCREENSHOT"):
             driver.execute_script("document.getElementById('file-input').value = ''")
             chooser.send_keys(self.reference.path("message.exe"))
+            wait_for_playback(driver, "playing", notice="Playing message.exe")
             wait_for(driver, "return clipnotePage.playback.drawLog.length > 30")
             driver.find_element("id", "player-window").screenshot(os.environ["CLIPNOTE_WEB_SCREENSHOT"])
 
@@ -202,19 +235,29 @@ class SelfContainedPage(PageTestCase):
         usage = subprocess.run([DECODE, "html"], capture_output=True, text=True).stderr
         if "usage: clipnote-decode html" in usage:
             subprocess.run([DECODE, "html", message, out], check=True, env=dict(os.environ, CLIPNOTE_WEB_PAGE=page))
-        else:
-            subprocess.run([sys.executable, os.path.join(ROOT, "web", "tools", "make_single_html.py"), SITE, out, message],
-                           check=True)
+            return True
+        subprocess.run([sys.executable, os.path.join(ROOT, "web", "tools", "make_single_html.py"), SITE, out, message],
+                       check=True)
+        return False
 
     def test_message_page_plays_from_file(self):
-        out = os.path.join(tempfile.mkdtemp(prefix="clipnote-web-"), "message.html")
-        self.make_page(self.reference.path("message.exe"), out)
+        folder = scratch_dir(self)
+        out = os.path.join(folder, "message.html")
+        if self.make_page(self.reference.path("message.exe"), out):
+            # The page carries the clips and the logo, not the executable: it is the page
+            # made from the two clips, byte for byte.
+            clips = os.path.join(folder, "clips.html")
+            subprocess.run([sys.executable, os.path.join(ROOT, "web", "tools", "make_single_html.py"), SITE, clips,
+                            os.path.join(ROOT, "resources", "message.263"), os.path.join(ROOT, "resources", "message.723")],
+                           check=True)
+            with open(out, "rb") as a, open(clips, "rb") as b:
+                self.assertTrue(a.read() == b.read(), "clipnote-decode html differs from the page of the clips")
         self.assertPlaysFromFile(out)
 
     def test_make_message_page_of_the_two_clips_plays_from_file(self):
         sys.path.insert(0, os.path.join(ROOT, "tools", "make-message"))
         from make_message import html_page
-        out = os.path.join(tempfile.mkdtemp(prefix="clipnote-web-"), "clips.html")
+        out = os.path.join(scratch_dir(self), "clips.html")
         os.environ["CLIPNOTE_WEB_SITE"] = SITE
         html_page.write_html_page(out, os.path.join(ROOT, "resources", "message.263"),
                                   os.path.join(ROOT, "resources", "message.723"))
@@ -230,6 +273,15 @@ class SelfContainedPage(PageTestCase):
         self.assertPicture(driver, 0, doubled=False)
         self.assertTrue(page_pcm(driver) == self.reference.pcm(), "the speech decoded in the page's worker differs")
         self.assertEqual(driver.find_element("id", "notice").text, "")
+        # The logo is shown: its bitmap came through whole.
+        self.assertEqual(wait_for(driver, "const l = document.getElementById('logo');"
+                                          "return l.complete && [l.naturalWidth, l.naturalHeight];"), self.logo_size())
+
+    @staticmethod
+    def logo_size():
+        with open(os.path.join(ROOT, "resources", "logo.bmp"), "rb") as f:
+            header = f.read(26)
+        return [int.from_bytes(header[18:22], "little", signed=True), abs(int.from_bytes(header[22:26], "little", signed=True))]
 
 
 if __name__ == "__main__":

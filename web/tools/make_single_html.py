@@ -6,8 +6,9 @@ opened straight from disk.
 usage: make_single_html.py SITE_DIR OUT.html [MESSAGE_FILE...]
 
 Without message files the page carries the built-in message. The message's files
-sit between the markers MESSAGE_BEGIN and MESSAGE_END, one statement, so that
-clipnote-decode html can put another message in a copy of the page.
+and the logo sit between the markers MESSAGE_BEGIN and MESSAGE_END, two statements
+(the files, then the logo), so that clipnote-decode html can put another message
+and its logo in a copy of the page.
 """
 import base64
 import os
@@ -60,8 +61,12 @@ def bundle(site, files=None):
         text = re.sub(r"^export\s+", "", text, flags=re.M)
         if name == "default_message.js":
             statement = re.search(r"^const builtInFiles = \[.*?\];$", text, re.M | re.S)
+            logo = re.compile(r'^const logoBase64 = "[^"]*";$', re.M).match(text, statement.end() + 1)
+            if not logo:
+                raise SystemExit("make_single_html: default_message.js has no logo after its files")
             replacement = message_statement(files) if files else statement.group(0)
-            text = text[:statement.start()] + MESSAGE_BEGIN + replacement + MESSAGE_END + text[statement.end():]
+            text = (text[:statement.start()] + MESSAGE_BEGIN + replacement + "\n" + logo.group(0) + MESSAGE_END +
+                    text[logo.end():])
         parts.append(f"// --- {name}\n{text}")
     return "\n".join(parts)
 

@@ -3,6 +3,7 @@
 
 usage: serve.py SITE_DIR [PORT]   (PORT 0, the default, takes a free one)
 """
+import errno
 import functools
 import http.server
 import sys
@@ -13,7 +14,15 @@ def main(argv):
         print(__doc__, file=sys.stderr)
         return 2
     handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=argv[1])
-    with http.server.ThreadingHTTPServer(("127.0.0.1", int(argv[2]) if len(argv) == 3 else 0), handler) as server:
+    port = int(argv[2]) if len(argv) == 3 else 0
+    try:
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler)
+    except OSError as error:
+        why = "is taken" if error.errno == errno.EADDRINUSE else f"cannot be opened ({error.strerror})"
+        print(f"serve.py: port {port} {why}; choose another with CLIPNOTE_WEB_PORT (0 takes a free one)",
+              file=sys.stderr)
+        return 1
+    with server:
         print(f"The message plays at http://127.0.0.1:{server.server_address[1]}/index.html (Ctrl-C ends)", flush=True)
         try:
             server.serve_forever()
