@@ -91,7 +91,9 @@ class ShortMessage(unittest.TestCase):
                "+0.003*(random(0)-0.5)':s=16000:d=3", cls.audio)
         cls.out = os.path.join(cls.work, "out")
         cls.page = os.path.join(cls.work, "message.html")
+        cls.players = os.path.join(cls.work, "players")
         cls.result = make_message(cls.video, "--audio", cls.audio, "-o", cls.out, "--html", cls.page,
+                                  "--build-player", cls.players,
                                   env=dict(os.environ, CLIPNOTE_WEB_SITE=page_site(cls.work)))
         with open(os.path.join(cls.out, "message.263"), "rb") as f:
             cls.movie = f.read()
@@ -104,6 +106,16 @@ class ShortMessage(unittest.TestCase):
 
     def test_web_page_carries_both_clips(self):
         self.assertEqual(page_files(self.page), [("message.263", self.movie), ("message.723", self.speech)])
+
+    def test_the_written_player_carries_both_clips(self):
+        exe = os.path.join(self.players, "clipnote.exe")
+        self.assertIn(f"wrote {exe}", self.result.stderr)
+        extracted = os.path.join(self.work, "extracted")
+        subprocess.run([verify.find_decoder(), "extract", exe, extracted], check=True,
+                       stdout=subprocess.DEVNULL)
+        for name, clip in (("message.263", self.movie), ("message.723", self.speech)):
+            with open(os.path.join(extracted, name), "rb") as f:
+                self.assertEqual(f.read(), clip, name)
 
     def test_every_picture_decodes_with_the_planned_references(self):
         headers = h263_stream.picture_headers(self.movie)

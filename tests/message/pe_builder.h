@@ -1,15 +1,18 @@
 #pragma once
 
-// Small 32-bit Windows executables made in memory for the message reader's tests:
-// the headers, one section ".rsrc" and a resource directory holding the given
-// resources, laid out as a resource compiler lays them out. The result names where
-// each part went, so a test can damage exactly that part.
+// Small 32-bit Windows executables made in memory for the tests: the headers, one
+// section ".rsrc" and, laid out by the message writer, a resource directory holding
+// the given resources. The section is not padded to the file alignment, so cutting
+// the file cuts the last resource. The result names where each part went (file
+// offsets), so a test can damage exactly that part.
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "message/resource_writer.h"
 
 namespace pe_builder {
 
@@ -19,10 +22,7 @@ struct Key {
   std::string name;
   Key(int i) : id(static_cast<uint16_t>(i)) {}
   Key(const char* n) : name(n) {}
-  bool operator<(const Key& other) const {  // names first, as the format orders them
-    if (name.empty() != other.name.empty()) return !name.empty();
-    return name.empty() ? id < other.id : name < other.name;
-  }
+  clipnote::message::ResourceKey Stored() const { return {name.empty() ? id : uint16_t{0}, name}; }
 };
 
 struct Item {
@@ -37,6 +37,7 @@ struct Layout {
   static constexpr uint32_t kPeOffset = 64;
   static constexpr uint32_t kOptionalHeader = kPeOffset + 24;
   static constexpr uint32_t kResourceDirectoryField = kOptionalHeader + 112;  // address, then size
+  static constexpr uint32_t kSecurityDirectoryField = kOptionalHeader + 128;
   static constexpr uint32_t kSectionTable = kOptionalHeader + 224;
   static constexpr uint32_t kRoot = 0x200;  // file offset of the resource directory
   static constexpr uint32_t kSectionAddress = 0x1000;
@@ -57,38 +58,22 @@ struct Layout {
   }
 };
 
-inline Layout Build(const std::vector<Item>& items) {
-  std::map<Key, std::map<Key, std::map<uint16_t, size_t>>> tree;
-  for (size_t i = 0; i < items.size(); ++i) tree[items[i].type][items[i].name][items[i].language] = i;
+inline std::vector<clipnote::message::ResourceItem> ResourceItems(const std::vector<Item>& items) {
+  std::vector<clipnote::message::ResourceItem> out;
+  for (const Item& item : items) out.push_back({item.type.Stored(), item.name.Stored(), item.language, item.data});
+  return out;
+}
 
-  // Tables first, then data entries, names and the data, as windres writes them.
-  uint32_t size = 16 + 8 * static_cast<uint32_t>(tree.size());
-  for (auto& [type, names] : tree) {
-    size += 16 + 8 * static_cast<uint32_t>(names.size());
-    for (auto& [name, languages] : names) size += 16 + 8 * static_cast<uint32_t>(languages.size());
-  }
-  const uint32_t entriesStart = size;
-  size += 16 * static_cast<uint32_t>(items.size());
-  std::vector<std::pair<const Key*, uint32_t>> nameOffsets;
-  for (auto& [type, names] : tree) {
-    if (!type.name.empty()) nameOffsets.emplace_back(&type, 0);
-    for (auto& [name, languages] : names) {
-      if (!name.name.empty()) nameOffsets.emplace_back(&name, 0);
-    }
-  }
-  for (auto& [key, offset] : nameOffsets) {
-    offset = size;
-    size += 2 + 2 * static_cast<uint32_t>(key->name.size());
-  }
-  std::vector<uint32_t> dataOffsets(items.size());
-  for (size_t i = 0; i < items.size(); ++i) {
-    size = (size + 3) & ~3u;
-    dataOffsets[i] = size;
-    size += static_cast<uint32_t>(items[i].data.size());
-  }
+// The headers of a linker's i386 executable whose one section, ".rsrc", holds `section`.
+inline Layout Build(const std::vector<Item>& items) {
+  std::string reason;
+  const auto section = clipnote::message::LayOutResourceSection(ResourceItems(items), Layout::kSectionAddress, reason);
+  if (!section) throw std::invalid_argument(reason);
+  const uint32_t size = static_cast<uint32_t>(section->bytes.size());
 
   Layout out;
-  out.bytes.assign(Layout::kRoot + size, 0);
+  out.bytes.assign(Layout::kRoot, 0);
+  out.bytes.insert(out.bytes.end(), section->bytes.begin(), section->bytes.end());
   out.bytes[0] = 'M';
   out.bytes[1] = 'Z';
   out.Put32(0x3C, Layout::kPeOffset);
@@ -99,68 +84,23 @@ inline Layout Build(const std::vector<Item>& items) {
   out.Put16(Layout::kPeOffset + 20, 224);        // optional header size
   out.Put16(Layout::kPeOffset + 22, 0x0102);     // executable, 32-bit
   out.Put16(Layout::kOptionalHeader, 0x10B);     // PE32
+  out.Put32(Layout::kOptionalHeader + 32, 0x1000);  // section alignment
+  out.Put32(Layout::kOptionalHeader + 36, 0x200);   // file alignment
+  out.Put32(Layout::kOptionalHeader + 56, Layout::kSectionAddress + ((size + 0xFFF) & ~0xFFFu));  // image size
+  out.Put32(Layout::kOptionalHeader + 60, Layout::kRoot);  // header size
   out.Put32(Layout::kOptionalHeader + 92, 16);   // data directories
   out.Put32(Layout::kResourceDirectoryField, Layout::kSectionAddress);
   out.Put32(Layout::kResourceDirectoryField + 4, size);
-  const uint32_t section = Layout::kSectionTable;
-  std::copy_n(".rsrc", 5, out.bytes.begin() + section);
-  out.Put32(section + 8, size);
-  out.Put32(section + 12, Layout::kSectionAddress);
-  out.Put32(section + 16, size);
-  out.Put32(section + 20, Layout::kRoot);
-
-  auto nameOffset = [&](const Key& key) {
-    for (auto& [k, offset] : nameOffsets) {
-      if (k == &key) return offset;
-    }
-    return 0u;
-  };
-  auto keyField = [&](const Key& key) { return key.name.empty() ? key.id : 0x80000000u | nameOffset(key); };
-  auto table = [&](uint32_t at, size_t count) {
-    out.Put16(Layout::kRoot + at + 14, static_cast<uint32_t>(count));
-    return at + 16;
-  };
-  // Tables in the order the walk meets them: the root, then each type's table
-  // followed by the language tables of its names.
-  out.dataEntries.resize(items.size());
-  uint32_t cursor = table(0, tree.size()) + 8 * static_cast<uint32_t>(tree.size());
-  uint32_t rootEntry = 16;
-  for (auto& [type, names] : tree) {
-    const uint32_t typeTable = cursor;
-    out.Put32(Layout::kRoot + rootEntry, keyField(type));
-    out.Put32(Layout::kRoot + rootEntry + 4, 0x80000000u | typeTable);
-    rootEntry += 8;
-    uint32_t typeEntry = table(typeTable, names.size());
-    cursor = typeEntry + 8 * static_cast<uint32_t>(names.size());
-    for (auto& [name, languages] : names) {
-      const uint32_t languageTable = cursor;
-      out.Put32(Layout::kRoot + typeEntry, keyField(name));
-      out.Put32(Layout::kRoot + typeEntry + 4, 0x80000000u | languageTable);
-      typeEntry += 8;
-      out.languageTables.push_back(Layout::kRoot + languageTable);
-      uint32_t languageEntry = table(languageTable, languages.size());
-      cursor = languageEntry + 8 * static_cast<uint32_t>(languages.size());
-      for (auto& [language, index] : languages) {
-        const uint32_t entry = entriesStart + 16 * static_cast<uint32_t>(index);
-        out.Put32(Layout::kRoot + languageEntry, language);
-        out.Put32(Layout::kRoot + languageEntry + 4, entry);
-        languageEntry += 8;
-        out.Put32(Layout::kRoot + entry, Layout::kSectionAddress + dataOffsets[index]);
-        out.Put32(Layout::kRoot + entry + 4, static_cast<uint32_t>(items[index].data.size()));
-        out.dataEntries[index] = Layout::kRoot + entry;
-      }
-    }
-  }
-  for (auto& [key, offset] : nameOffsets) {
-    out.names.push_back(Layout::kRoot + offset);
-    out.Put16(Layout::kRoot + offset, static_cast<uint32_t>(key->name.size()));
-    for (size_t i = 0; i < key->name.size(); ++i) {
-      out.Put16(Layout::kRoot + offset + 2 + 2 * static_cast<uint32_t>(i), static_cast<uint8_t>(key->name[i]));
-    }
-  }
-  for (size_t i = 0; i < items.size(); ++i) {
-    std::copy(items[i].data.begin(), items[i].data.end(), out.bytes.begin() + Layout::kRoot + dataOffsets[i]);
-  }
+  const uint32_t header = Layout::kSectionTable;
+  std::copy_n(".rsrc", 5, out.bytes.begin() + header);
+  out.Put32(header + 8, size);
+  out.Put32(header + 12, Layout::kSectionAddress);
+  out.Put32(header + 16, size);
+  out.Put32(header + 20, Layout::kRoot);
+  out.Put32(header + 36, 0xC0000040);  // initialized data, read, write
+  for (uint32_t at : section->dataEntries) out.dataEntries.push_back(Layout::kRoot + at);
+  for (uint32_t at : section->names) out.names.push_back(Layout::kRoot + at);
+  for (uint32_t at : section->languageTables) out.languageTables.push_back(Layout::kRoot + at);
   return out;
 }
 

@@ -67,6 +67,48 @@ TEST(MessageCommands, ExtractGivesTheCarriedFilesByteForByte) {
 #endif
 }
 
+// pack writes what extract gives back: both clips, one of them, the logo and the sound;
+// with the default message it writes the cross tree's clipnote.exe byte for byte.
+TEST(MessageCommands, PackWritesWhatExtractGivesBack) {
+  const SmallMessage small;
+  const std::string movie = Write("pack.263", small.movie);
+  const std::string voice = Write("pack.723", small.voice);
+  const std::string logo = kSource + "/resources/logo.bmp";
+  const std::string chime = kSource + "/resources/startup_chime.wav";
+  const std::vector<uint8_t> noSpeech = {0xE0, 0x01, 0, 0};
+  const struct {
+    const char* what;
+    std::string arguments;  // before the output
+    std::vector<uint8_t> movie, voice;
+  } cases[] = {
+      {"both clips, logo and sound", "'" + voice + "' '" + movie + "' --logo " + logo + " --sound " + chime,
+       small.movie, small.voice},
+      {"speech only", "'" + voice + "'", {}, small.voice},
+      {"pictures only", "'" + movie + "'", small.movie, noSpeech},
+      {"into another template", "'" + movie + "' '" + voice + "' --template '" + small.path + "'", small.movie,
+       small.voice},
+  };
+  for (const auto& c : cases) {
+    const std::string exe = Scratch("packed.exe");
+    RunResult run = RunTool("pack " + c.arguments + " '" + exe + "'");
+    ASSERT_EQ(run.status, 0) << c.what << ": " << run.Output();
+    EXPECT_NE(run.Output().find("packed.exe: "), std::string::npos) << run.Output();
+    std::filesystem::remove_all(Scratch("packed"));
+    run = RunTool("extract '" + exe + "' '" + Scratch("packed") + "'");
+    EXPECT_EQ(ReadFile(Scratch("packed/message.263")), c.movie) << c.what << ": " << run.Output();
+    EXPECT_EQ(ReadFile(Scratch("packed/message.723")), c.voice) << c.what;
+    EXPECT_EQ(ReadFile(Scratch("packed/logo.bmp")), ReadFile(logo)) << c.what;
+    EXPECT_EQ(ReadFile(Scratch("packed/startup.wav")), ReadFile(chime)) << c.what;
+  }
+#ifdef CLIPNOTE_WIN32_EXE
+  if (!std::filesystem::exists(CLIPNOTE_WIN32_EXE)) GTEST_SKIP() << CLIPNOTE_WIN32_EXE << " is not built";
+  const RunResult run = RunTool("pack " + kSource + "/resources/message.263 " + kSource + "/resources/message.723 '" +
+                              Scratch("default.exe") + "'");
+  ASSERT_EQ(run.status, 0) << run.Output();
+  EXPECT_TRUE(ReadFile(Scratch("default.exe")) == ReadFile(CLIPNOTE_WIN32_EXE)) << "not the built clipnote.exe";
+#endif
+}
+
 // video and audio give from a message executable what they give from its clips.
 TEST(MessageCommands, VideoAndAudioReadTheClipsOfAMessage) {
   const SmallMessage small;
@@ -188,17 +230,22 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
       {icons, "an executable without a message"},
       {sparse, "larger than 2 GiB"},
   };
-  std::vector<std::string> commands = {"info", "extract", "audio", "video", "html"};
+  std::vector<std::string> commands = {"info", "extract", "audio", "video", "html", "pack"};
   if (RunTool("export").Output().find("no ffmpeg libraries") == std::string::npos) commands.push_back("export");
   for (const auto& [file, reason] : files) {
     for (const std::string& command : commands) {
       if (command == "video" && file == png) continue;  // taken as a clip: the decoder refuses it
+      // pack takes the file as its template: any executable with resources will do.
+      if (command == "pack" && (file == empty || file == png || file == icons)) continue;
       const std::string output = command == "info"      ? ""
+                                 : command == "pack"    ? " '" + Scratch("refused.exe") + "'"
                                  : command == "extract" ? " '" + Scratch("refused") + "'"
                                  : command == "export"  ? " '" + Scratch("refused.mp4") + "'"
                                  : command == "html"    ? " '" + Scratch("refused.html") + "'"
                                                         : " '" + Scratch("refused.y4m") + "'";
-      const RunResult run = RunTool(command + " '" + file + "'" + output);
+      const RunResult run = command == "pack" ? RunTool("pack '" + Write("template-clip.263", small.movie) + "'" +
+                                                        output + " --template '" + file + "'")
+                                              : RunTool(command + " '" + file + "'" + output);
       // video keeps its own codes: 2 for input it cannot read, 1 for decoding stopped part-way.
       EXPECT_EQ(run.status, command == "video" ? 2 : 1) << command << " " << file << ": " << run.Output();
       EXPECT_NE(run.Output().find(reason), std::string::npos) << command << " " << file << ": " << run.Output();
@@ -207,6 +254,7 @@ TEST(MessageCommands, FilesThatAreNoMessageAreRefusedWithTheirReason) {
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused")));
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused.mp4")));
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused.html")));
+  EXPECT_FALSE(std::filesystem::exists(Scratch("refused.exe")));
   std::filesystem::remove(sparse);
   const RunResult bare = RunTool("extract '" + Write("clip.263", small.movie) + "' '" + Scratch("refused") + "'");
   EXPECT_EQ(bare.status, 1);
@@ -238,6 +286,8 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
   std::vector<uint8_t> badLogo(40, 0);
   badLogo[0] = 20;  // no header the bitmap formats know
   const std::vector<uint8_t> noWave = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '};
+  std::vector<uint8_t> badBitmap = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // its file header, then
+  badBitmap.insert(badBitmap.end(), badLogo.begin(), badLogo.end());                // a header of 20 bytes
   const std::vector<uint8_t> audioOnly =
       pe_builder::Build({{263, "MOVIE", 0x409, {}}, {723, "VOICE", 0x409, small.voice}}).bytes;
   const struct {
@@ -300,6 +350,28 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
       {"video with an unknown option", "small.263", movie, "video {} " + Scratch("x.y4m") + " --fast", 2,
        {"unknown option --fast"}},
       {"audio without an output", "x.723", small.voice, "audio {}", 2, {"usage"}},
+      {"pack without an output", "x.723", small.voice, "pack {}", 2, {"usage: clipnote-decode pack"}},
+      {"pack of three clips", "x.723", small.voice, "pack {} {} {} " + Scratch("refused.exe"), 2, {"usage"}},
+      {"pack with an unknown option", "x.723", small.voice, "pack {} " + Scratch("refused.exe") + " --fast", 2,
+       {"usage"}},
+      {"pack with an option twice", "x.723", small.voice, "pack {} x.exe --logo a --logo b", 2, {"usage"}},
+      {"pack of a raw stream", "mixed.tco", mixed, "pack {} " + Scratch("refused.exe"), 1,
+       {"a raw G.723.1 stream, not a clip to pack"}},
+      {"pack of two videos", "small.263", movie, "pack {} {} " + Scratch("refused.exe"), 1,
+       {"a second H.263 clip; a message has one of each"}},
+      {"pack of an executable", "words.exe", small.pe.bytes, "pack {} " + Scratch("refused.exe"), 1,
+       {"a message executable, not a clip to pack"}},
+      {"pack of a VOICE clip without its prefix", "cut.723", {1, 2}, "pack {} " + Scratch("refused.exe"), 1,
+       {"shorter than its 4-byte length prefix"}},
+      {"pack with a logo that is no .bmp", "logo.bmp", noWave,
+       "pack " + Write("pack-clip.263", movie) + " " + Scratch("refused.exe") + " --logo {}", 1,
+       {"not a .bmp file"}},
+      {"pack with a bitmap the player cannot read", "logo.bmp", badBitmap,
+       "pack " + Write("pack-clip.263", movie) + " " + Scratch("refused.exe") + " --logo {}", 1,
+       {"the logo is no bitmap the player draws: the bitmap resource has an unknown header of 20 bytes"}},
+      {"pack with a sound that is no WAVE", "chime.wav", badLogo,
+       "pack " + Write("pack-clip.263", movie) + " " + Scratch("refused.exe") + " --sound {}", 1,
+       {"the start-up sound is not a WAVE file"}},
   };
   for (const auto& row : rows) {
     const std::string path = Write(row.name, row.bytes);
@@ -311,6 +383,7 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
       EXPECT_NE(run.Output().find(said), std::string::npos) << row.what << ": " << said << "\n" << run.Output();
     }
   }
+  EXPECT_FALSE(std::filesystem::exists(Scratch("refused.exe")));
   EXPECT_EQ(ReadFile(Scratch("voice-only/message.723")), small.voice);
   EXPECT_FALSE(std::filesystem::exists(Scratch("voice-only/message.263")));
   EXPECT_EQ(ReadFile(Scratch("parts/message.263")), movie);

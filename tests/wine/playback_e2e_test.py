@@ -6,14 +6,17 @@ replays the message doubled from the client origin, again equal to a decoded and
 doubled picture; closing ends the process with exit code 0.
 
   playback_e2e_test.py --win32-build-dir <Windows tree> --expected-pictures <program>
-                       --clip <message.263>
+                       --clip <message.263> [--pack <clipnote-decode> --pack-clip <clip>...]
+
+With --pack the player is the message executable clipnote-decode pack writes.
 """
 import argparse
 import subprocess
 import time
 
-from wine_harness import (PLAYER_TITLE, PLAY_BUTTON, SIZE_BUTTON, HarnessError, WineSession, check,
-                          find_win32_output, native_picture_area, run_script, scratch)
+from wine_harness import (PLAYER_TITLE, PLAY_BUTTON, SIZE_BUTTON, HarnessError, WineSession,
+                          add_player_options, check, find_win32_output, native_picture_area,
+                          player_to_test, run_script, scratch)
 
 
 def grab_rgb(wine, area, path):
@@ -60,11 +63,12 @@ def main():
     parser.add_argument("--win32-build-dir", required=True)
     parser.add_argument("--expected-pictures", required=True)
     parser.add_argument("--clip", required=True)
+    add_player_options(parser)
     args = parser.parse_args()
-    player = find_win32_output(args.win32_build_dir, "clipnote.exe")
     closer = find_win32_output(args.win32_build_dir, "post_wm_close.exe")
 
     with scratch("playback-e2e") as temp:
+        player = player_to_test(args, temp)
         count = subprocess.run([args.expected_pictures, args.clip, temp / "native.rgb",
                                 temp / "doubled.rgb"], stdout=subprocess.PIPE, text=True,
                                check=True, timeout=300).stdout.strip()

@@ -10,7 +10,9 @@ first sample, without the start-up sound, exact up to where closing the window
 cut it.
 
   speech_e2e_test.py --win32-build-dir <Windows tree> --voice <message.723>
-                     --chime <startup_chime.wav>
+                     --chime <startup_chime.wav> [--pack <clipnote-decode> --pack-clip <clip>...]
+
+With --pack the player is the message executable clipnote-decode pack writes.
 """
 import argparse
 import array
@@ -19,8 +21,9 @@ import time
 from pathlib import Path
 
 from alsa_capture import RATE, read_capture, write_wav
-from wine_harness import (PLAYER_TITLE, SIZE_BUTTON, HarnessError, WineSession, check,
-                          find_win32_output, kept_file, run_script, scratch)
+from wine_harness import (PLAYER_TITLE, SIZE_BUTTON, HarnessError, WineSession,
+                          add_player_options, check, find_win32_output, kept_file,
+                          player_to_test, run_script, scratch)
 
 ANCHOR = 400            # samples of speech used to find where it starts in the capture
 END_MARGIN = 60         # seconds past the speech's length for the playback to end by itself
@@ -69,13 +72,14 @@ def main():
     parser.add_argument("--win32-build-dir", required=True)
     parser.add_argument("--voice", required=True)
     parser.add_argument("--chime", required=True)
+    add_player_options(parser)
     args = parser.parse_args()
-    player = find_win32_output(args.win32_build_dir, "clipnote.exe")
     closer = find_win32_output(args.win32_build_dir, "post_wm_close.exe")
     decoder = find_win32_output(args.win32_build_dir, "decode_voice.exe")
     chime = wav_samples(args.chime)
 
     with scratch("speech-e2e") as temp:
+        player = player_to_test(args, temp)
         capture = temp / "capture.raw"
         with WineSession(capture_sound=capture) as wine:
             code, output = wine.run(decoder, str(Path(args.voice).resolve()), str(temp / "speech.wav"),

@@ -69,6 +69,26 @@ def require_tools(*tools):
     sys.exit(SKIP)
 
 
+def add_player_options(parser):
+    """--pack DECODER --pack-clip FILE...: play a message executable that DECODER's pack
+    command writes from the clips (into the player template it carries), not clipnote.exe."""
+    parser.add_argument("--pack", metavar="DECODER", help="clipnote-decode, to write the player")
+    parser.add_argument("--pack-clip", action="append", default=[], metavar="FILE")
+
+
+def player_to_test(args, work):
+    """clipnote.exe of the Windows tree, or the executable pack writes into work."""
+    if not args.pack:
+        return find_win32_output(args.win32_build_dir, "clipnote.exe")
+    exe = Path(work) / "written.exe"
+    result = subprocess.run([args.pack, "pack", *args.pack_clip, str(exe)], stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True, timeout=60)
+    if result.returncode != 0:
+        raise HarnessError(f"clipnote-decode pack failed: {result.stdout.strip()}")
+    print(f"playing the written {result.stdout.strip()}")
+    return exe
+
+
 def find_win32_output(build_dir, name):
     """A program built by the Windows tree: the usual places first, then anywhere."""
     build_dir = Path(build_dir)

@@ -1,7 +1,7 @@
 #pragma once
 
 // Each command of clipnote-decode lives in its own file. argv[0] is the command name
-// ("video", "audio", "bench", "extract", "info", "export", "html"); the result is the process exit code.
+// ("video", "audio", "bench", "extract", "info", "export", "html", "pack"); the result is the process exit code.
 int RunVideoCommand(int argc, char** argv);
 int RunAudioCommand(int argc, char** argv);
 int RunBenchCommand(int argc, char** argv);
@@ -9,3 +9,4 @@ int RunExtractCommand(int argc, char** argv);
 int RunInfoCommand(int argc, char** argv);
 int RunExportCommand(int argc, char** argv);
 int RunHtmlCommand(int argc, char** argv);
+int RunPackCommand(int argc, char** argv);

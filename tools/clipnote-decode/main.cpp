@@ -15,6 +15,7 @@ void PrintUsage() {
                "  clipnote-decode extract MESSAGE.exe DIR\n"
                "  clipnote-decode export MESSAGE OUT.mp4|OUT.webm|OUT.mkv [--force]\n"
                "  clipnote-decode html MESSAGE OUT.html\n"
+               "  clipnote-decode pack MOVIE.263 [VOICE.723] OUT.exe [--logo BMP] [--sound WAV] [--template EXE]\n"
                "  clipnote-decode bench video|audio FILE [--repeat N]\n"
                "A .723 file is a VOICE clip (4-byte PCM-capacity prefix, then frames), a .tco or\n"
                ".g723 file a raw G.723.1 frame stream; --voice and --raw say which, whatever the name.\n");
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "info") == 0) return RunInfoCommand(argc - 1, argv + 1);
   if (std::strcmp(command, "export") == 0) return RunExportCommand(argc - 1, argv + 1);
   if (std::strcmp(command, "html") == 0) return RunHtmlCommand(argc - 1, argv + 1);
+  if (std::strcmp(command, "pack") == 0) return RunPackCommand(argc - 1, argv + 1);
   PrintUsage();
   return 2;
 }

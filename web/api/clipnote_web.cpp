@@ -14,6 +14,7 @@
 #include "audio/audio_decoder.h"
 #include "audio/voice_clip.h"
 #include "message/message_file.h"
+#include "message/resource_writer.h"
 #include "video/recon/colour_conversion.h"
 #include "video/recon/colour_tables.h"
 #include "video/recon/decoder_buffers.h"
@@ -50,6 +51,7 @@ struct VideoState {
 VideoState* video = nullptr;
 
 std::vector<uint8_t> pcm;
+std::vector<uint8_t> written;  // the last message executable cn_write_message wrote
 
 double RangeOffset(const std::optional<message::ByteRange>& range) {
   return range ? static_cast<double>(range->offset) : -1;
@@ -174,5 +176,38 @@ CLIPNOTE_WEB_EXPORT int cn_speech_decode(const uint8_t* bytes, int size, int has
   return static_cast<int>(result.pcmBytes / 2);
 }
 CLIPNOTE_WEB_EXPORT const uint8_t* cn_speech_pcm() { return pcm.data(); }
+
+// Writes a message executable: the player template (clipnote_template.exe beside the
+// page) with the clips as its message, and the logo (a .bmp file) and start-up sound (a
+// WAVE file) where their size is not negative (else the template's own). Returns the
+// executable's size, its bytes at cn_written(), or -1 with the reason.
+CLIPNOTE_WEB_EXPORT int cn_write_message(const uint8_t* playerTemplate, int templateSize, const uint8_t* movie,
+                                         int movieSize, const uint8_t* voice, int voiceSize, const uint8_t* logo,
+                                         int logoSize, const uint8_t* sound, int soundSize) {
+  reason.clear();
+  written.clear();
+  auto bytes = [](const uint8_t* data, int size) { return std::vector<uint8_t>(data, data + std::max(size, 0)); };
+  message::MessageResources resources{bytes(movie, movieSize), bytes(voice, voiceSize), {}, {}};
+  if (soundSize >= 0) resources.startupSound = bytes(sound, soundSize);
+  if (logoSize >= 0) {
+    constexpr int kFileHeaderBytes = 14;
+    if (logoSize < kFileHeaderBytes || logo[0] != 'B' || logo[1] != 'M') {
+      reason = "the logo is not a .bmp file (no BM header)";
+      return -1;
+    }
+    resources.logo = bytes(logo + kFileHeaderBytes, logoSize - kFileHeaderBytes);
+  }
+  try {
+    std::optional<std::vector<uint8_t>> exe = message::WriteMessage(
+        message::Bytes(playerTemplate, static_cast<size_t>(std::max(templateSize, 0))), resources, reason);
+    if (!exe) return -1;
+    written = std::move(*exe);
+  } catch (const std::bad_alloc&) {
+    reason = "There is not enough memory for the message executable.";
+    return -1;
+  }
+  return static_cast<int>(written.size());
+}
+CLIPNOTE_WEB_EXPORT const uint8_t* cn_written() { return written.data(); }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 // The WebAssembly decoders give what the native ones give, byte for byte: every
 // picture of each clip against `clipnote-decode video`, and the speech against
-// `clipnote-decode audio`.
+// `clipnote-decode audio`; its writer of message executables gives what
+// `clipnote-decode pack` writes.
 //   NODE_PATH=/usr/share/nodejs node web/tests/node_identity_test.js MODULE.js CLIPNOTE-DECODE
 const { execFileSync } = require("child_process");
 const fs = require("fs");
@@ -67,6 +68,34 @@ require(path.resolve(modulePath))().then((m) => {
     if (Buffer.compare(pcm, reference) !== 0) fail(`${clip}: ${samples} samples differ from the native ${reference.length / 2}`);
     else console.log(`ok ${clip}: ${samples} samples`);
   }
+  const site = path.dirname(path.resolve(modulePath));
+  const playerTemplate = fs.readFileSync(path.join(site, "clipnote_template.exe"));
+  const packs = [
+    ["resources/message.263", "resources/message.723"],
+    ["resources/message.723"],
+    ["resources/message.263", "--logo", "resources/logo.bmp", "--sound", "resources/startup_chime.wav"],
+  ];
+  const noSpeech = Buffer.from([0xe0, 0x01, 0, 0]);
+  for (const args of packs) {
+    const out = path.join(scratch, "packed.exe");
+    execFileSync(decodePath, ["pack", ...args.map((a) => (a.startsWith("--") ? a : path.join(root, a))), out],
+                 { stdio: "ignore" });
+    const file = (suffix) => { const f = args.find((a) => a.endsWith(suffix)); return f ? fs.readFileSync(path.join(root, f)) : null; };
+    const parts = [playerTemplate, file(".263") || Buffer.alloc(0), file(".723") || noSpeech, file(".bmp"), file(".wav")];
+    const pointers = parts.map((p) => (p ? copyIn(m, p) : 0));
+    const started = process.hrtime.bigint();
+    const size = m._cn_write_message(pointers[0], parts[0].length, pointers[1], parts[1].length, pointers[2],
+                                     parts[2].length, pointers[3], parts[3] ? parts[3].length : -1, pointers[4],
+                                     parts[4] ? parts[4].length : -1);
+    const milliseconds = Number(process.hrtime.bigint() - started) / 1e6;
+    pointers.forEach((p) => p && m._cn_free(p));
+    const exe = size < 0 ? null : Buffer.from(m.HEAPU8.subarray(m._cn_written(), m._cn_written() + size));
+    if (exe === null) fail(`pack ${args.join(" ")}: ${m.UTF8ToString(m._cn_reason())}`);
+    else if (Buffer.compare(exe, fs.readFileSync(out)) !== 0) fail(`pack ${args.join(" ")}: differs from clipnote-decode pack`);
+    else console.log(`ok pack ${args.join(" ")}: ${size} bytes in ${milliseconds.toFixed(1)} ms`);
+  }
+  const refused = m._cn_write_message(0, 0, 0, 0, 0, 0, 0, -1, 0, -1);
+  if (refused !== -1 || m.UTF8ToString(m._cn_reason()).length === 0) fail("an empty template was not refused with a reason");
   fs.rmSync(scratch, { recursive: true });
   process.exit(failures === 0 ? 0 : 1);
 });

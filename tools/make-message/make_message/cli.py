@@ -40,7 +40,12 @@ def parse_args(argv):
                         help="clipnote-decode to check the clips with (default: the build tree; "
                              "built if there is none)")
     parser.add_argument("--build-player", metavar="DIR",
-                        help="also build clipnote.exe and the native clipnote around the clips")
+                        help="also write DIR/clipnote.exe, the Windows player with the clips as "
+                             "its message (clipnote-decode pack: no compiler needed)")
+    parser.add_argument("--build-native-player", metavar="DIR",
+                        help="also build clipnote.exe and the native clipnote around the clips "
+                             "from a copy of this source (cmake and the mingw-w64 cross "
+                             "compiler; minutes)")
     parser.add_argument("--html", metavar="OUT.html",
                         help="also write the message as one web page that plays in any browser, "
                              "straight from disk (needs the browser player built under web/)")
@@ -143,8 +148,11 @@ def run(argv, log=lambda text: print(text, file=sys.stderr)):
             written.append(args.html)
             log(f"wrote {args.html}")
         if args.build_player:
-            for built in player_build.build_players(movie_path, speech_path, args.build_player,
-                                                    log):
+            decoder = verify.find_decoder(args.decoder, log)
+            log(f"wrote {player_build.write_player(decoder, movie_path, speech_path, args.build_player)}")
+        if args.build_native_player:
+            for built in player_build.build_players(movie_path, speech_path,
+                                                    args.build_native_player, log):
                 log(f"built {built}")
     except (external.ToolError, h263_stream.ClipError, g723_stream.StreamError) as error:
         print(f"make-message: error: {error}", file=sys.stderr)

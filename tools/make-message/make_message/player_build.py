@@ -1,6 +1,8 @@
-"""Building players around new clips: a copy of this source tree with the clips in place of
-resources/message.263 and resources/message.723, built for Windows (clipnote.exe, with the
-mingw-w64 cross compiler) and natively (clipnote)."""
+"""Players around new clips. write_player puts them into the Windows player template that
+clipnote-decode carries (clipnote-decode pack: milliseconds, no compiler); build_players
+builds a copy of this source tree with the clips in place of resources/message.263 and
+resources/message.723, for Windows (clipnote.exe, with the mingw-w64 cross compiler) and
+natively (clipnote)."""
 
 import os
 import shutil
@@ -36,6 +38,19 @@ def _find(root, name):
 
 def _generator():
     return ["-G", "Ninja"] if shutil.which("ninja") else []
+
+
+def write_player(decoder, movie_path, speech_path, out_dir):
+    """Writes out_dir/clipnote.exe with decoder's pack command, whole or not at all; returns
+    its path. The same clips give the clipnote.exe of a build around them, byte for byte."""
+    os.makedirs(out_dir, exist_ok=True)
+    exe = os.path.join(out_dir, "clipnote.exe")
+    result = subprocess.run([decoder, "pack", movie_path, speech_path, exe],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, check=False)
+    if result.returncode != 0:
+        raise external.ToolError("clipnote-decode pack failed: "
+                                 + result.stdout.decode(errors="replace").strip())
+    return exe
 
 
 def build_players(movie_path, speech_path, out_dir, log, source_root=SOURCE_ROOT):

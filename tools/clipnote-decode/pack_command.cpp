@@ -1,0 +1,151 @@
+// clipnote-decode pack MOVIE.263 [VOICE.723] OUT.exe [--logo BMP] [--sound WAV] [--template EXE]
+//
+// Writes a message executable: the Windows player (the template this program carries,
+// or --template's) with the given clips as its message, and the logo and start-up
+// sound when given (else the template's). The clips are told by content and name as
+// everywhere else: a .723 file is the VOICE clip, an H.263 clip the MOVIE; either may
+// be left out for a message with speech only or pictures only. The window template
+// and its caption stay the template's: a running player is found by that title.
+// Exit codes: 0 written; 1 an input or the template refused, or OUT not written (then
+// nothing is); 2 usage.
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "message/message_file.h"
+#include "message/resource_writer.h"
+#include "resources/player_template.h"
+#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/clipnote-decode/commands.h"
+#include "tools/clipnote-decode/file_input.h"
+
+namespace {
+
+using clipnote::message::Bytes;
+using clipnote::message::MessageKind;
+
+constexpr const char* kUsage =
+    "usage: clipnote-decode pack MOVIE.263 [VOICE.723] OUT.exe [--logo BMP] [--sound WAV] [--template EXE]\n";
+constexpr size_t kBitmapFileHeaderBytes = 14;
+
+bool Fail(const std::string& what) {
+  std::fprintf(stderr, "clipnote-decode pack: %s\n", what.c_str());
+  return false;
+}
+
+bool Read(const char* path, std::vector<uint8_t>& bytes) {
+  std::string error;
+  return ReadWholeFile(path, bytes, error) || Fail(error);
+}
+
+// A clip goes where its kind says; an executable or a raw frame stream is no clip to pack.
+bool ReadClip(const char* path, clipnote::message::MessageResources& message, bool& haveMovie, bool& haveVoice) {
+  std::vector<uint8_t> bytes;
+  if (!Read(path, bytes)) return false;
+  std::string reason;
+  const auto clip = clipnote::message::ReadMessage(bytes, path, clipnote::message::SpeechForm::ByName, reason);
+  if (!clip) return Fail(std::string(path) + ": " + reason);
+  if (clip->kind == MessageKind::VideoClip && !haveMovie) {
+    message.movie = std::move(bytes);
+    haveMovie = true;
+    return true;
+  }
+  if (clip->kind == MessageKind::VoiceClip && !haveVoice) {
+    message.voice = std::move(bytes);
+    haveVoice = true;
+    return true;
+  }
+  if (clip->kind == MessageKind::VideoClip || clip->kind == MessageKind::VoiceClip) {
+    return Fail(std::string(path) + ": a second " + MessageKindName(clip->kind) + "; a message has one of each");
+  }
+  return Fail(std::string(path) + ": a " + MessageKindName(clip->kind) +
+              ", not a clip to pack (an H.263 clip, or a VOICE clip named .723)");
+}
+
+// The logo resource is the .bmp without its file header (the writer checks the rest).
+bool ReadLogo(const char* path, clipnote::message::MessageResources& message) {
+  std::vector<uint8_t> bytes;
+  if (!Read(path, bytes)) return false;
+  if (bytes.size() < kBitmapFileHeaderBytes || bytes[0] != 'B' || bytes[1] != 'M') {
+    return Fail(std::string(path) + ": not a .bmp file (no BM header)");
+  }
+  message.logo.emplace(bytes.begin() + kBitmapFileHeaderBytes, bytes.end());
+  return true;
+}
+
+bool ReadSound(const char* path, clipnote::message::MessageResources& message) {
+  message.startupSound.emplace();
+  return Read(path, *message.startupSound);
+}
+
+}  // namespace
+
+int RunPackCommand(int argc, char** argv) {
+  std::vector<const char*> positional;
+  const char* logo = nullptr;
+  const char* sound = nullptr;
+  const char* templatePath = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const char** option = std::strcmp(argv[i], "--logo") == 0       ? &logo
+                          : std::strcmp(argv[i], "--sound") == 0    ? &sound
+                          : std::strcmp(argv[i], "--template") == 0 ? &templatePath
+                                                                    : nullptr;
+    if (option != nullptr) {
+      if (i + 1 == argc || *option != nullptr) {
+        std::fputs(kUsage, stderr);
+        return 2;
+      }
+      *option = argv[++i];
+    } else if (std::strncmp(argv[i], "--", 2) == 0) {
+      std::fputs(kUsage, stderr);
+      return 2;
+    } else {
+      positional.push_back(argv[i]);
+    }
+  }
+  if (positional.size() < 2 || positional.size() > 3) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const char* out = positional.back();
+  positional.pop_back();
+
+  clipnote::message::MessageResources message;
+  bool haveMovie = false;
+  bool haveVoice = false;
+  for (const char* path : positional) {
+    if (!ReadClip(path, message, haveMovie, haveVoice)) return 1;
+  }
+  if (!haveVoice) message.voice = clipnote::message::kNoSpeechVoiceClip;
+  if ((logo != nullptr && !ReadLogo(logo, message)) || (sound != nullptr && !ReadSound(sound, message))) return 1;
+  std::vector<uint8_t> templateBytes;
+  Bytes playerTemplate = clipnote::PlayerTemplate();
+  if (templatePath != nullptr) {
+    if (!Read(templatePath, templateBytes)) return 1;
+    playerTemplate = templateBytes;
+  }
+
+  std::string reason;
+  const std::optional<std::vector<uint8_t>> exe = clipnote::message::WriteMessage(playerTemplate, message, reason);
+  if (!exe) {
+    Fail((templatePath != nullptr ? std::string(templatePath) + ": " : std::string()) + reason);
+    return 1;
+  }
+  clipnote::tools::OutputFile file;
+  std::string error;
+  bool written = file.Open(out, error);
+  if (written) {
+    std::fwrite(exe->data(), 1, exe->size(), file.stream());
+    written = file.Finish(error) && clipnote::tools::CommitOutput(file, error);
+  }
+  if (!written) {
+    Fail(error + "; nothing written");
+    return 1;
+  }
+  std::printf("%s: %zu bytes (MOVIE %zu bytes, VOICE %zu bytes)\n", out, exe->size(), message.movie.size(),
+              message.voice.size());
+  return 0;
+}
