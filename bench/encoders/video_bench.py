@@ -108,8 +108,8 @@ def bd_rate(ours, theirs):
     return (np.exp(mean2 - mean1) - 1) * 100
 
 
-def make_source(name, spec, seconds, path):
-    args, _ = spec
+def make_source(name, recipe, seconds, path):
+    args, _ = recipe
     run(["ffmpeg", "-v", "error", "-y", *args, "-t", str(seconds), "-r", RATE,
          "-vf", f"scale={W}:{H}", "-pix_fmt", "yuv420p", str(path)])
 
@@ -147,9 +147,9 @@ def bench(args, build, work):
     table = []
     bd = {k: [] for k in FFMPEG_SETTINGS}
     speed = {"ours": [0, 0.0], **{k: [0, 0.0] for k in FFMPEG_SETTINGS}}
-    for name, spec in sources(args.seconds).items():
+    for name, recipe in sources(args.seconds).items():
         source = work / "source.y4m"
-        make_source(name, spec, args.seconds, source)
+        make_source(name, recipe, args.seconds, source)
         original = read_y4m(source)
         n = len(original)
         points = {"ours": [], **{k: [] for k in FFMPEG_SETTINGS}}
@@ -197,9 +197,9 @@ def bench(args, build, work):
 def interop(args, build, work):
     """Long clips: reference = our decode, and ffmpeg's decode of our stream against ours."""
     worst = 99.0
-    for name, spec in sources(args.seconds).items():
+    for name, recipe in sources(args.seconds).items():
         source = work / "source.y4m"
-        make_source(name, spec, args.seconds, source)
+        make_source(name, recipe, args.seconds, source)
         for q in (2, 8, 20):
             clip, recon, _ = ours(build, source, q, work)
             shown = decode_ours(build, clip, work)
