@@ -20,12 +20,7 @@
 #include "video/recon/decoder_buffers.h"
 #include "video/recon/picture_decoder.h"
 
-#ifdef __EMSCRIPTEN__
-#include <emscripten/emscripten.h>
-#define CLIPNOTE_WEB_EXPORT EMSCRIPTEN_KEEPALIVE
-#else
-#define CLIPNOTE_WEB_EXPORT
-#endif
+#include "web/api/web_export.h"
 
 namespace {
 

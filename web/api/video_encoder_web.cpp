@@ -10,12 +10,7 @@
 
 #include "video/encoder/video_encoder.h"
 
-#ifdef __EMSCRIPTEN__
-#include <emscripten/emscripten.h>
-#define CLIPNOTE_WEB_EXPORT EMSCRIPTEN_KEEPALIVE
-#else
-#define CLIPNOTE_WEB_EXPORT
-#endif
+#include "web/api/web_export.h"
 
 namespace {
 
