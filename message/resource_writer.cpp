@@ -21,7 +21,6 @@ constexpr uint64_t kLargestImage = 0x80000000u;  // what a 32-bit process can ma
 // Header fields, from the start of the COFF header ("PE\0\0" + 4) or the optional header.
 constexpr uint64_t kNewHeaderOffsetField = 0x3C;
 constexpr uint16_t kI386 = 0x14C;
-constexpr uint64_t kSectionCountField = 2;
 constexpr uint64_t kOptionalSizeField = 16;
 constexpr uint64_t kCoffHeaderBytes = 20;
 constexpr uint64_t kInitializedDataField = 8;
