@@ -270,6 +270,9 @@ def main():
         ("signed", patched(writable, optional + 96 + 32, "II", 0x4000, 8)),
         ("bytes_after", writable + bytes(16)),
         ("section_after", second_section),
+        # A section ahead of it in the table whose image and file extents reach into it.
+        ("section_into_it", patched(patched(patched(writable, table + 40, "40s", writable[table:table + 40]), table,
+                                            "8sIIII", b".text", 0x10000, 0xF00, 0x2000, 0x180), 64 + 6, "H", 2)),
         ("directory_inside_section", patched(writable, table + 12, "I", 0x1000 - 0x10)),
         ("no_file_alignment", patched(writable, optional + 36, "I", 0)),
         ("section_off_alignment", patched(writable, optional + 32, "II", 0x400, 0x400)),
@@ -282,7 +285,9 @@ def main():
         ("template_none", bytes([0])),
         ("template_duplicate", bytes([0]) + record("x", 1, b"") + record("X", 1, b"1")),
         ("template_long_name", bytes([0]) + record("N" * 65, 1, b"")),
-        *((f"own_{name}", bytes([3 | (4 if i % 2 else 0) | (8 if i % 3 == 0 else 0)]) +
+        # Resources written directly, set over the template's own or as a message, by turns;
+        # the overlapping sections directly, as they do not read back.
+        *((f"own_{name}", bytes([3 if name == "section_into_it" else 3 | (4 if i % 2 else 0) | (8 if i % 3 == 0 else 0)]) +
            struct.pack("<H", len(data)) + data + message_records)
           for i, (name, data) in enumerate(templates)),
     ])
