@@ -220,23 +220,76 @@ def main():
     exe, data_entries = tiny_executable([
         (263, "MOVIE", short_movie), (723, "VOICE", short_voice), ("WAVE", 150, chime), (2, 147, logo)])
     rsrc = 0x200
-    executables = [
-        ("intact", exe),
-        ("cut_headers", exe[:300]),
-        ("cut_directory", exe[:rsrc + 40]),
-        ("cut_movie", exe[:len(exe) // 2]),
-        ("loop", patched(exe, rsrc + 16 + 4, "I", 0x80000000)),
-        ("movie_past_end", patched(exe, data_entries[0], "I", 0x7FFFFF00)),
-        ("size_2gib", patched(exe, data_entries[1] + 4, "I", 0x80000000)),
-        ("name_long", patched(exe, rsrc + 16, "I", 0x80000000 | (len(exe) - rsrc - 4))),
-        ("sections_many", patched(exe, 64 + 6, "H", 0xFFFF)),
-        ("pe_past_end", patched(exe, 0x3C, "I", 0xFFFFFF00)),
-    ]
+    def damaged(exe):
+        return [
+            ("intact", exe),
+            ("cut_headers", exe[:300]),
+            ("cut_directory", exe[:rsrc + 40]),
+            ("cut_movie", exe[:len(exe) // 2]),
+            ("loop", patched(exe, rsrc + 16 + 4, "I", 0x80000000)),
+            ("movie_past_end", patched(exe, data_entries[0], "I", 0x7FFFFF00)),
+            ("size_2gib", patched(exe, data_entries[1] + 4, "I", 0x80000000)),
+            ("name_long", patched(exe, rsrc + 16, "I", 0x80000000 | (len(exe) - rsrc - 4))),
+            ("sections_many", patched(exe, 64 + 6, "H", 0xFFFF)),
+            ("pe_past_end", patched(exe, 0x3C, "I", 0xFFFFFF00)),
+        ]
+    executables = damaged(exe)
     write("message", "message_reader_fuzz", [
         *((name, bytes([0]) + data) for name, data in executables),
         ("voice_clip", bytes([1]) + short_voice),
         ("raw_stream", bytes([2]) + short_voice[4:]),
         ("video_clip", bytes([0]) + short_movie[:600]),
+    ])
+
+    # The message writer: resource records (a flags byte, the keys, the language, a
+    # 16-bit length and the bytes) into the committed template, and the same small
+    # executable as above, made rewritable (a linker's alignments), as the input's own
+    # template: whole and with the damage the reader's and the writer's tests give it.
+    def key(k):
+        if isinstance(k, str):
+            return bytes([len(k)]) + k.encode()
+        return struct.pack("<H", k)
+
+    def record(rtype, name, data, language=None):
+        flags = (1 if isinstance(rtype, str) else 0) | (2 if isinstance(name, str) else 0)
+        flags |= 4 if language is None else 0
+        tail = b"" if language is None else struct.pack("<H", language)
+        return bytes([flags]) + key(rtype) + key(name) + tail + struct.pack("<H", len(data)) + data
+
+    message_records = (record(263, "MOVIE", short_movie[:200]) + record(723, "VOICE", short_voice[:60]) +
+                       record("WAVE", 150, chime) + record(2, 147, logo))
+    writable = patched(patched(exe, 64 + 24 + 32, "II", 0x1000, 0x200), 64 + 24 + 56, "I", 0x2000)
+    optional, table = 64 + 24, 64 + 24 + 224
+    second_section = patched(patched(writable, table + 40, "8sIIII", b".reloc", 16, 0x11000, 0, 0), 64 + 6, "H", 2)
+    templates = [
+        *damaged(writable),
+        ("x86_64", patched(writable, 64 + 4, "H", 0x8664)),
+        ("pe32_plus", patched(writable, optional, "H", 0x20B)),
+        ("no_resource_directory", patched(writable, optional + 96 + 16, "I", 0)),
+        ("three_directories", patched(writable, optional + 92, "I", 2)),
+        ("signed", patched(writable, optional + 96 + 32, "II", 0x4000, 8)),
+        ("bytes_after", writable + bytes(16)),
+        ("section_after", second_section),
+        # A section ahead of it in the table whose image and file extents reach into it.
+        ("section_into_it", patched(patched(patched(writable, table + 40, "40s", writable[table:table + 40]), table,
+                                            "8sIIII", b".text", 0x10000, 0xF00, 0x2000, 0x180), 64 + 6, "H", 2)),
+        ("directory_inside_section", patched(writable, table + 12, "I", 0x1000 - 0x10)),
+        ("no_file_alignment", patched(writable, optional + 36, "I", 0)),
+        ("section_off_alignment", patched(writable, optional + 32, "II", 0x400, 0x400)),
+    ]
+    write("message", "message_writer_fuzz", [
+        ("template_records", bytes([0]) + message_records),
+        ("template_set_over", bytes([4]) + record(263, "movie", short_movie[:100]) +
+         record("Chime", 1, b"x" * 9, 0x407)),
+        ("template_message", bytes([8]) + message_records),
+        ("template_none", bytes([0])),
+        ("template_duplicate", bytes([0]) + record("x", 1, b"") + record("X", 1, b"1")),
+        ("template_long_name", bytes([0]) + record("N" * 65, 1, b"")),
+        # Resources written directly, set over the template's own or as a message, by turns;
+        # the overlapping sections directly, as they do not read back.
+        *((f"own_{name}", bytes([3 if name == "section_into_it" else 3 | (4 if i % 2 else 0) | (8 if i % 3 == 0 else 0)]) +
+           struct.pack("<H", len(data)) + data + message_records)
+          for i, (name, data) in enumerate(templates)),
     ])
 
     # The resource readers: each hand-made seed cut and flipped (its first byte,

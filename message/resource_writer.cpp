@@ -21,7 +21,6 @@ constexpr uint64_t kLargestImage = 0x80000000u;  // what a 32-bit process can ma
 // Header fields, from the start of the COFF header ("PE\0\0" + 4) or the optional header.
 constexpr uint64_t kNewHeaderOffsetField = 0x3C;
 constexpr uint16_t kI386 = 0x14C;
-constexpr uint64_t kSectionCountField = 2;
 constexpr uint64_t kOptionalSizeField = 16;
 constexpr uint64_t kCoffHeaderBytes = 20;
 constexpr uint64_t kInitializedDataField = 8;
@@ -296,12 +295,17 @@ std::optional<std::vector<uint8_t>> WriteMessageExecutable(Bytes executable, con
   }
   if (resourceIndex == sections.size()) return refuse("no section starts with its resource directory");
   const PeSection& resources = sections[resourceIndex];
+  // Every other section has to end where the resource section starts, in the image and
+  // in the file: one reaching into it would have its bytes overwritten by the new
+  // resources, or would be where a loader (and our reader) finds the resources' addresses.
   for (size_t i = 0; i < sections.size(); ++i) {
     if (i == resourceIndex) continue;
-    if (sections[i].virtualAddress >= resources.virtualAddress) {
+    const PeSection& other = sections[i];
+    const uint32_t extent = other.virtualSize != 0 ? other.virtualSize : other.rawSize;
+    if (uint64_t{other.virtualAddress} + extent > resources.virtualAddress) {
       return refuse("its resource section is not the last section of the image");
     }
-    if (sections[i].rawSize != 0 && sections[i].rawOffset >= resources.rawOffset) {
+    if (other.rawSize != 0 && uint64_t{other.rawOffset} + other.rawSize > resources.rawOffset) {
       return refuse("its resource section is not the last section in the file");
     }
   }

@@ -125,6 +125,14 @@ TEST(ResourceWriter, RefusesWhatItCannotWriteSafelyWithTheReason) {
       {"a section after it in the file",
        [&](Layout& pe) { addSection(pe, 0x800, static_cast<uint32_t>(pe.bytes.size()), 16); pe.bytes.insert(pe.bytes.end(), 16, 0); },
        "not the last section in the file"},
+      {"a section before it reaching into it in the image",
+       [&](Layout& pe) {
+         addSection(pe, Layout::kSectionAddress - 0x100, 0, 0);
+         pe.Put32(Layout::kSectionTable + 40 + 8, 0x200);
+       },
+       "not the last section of the image"},
+      {"a section before it whose bytes run into it in the file",
+       [&](Layout& pe) { addSection(pe, 0x800, 0x100, 0x200); }, "not the last section in the file"},
       {"the directory inside the section, not at its start",
        [](Layout& pe) { pe.Put32(Layout::kSectionTable + 12, Layout::kSectionAddress - 0x10); }, "no section starts with"},
       {"no file alignment", [](Layout& pe) { pe.Put32(Layout::kOptionalHeader + 36, 0); }, "are not a linker's"},
