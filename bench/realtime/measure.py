@@ -60,7 +60,11 @@ def prepare_message(args, work):
     if args.rebuild or not all((message / name).exists() for name in needed + ["message.263"]):
         command = [str(ROOT / "tools" / "make-message" / "make-message"), str(source),
                    "-o", str(message), "--decoder", str(args.decoder)]
-        if needed:
+        # The native clipnote is built from source around the clips (which also builds
+        # clipnote.exe); clipnote.exe alone is written by the message writer.
+        if "clipnote" in needed:
+            command += ["--build-native-player", str(message)]
+        elif needed:
             command += ["--build-player", str(message)]
         print(f"making the sync message and its players in {message} ...", flush=True)
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
