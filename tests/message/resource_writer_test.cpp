@@ -136,6 +136,18 @@ TEST(ResourceWriter, RefusesWhatItCannotWriteSafelyWithTheReason) {
       {"the directory inside the section, not at its start",
        [](Layout& pe) { pe.Put32(Layout::kSectionTable + 12, Layout::kSectionAddress - 0x10); }, "no section starts with"},
       {"no file alignment", [](Layout& pe) { pe.Put32(Layout::kOptionalHeader + 36, 0); }, "are not a linker's"},
+      {"file alignment under 512", [](Layout& pe) { pe.Put32(Layout::kOptionalHeader + 36, 256); }, "are not a linker's"},
+      {"file alignment over 64 KiB", [](Layout& pe) { pe.Put32(Layout::kOptionalHeader + 36, 0x20000); }, "are not a linker's"},
+      {"section alignment not a power of two", [](Layout& pe) { pe.Put32(Layout::kOptionalHeader + 32, 0x1800); },
+       "are not a linker's"},
+      {"the section's address off the section alignment", [](Layout& pe) { pe.Put32(Layout::kOptionalHeader + 32, 0x2000); },
+       "not aligned"},
+      {"the section running past the end of the file", [](Layout& pe) {
+         pe.Put32(Layout::kSectionTable + 16, static_cast<uint32_t>(pe.bytes.size())); },
+       "runs past the end of the file"},
+      {"section alignment under the file's", [](Layout& pe) {
+         pe.Put32(Layout::kOptionalHeader + 36, 0x1000); pe.Put32(Layout::kOptionalHeader + 32, 0x800); },
+       "are not a linker's"},
       {"the section off its alignment", [](Layout& pe) {
          pe.Put32(Layout::kOptionalHeader + 36, 0x400); pe.Put32(Layout::kOptionalHeader + 32, 0x400); },
        "not aligned"},
