@@ -16,7 +16,7 @@ import time
 
 from wine_harness import (PLAYER_TITLE, PLAY_BUTTON, SIZE_BUTTON, HarnessError, WineSession,
                           add_player_options, check, find_win32_output, native_picture_area,
-                          player_to_test, run_script, scratch)
+                          player_to_test, run_script, scratch, start_player)
 
 
 def grab_rgb(wine, area, path):
@@ -78,8 +78,7 @@ def main():
         shot = temp / "last.png"
 
         with WineSession() as wine:
-            process = wine.start(player)
-            window = wine.wait_for_windows(PLAYER_TITLE, count=1, timeout=90, process=process)[0]
+            process, window = start_player(wine, args, player)
             geometry = wine.window_geometry(window)
             nx, ny, _, _ = native_picture_area(geometry)
             index = wait_for_match(wine, (nx, ny, 176), native, 176, 144, shot)

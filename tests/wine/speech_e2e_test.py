@@ -7,7 +7,9 @@ then the speech, sample for sample the WAV image that the Windows build's own
 speech decoder makes (decode_voice.exe), all of it; then, after a click on the
 size button, which only an ended playback enables, the speech once more from its
 first sample, without the start-up sound, exact up to where closing the window
-cut it.
+cut it. A message without video keeps the size button disabled; there the replay
+is a click on Play once the button reads "Play" again, which it does only when
+the playback has ended.
 
   speech_e2e_test.py --win32-build-dir <Windows tree> --voice <message.723>
                      --chime <startup_chime.wav> [--pack <clipnote-decode> --pack-clip <clip>...]
@@ -21,9 +23,9 @@ import time
 from pathlib import Path
 
 from alsa_capture import RATE, read_capture, write_wav
-from wine_harness import (PLAYER_TITLE, SIZE_BUTTON, HarnessError, WineSession,
+from wine_harness import (PLAYER_TITLE, PLAY_BUTTON, SIZE_BUTTON, HarnessError, WineSession,
                           add_player_options, check, find_win32_output, kept_file,
-                          player_to_test, run_script, scratch)
+                          player_to_test, run_script, scratch, start_player)
 
 ANCHOR = 400            # samples of speech used to find where it starts in the capture
 END_MARGIN = 60         # seconds past the speech's length for the playback to end by itself
@@ -67,6 +69,17 @@ def follow(captured, speech, start):
     return i, j, skipped
 
 
+def replay_by_button(wine, window, args):
+    """Clicks the button that replays an ended playback: the size button, or, for a
+    message without video (its size button stays disabled), Play once it reads so."""
+    if args.expect_box != "Audio only":
+        wine.click(window, SIZE_BUTTON)
+        return
+    texts = find_win32_output(args.win32_build_dir, "window_texts.exe")
+    if "Play" in wine.control_texts(texts, PLAYER_TITLE):
+        wine.click(window, PLAY_BUTTON)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--win32-build-dir", required=True)
@@ -92,8 +105,7 @@ def main():
             first = min(first, len(speech) - ANCHOR)
             anchor = speech[first:first + ANCHOR]
 
-            process = wine.start(player)
-            window = wine.wait_for_windows(PLAYER_TITLE, count=1, timeout=90, process=process)[0]
+            process, window = start_player(wine, args, player)
             started = time.monotonic()
             deadline = started + len(speech) / RATE + END_MARGIN
             # Once the speech has come out in full, click the size button until the
@@ -109,8 +121,8 @@ def main():
                 if start >= 0 and len(captured) >= start + len(speech):
                     replay = find(captured, anchor, start + len(speech))
                     if replay < 0:
-                        wine.click(window, SIZE_BUTTON)
-            print(f"the playback ended by itself; the size button replayed it "
+                        replay_by_button(wine, window, args)
+            print(f"the playback ended by itself; its button replayed it "
                   f"{time.monotonic() - started:.1f} s after the window appeared")
             time.sleep(MIN_REPLAY_SECONDS + 2)
             code, output = wine.run(closer, PLAYER_TITLE, timeout=90)

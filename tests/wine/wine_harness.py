@@ -69,11 +69,32 @@ def require_tools(*tools):
     sys.exit(SKIP)
 
 
+# The boxes the player shows before its window when a message lacks a clip: title, text.
+MISSING_CLIP_BOXES = {
+    "Video only": "This message contains video only!",
+    "Audio only": "This message contains audio only!",
+}
+
+
 def add_player_options(parser):
     """--pack DECODER --pack-clip FILE...: play a message executable that DECODER's pack
-    command writes from the clips (into the player template it carries), not clipnote.exe."""
+    command writes from the clips (into the player template it carries), not clipnote.exe.
+    --expect-box TITLE: the player first shows that missing-clip box, to be dismissed."""
     parser.add_argument("--pack", metavar="DECODER", help="clipnote-decode, to write the player")
     parser.add_argument("--pack-clip", action="append", default=[], metavar="FILE")
+    parser.add_argument("--expect-box", choices=sorted(MISSING_CLIP_BOXES), metavar="TITLE")
+
+
+def start_player(wine, args, player):
+    """Starts the player, dismisses the missing-clip box the options expect, and
+    returns (process, window) once its window is on screen."""
+    process = wine.start(player)
+    if args.expect_box:
+        texts = find_win32_output(args.win32_build_dir, "window_texts.exe")
+        wine.dismiss_box(args.expect_box, MISSING_CLIP_BOXES[args.expect_box], texts,
+                         process=process)
+    window = wine.wait_for_windows(PLAYER_TITLE, count=1, timeout=90, process=process)[0]
+    return process, window
 
 
 def player_to_test(args, work):
@@ -211,6 +232,31 @@ class WineSession:
                 raise HarnessError(f"{len(found)} window(s) titled {title!r} after {timeout} s, "
                                    f"expected {count}")
             time.sleep(0.25)
+
+    def control_texts(self, texts_exe, title=PLAYER_TITLE):
+        """The texts of the controls of the dialog titled `title` (window_texts.exe)."""
+        code, output = self.run(texts_exe, title, timeout=90)
+        check(code == 0, f"window_texts.exe {title!r} exited with {code}: {output}")
+        return [line.strip() for line in output.splitlines() if line.strip()]
+
+    def dismiss_box(self, title, text, texts_exe, timeout=90, process=None):
+        """Waits for a message box titled `title`, checks with `texts_exe`
+        (window_texts.exe) that one of its controls says `text`, and presses Return
+        on it; fails if the box is still there afterwards."""
+        box = self.wait_for_windows(title, count=1, timeout=timeout, process=process)[0]
+        shown = self.control_texts(texts_exe, title)
+        check(text in shown, f"the box titled {title!r} says {shown}, expected {text!r}")
+        # Without a window manager activation may be refused; focusing is enough for
+        # the key, which goes to the focused window.
+        for command in (["windowactivate", "--sync", box], ["windowfocus", "--sync", box]):
+            subprocess.run(["xdotool", *command], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+        subprocess.run(["xdotool", "key", "Return"], env=self.env, check=True, timeout=30)
+        deadline = time.monotonic() + 30
+        while self.windows(title):
+            check(time.monotonic() < deadline, f"the box titled {title!r} stayed after Return")
+            time.sleep(0.25)
+        print(f"dismissed the box {title!r}: {text!r}")
 
     def window_geometry(self, window):
         """(x, y, width, height) of an X window, in screen pixels."""
