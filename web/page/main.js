@@ -2,6 +2,7 @@
 // dropped by the person in front of it. Nothing leaves the page.
 import { builtInFiles, logoBase64 } from "./default_message.js";
 import { base64Bytes, readMessage } from "./message_files.js";
+import { createWorker, moduleFactory } from "./module_loading.js";
 import { Playback } from "./playback.js";
 import { PlayerWindow } from "./player_window.js";
 import { SpeechPreparation } from "./speech_preparation.js";
@@ -9,33 +10,6 @@ import { VideoSource } from "./video_source.js";
 
 // Tests put hooks here before the page loads: createAudioContext, manualPump.
 const testHooks = globalThis.clipnoteTestHooks || {};
-
-// The module's script: loaded by the page, or carried inside a self-contained page.
-function embeddedSource(id) {
-  const element = document.getElementById(id);
-  return element ? element.textContent : null;
-}
-
-async function moduleFactory() {
-  const source = embeddedSource("clipnote-module-source");
-  if (source !== null && typeof ClipnoteModule === "undefined") {
-    await new Promise((resolve, reject) => {
-      const script = document.createElement("script");
-      script.src = URL.createObjectURL(new Blob([source], { type: "text/javascript" }));
-      script.onload = resolve;
-      script.onerror = reject;
-      document.head.appendChild(script);
-    });
-  }
-  return ClipnoteModule;  // eslint-disable-line no-undef
-}
-
-function createWorker() {
-  const workerSource = embeddedSource("clipnote-worker-source");
-  if (workerSource === null) return new Worker("speech_worker.js");
-  const blob = new Blob([embeddedSource("clipnote-module-source"), "\n", workerSource], { type: "text/javascript" });
-  return new Worker(URL.createObjectURL(blob));
-}
 
 async function main() {
   const view = new PlayerWindow(document);
@@ -45,7 +19,7 @@ async function main() {
   const playback = new Playback({
     view,
     video: new VideoSource(module),
-    speech: new SpeechPreparation(createWorker),
+    speech: new SpeechPreparation(() => createWorker("speech_worker.js", "clipnote-worker-source")),
     createAudioContext: testHooks.createAudioContext || (() => new AudioContext()),
     manualPump: !!testHooks.manualPump,
   });

@@ -4,7 +4,9 @@
 opened straight from disk.
 
 usage: make_single_html.py SITE_DIR OUT.html [MESSAGE_FILE...]
+       make_single_html.py --recorder SITE_DIR OUT.html
 
+With --recorder it makes the recorder page instead, with its worker inside.
 Without message files the page carries the built-in message. The message's files
 and the logo sit between the markers MESSAGE_BEGIN and MESSAGE_END, two statements
 (the files, then the logo), so that clipnote-decode html can put another message
@@ -54,9 +56,9 @@ def message_statement(files):
     return f"const builtInFiles = [{entries}];"
 
 
-def bundle(site, files=None):
+def bundle(site, files=None, entry="main.js"):
     parts = []
-    for name, text in module_order(site, "main.js"):
+    for name, text in module_order(site, entry):
         text = IMPORT.sub("", text)
         text = re.sub(r"^export\s+", "", text, flags=re.M)
         if name == "default_message.js":
@@ -71,24 +73,37 @@ def bundle(site, files=None):
     return "\n".join(parts)
 
 
-def single_page(site, files=None):
+STYLESHEET = re.compile(r'<link rel="stylesheet" href="([\w.]+)">')
+# The page, its module script and the workers it starts (their script, element id).
+PLAYER = ("index.html", "main.js", [("speech_worker.js", "clipnote-worker-source")])
+RECORDER = ("recorder.html", "recorder.js", [("speech_worker.js", "clipnote-worker-source"),
+                                             ("recorder_worker.js", "clipnote-recorder-worker-source")])
+
+
+def single_page(site, files=None, kind=PLAYER):
     def read(name):
         with open(os.path.join(site, name), encoding="utf-8") as f:
             return f.read()
 
-    page = read("index.html")
-    page = page.replace('<link rel="stylesheet" href="player.css">', f"<style>\n{read('player.css')}</style>")
+    html, entry, workers = kind
+    page = read(html)
+    page = STYLESHEET.sub(lambda m: f"<style>\n{read(m.group(1))}</style>", page)
     page = page.replace('<script src="clipnote_wasm.js"></script>\n', "")
-    scripts = (f'<script type="text/plain" id="clipnote-module-source">{script_safe(read("clipnote_wasm.js"))}</script>\n'
-               f'<script type="text/plain" id="clipnote-worker-source">{script_safe(read("speech_worker.js"))}</script>\n'
-               f'<script type="module">\n{script_safe(bundle(site, files))}\n</script>')
-    marker = '<script type="module" src="main.js"></script>'
+    scripts = f'<script type="text/plain" id="clipnote-module-source">{script_safe(read("clipnote_wasm.js"))}</script>\n'
+    for worker, element in workers:
+        scripts += f'<script type="text/plain" id="{element}">{script_safe(read(worker))}</script>\n'
+    scripts += f'<script type="module">\n{script_safe(bundle(site, files, entry))}\n</script>'
+    marker = f'<script type="module" src="{entry}"></script>'
     if marker not in page:
-        raise SystemExit("make_single_html: the page has no main.js script")
+        raise SystemExit(f"make_single_html: the page has no {entry} script")
     return page.replace(marker, scripts)
 
 
 def main(argv):
+    if len(argv) == 4 and argv[1] == "--recorder":
+        with open(argv[3], "w", encoding="utf-8") as f:
+            f.write(single_page(argv[2], kind=RECORDER))
+        return 0
     if len(argv) < 3:
         print(__doc__, file=sys.stderr)
         return 2
