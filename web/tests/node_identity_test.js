@@ -1,14 +1,15 @@
 // The WebAssembly decoders give what the native ones give, byte for byte: every
 // picture of each clip against `clipnote-decode video`, and the speech against
 // `clipnote-decode audio`; its writer of message executables gives what
-// `clipnote-decode pack` writes.
-//   NODE_PATH=/usr/share/nodejs node web/tests/node_identity_test.js MODULE.js CLIPNOTE-DECODE
+// `clipnote-decode pack` writes; its speech encoder gives the VOICE clip that
+// `clipnote-encode speech` writes from the same samples, fed in pieces of any length.
+//   NODE_PATH=/usr/share/nodejs node web/tests/node_identity_test.js MODULE.js CLIPNOTE-DECODE CLIPNOTE-ENCODE
 const { execFileSync } = require("child_process");
 const fs = require("fs");
 const os = require("os");
 const path = require("path");
 
-const [modulePath, decodePath] = process.argv.slice(2);
+const [modulePath, decodePath, encodePath] = process.argv.slice(2);
 const root = path.resolve(__dirname, "..", "..");
 const videoClips = [
   "resources/message.263",
@@ -94,6 +95,49 @@ require(path.resolve(modulePath))().then((m) => {
     else if (Buffer.compare(exe, fs.readFileSync(out)) !== 0) fail(`pack ${args.join(" ")}: differs from clipnote-decode pack`);
     else console.log(`ok pack ${args.join(" ")}: ${size} bytes in ${milliseconds.toFixed(1)} ms`);
   }
+  // The speech encoder: decoded speech (and a piece shorter than a frame, and nothing) coded
+  // at both rates with and without silence compression, fed in uneven pieces.
+  const encodeInputs = [
+    ["resources/message.723", null], ["tests/audio/data/hello_63.723", null],
+    ["tests/audio/data/hello_63.723", 300], ["tests/audio/data/hello_63.723", 44], ["tests/audio/data/hello_63.723", 0],
+  ];
+  const encodeSettings = [[63, 1, ["--rate", "6.3"]], [53, 1, ["--rate", "5.3"]], [63, 0, ["--no-silence"]],
+                          [53, 0, ["--rate", "5.3", "--no-silence"]]];
+  const pieces = [1, 7, 240, 479, 1000, 8000, 3];
+  for (const [clip, keep] of encodeInputs) {
+    const wav = path.join(scratch, "speech.wav");
+    const decoded = native("audio", clip, wav);
+    const samples = new Int16Array(decoded.buffer.slice(decoded.byteOffset + 44, decoded.byteOffset + decoded.length));
+    const input = keep === null ? samples : samples.subarray(0, keep);
+    if (keep !== null) {  // the same samples as a WAV for the native command
+      const header = Buffer.from(decoded.subarray(0, 44));
+      header.writeUInt32LE(36 + 2 * keep, 4);
+      header.writeUInt32LE(2 * keep, 40);
+      fs.writeFileSync(wav, Buffer.concat([header, Buffer.from(input.buffer, input.byteOffset, 2 * keep)]));
+    }
+    for (const [rate, silence, options] of encodeSettings) {
+      const out = path.join(scratch, "speech.723");
+      execFileSync(encodePath, ["speech", wav, out, ...options], { stdio: "ignore" });
+      const started = process.hrtime.bigint();
+      m._cn_encode_speech_start(rate, silence);
+      for (let at = 0, i = 0; at < input.length; ++i) {
+        const n = Math.min(pieces[i % pieces.length], input.length - at);
+        m.HEAP16.set(input.subarray(at, at + n), m._cn_encode_speech_buffer() / 2);
+        if (m._cn_encode_speech_feed(n) !== 0) fail(`${clip}: a piece of ${n} samples refused`);
+        at += n;
+      }
+      const size = m._cn_encode_speech_finish();
+      const seconds = Number(process.hrtime.bigint() - started) / 1e9;
+      const coded = Buffer.from(m.HEAPU8.subarray(m._cn_encode_speech_output(), m._cn_encode_speech_output() + Math.max(size, 0)));
+      const what = `encode ${clip}${keep === null ? "" : ` (${keep} samples)`} ${options.join(" ")}`;
+      if (size !== m._cn_encode_speech_output_bytes()) fail(`${what}: finish said ${size} bytes, output ${m._cn_encode_speech_output_bytes()}`);
+      else if (Buffer.compare(coded, fs.readFileSync(out)) !== 0) fail(`${what}: ${size} bytes differ from clipnote-encode speech`);
+      else console.log(`ok ${what}: ${size} bytes${input.length >= 8000 ? `, ${(input.length / 8000 / seconds).toFixed(0)}x real time` : ""}`);
+    }
+  }
+  if (m._cn_encode_speech_start(64, 1) !== 1) fail("a rate of 6.4 kbit/s was not refused");
+  if (m._cn_encode_speech_feed(m._cn_encode_speech_buffer_samples() + 1) !== 1) fail("a piece larger than the buffer was not refused");
+
   const refused = m._cn_write_message(0, 0, 0, 0, 0, 0, 0, -1, 0, -1);
   if (refused !== -1 || m.UTF8ToString(m._cn_reason()).length === 0) fail("an empty template was not refused with a reason");
   fs.rmSync(scratch, { recursive: true });
