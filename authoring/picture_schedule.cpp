@@ -71,24 +71,27 @@ std::vector<uint8_t> AnalysisFrame(std::span<const uint8_t> qcifLuma) {
   return small;
 }
 
+int NextGap(std::span<const double> speeds, int tick, int lastTick) {
+  const int remaining = lastTick - tick;
+  const int wanted = PreferredGap(speeds, tick);
+  // Never leave a remainder of 1 tick: it could not be reached.
+  int gap = 0;
+  int smallestAllowed = 0;
+  for (int g : kPictureGaps) {
+    if (g > remaining || remaining - g == 1) continue;
+    smallestAllowed = g;
+    if (gap == 0 && g <= wanted) gap = g;
+  }
+  return gap == 0 ? smallestAllowed : gap;
+}
+
 std::vector<int> Schedule(std::span<const double> speeds, int lastTick) {
   std::vector<int> ticks;
   if (lastTick < 2) return ticks;
   ticks.push_back(0);
   int tick = 0;
   while (tick < lastTick) {
-    const int remaining = lastTick - tick;
-    const int wanted = PreferredGap(speeds, tick);
-    // Never leave a remainder of 1 tick: it could not be reached.
-    int gap = 0;
-    int smallestAllowed = 0;
-    for (int g : kPictureGaps) {
-      if (g > remaining || remaining - g == 1) continue;
-      smallestAllowed = g;
-      if (gap == 0 && g <= wanted) gap = g;
-    }
-    if (gap == 0) gap = smallestAllowed;
-    tick += gap;
+    tick += NextGap(speeds, tick, lastTick);
     ticks.push_back(tick);
   }
   return ticks;

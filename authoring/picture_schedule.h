@@ -33,4 +33,8 @@ std::vector<uint8_t> AnalysisFrame(std::span<const uint8_t> qcifLuma);
 // empty schedule when lastTick < 2: a message needs at least two ticks.
 std::vector<int> Schedule(std::span<const double> speeds, int lastTick);
 
+// The gap after the picture at `tick` (< lastTick) in that schedule: it depends only on
+// speeds[tick + 1 .. tick + 8] and, within 9 ticks of the end, on lastTick.
+int NextGap(std::span<const double> speeds, int tick, int lastTick);
+
 }  // namespace clipnote::authoring
