@@ -288,8 +288,8 @@ class Recorder {
 
   onWorker(data) {
     if (data.type === "progress") {
-      $("progress").value = data.total > 0 ? data.done / data.total : 0;
-      if (data.pass > 0) this.notice(`Making the message smaller to fit (try ${data.pass + 1}) ...`);
+      $("progress").value = data.fraction;
+      if ($("recorder-notice").textContent.startsWith("Making")) this.notice(`Making the message: ${data.stage} ...`);
     } else if (data.type === "limit") {
       if (this.recording) {
         this.stop();

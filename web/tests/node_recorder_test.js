@@ -40,12 +40,9 @@ function record(m, { seconds, width = 320, height = 240, soundRate = 48000, pict
 function make(m, budget) {
   const pointer = m._cn_alloc(template.length);
   m.HEAPU8.set(template, pointer);
-  const total = m._cn_rec_make(pointer, template.length, budget);
+  const size = m._cn_rec_make(pointer, template.length, budget);
   m._cn_free(pointer);
-  if (total < 0) return { reason: m.UTF8ToString(m._cn_rec_reason()) };
-  let result;
-  while ((result = m._cn_rec_step()) === 1);
-  if (result < 0) return { reason: m.UTF8ToString(m._cn_rec_reason()) };
+  if (size < 0) return { reason: m.UTF8ToString(m._cn_rec_reason()) };
   return { exe: m.HEAPU8.slice(m._cn_rec_exe(), m._cn_rec_exe() + m._cn_rec_exe_size()) };
 }
 
@@ -68,7 +65,6 @@ require(path.resolve(modulePath))().then((m) => {
   assert.deepStrictEqual(box(1280, 720), [0, 22, 176, 98]);
 
   // Without a budget, and within 1 MB: the reader takes both back, the pause sent as silence.
-  const kinds = [];
   for (const budget of [0, 1000000]) {
     record(m, { seconds: 4 });
     const made = make(m, budget);
@@ -77,13 +73,13 @@ require(path.resolve(modulePath))().then((m) => {
     const read = readBack(m, made.exe);
     assert.ok(read.kind >= 0 && read.video > 1000 && read.speech > 100, JSON.stringify(read));
     assert.ok(m._cn_rec_silent_frames() > 0.3 * m._cn_rec_speech_frames(), "the pause was not sent as silence");
-    kinds.push(read.kind);
   }
 
   // Pictures only, sound only.
   record(m, { seconds: 2, soundRate: 0 });
   let made = make(m, 0);
-  assert.ok(made.exe && readBack(m, made.exe).video > 0 && m._cn_rec_voice_size() === 0, made.reason);
+  assert.ok(made.exe && readBack(m, made.exe).video > 0, made.reason);
+  assert.strictEqual(m._cn_rec_speech_frames(), 0);
   record(m, { seconds: 2, pictures: false });
   made = make(m, 0);
   assert.ok(made.exe && m._cn_rec_video_size() === 0 && readBack(m, made.exe).speech > 0, made.reason);

@@ -28,5 +28,6 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 "$CLIPNOTE_WEB_FIXTURES" exe resources/message.263 resources/message.723 "$scratch/message.exe"
 node web/tests/node_hostile_test.js "$web/site/clipnote_wasm.js" "$scratch/message.exe"
+node web/tests/node_recorder_test.js "$web/site/clipnote_wasm.js" resources/clipnote_template.exe
 # Debian's python: the one that sees python3-selenium.
 /usr/bin/python3 web/tests/page_test.py
