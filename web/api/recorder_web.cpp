@@ -242,9 +242,10 @@ CLIPNOTE_WEB_EXPORT double cn_rec_longest_seconds() { return authoring::kMaxMess
 CLIPNOTE_WEB_EXPORT int32_t cn_rec_past_limit() { return Current().pastLimit ? 1 : 0; }
 
 // Makes the message of what was recorded: the executable on the player template given, at
-// most `budget` bytes (0: no budget). Returns the executable's size, or -1 with the reason
+// most `budget` bytes, or without a budget (0) at `quantiser` (2..31). Returns the executable's size, or -1 with the reason
 // (nothing recorded, a budget nothing fits, ...). Progress goes to Module.onMakeProgress.
-CLIPNOTE_WEB_EXPORT int32_t cn_rec_make(const uint8_t* playerTemplate, int32_t templateSize, double budget) {
+CLIPNOTE_WEB_EXPORT int32_t cn_rec_make(const uint8_t* playerTemplate, int32_t templateSize, double budget,
+                                        int32_t quantiser) {
   Recording& r = Current();
   reason.clear();
   r.made = {};
@@ -261,6 +262,7 @@ CLIPNOTE_WEB_EXPORT int32_t cn_rec_make(const uint8_t* playerTemplate, int32_t t
     authoring::MessageSettings settings;
     settings.speech = r.soundRate > 0 && !r.sound.empty();
     settings.maxBytes = maxBytes;
+    if (maxBytes == 0) settings.quantiser = quantiser;
     settings.playerTemplate = std::move(bytes);
     authoring::MessagePipeline pipeline(std::move(settings));
     pipeline.SetProgress([](authoring::Stage stage, double fraction) { ReportMakeProgress(int(stage), fraction); });

@@ -28,3 +28,19 @@ export function createWorker(file, id) {
   const blob = new Blob([embeddedSource("clipnote-module-source"), "\n", workerSource], { type: "text/javascript" });
   return new Worker(URL.createObjectURL(blob));
 }
+
+// Keeps the sources of the module and of the workers in the page, as a self-contained page
+// carries them, so that every later worker starts from them and the page asks for nothing
+// after it has loaded. pairs: [file, element id]; sources the page carries already stay.
+export async function keepSources(pairs) {
+  for (const [file, id] of pairs) {
+    if (document.getElementById(id)) continue;
+    const response = await fetch(file);
+    if (!response.ok) throw new Error(`${file} could not be loaded`);
+    const element = document.createElement("script");
+    element.type = "text/plain";
+    element.id = id;
+    element.textContent = await response.text();
+    document.head.appendChild(element);
+  }
+}

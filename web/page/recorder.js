@@ -4,7 +4,7 @@
 // player's own playback, then saved as an executable or as a page. Nothing leaves the page.
 import { playerPageBase64, recorderLogoBase64, templateBase64 } from "./recorder_assets.js";
 import { base64Bytes } from "./message_files.js";
-import { createWorker, moduleFactory } from "./module_loading.js";
+import { createWorker, keepSources, moduleFactory } from "./module_loading.js";
 import { Playback } from "./playback.js";
 import { PlayerWindow } from "./player_window.js";
 import { SpeechPreparation } from "./speech_preparation.js";
@@ -147,10 +147,13 @@ class Recorder {
         return { refused: error.name === "NotAllowedError" || error.name === "SecurityError", error };
       }
     };
-    let got = await attempt({ video: true, audio: true });
+    // The sound as the microphone gives it: the authoring library sets the level, and
+    // nothing plays while recording, so there is no echo to cancel.
+    const audio = { echoCancellation: false, noiseSuppression: false, autoGainControl: false };
+    let got = await attempt({ video: true, audio });
     let note = "";
     if (!got.stream) {
-      const sound = await attempt({ audio: true });
+      const sound = await attempt({ audio });
       const pictures = await attempt({ video: true });
       if (sound.stream) {
         got = sound;
@@ -283,7 +286,9 @@ class Recorder {
     $("progress").hidden = false;
     $("progress").value = 0;
     this.notice("Making the message ...");
-    this.worker.postMessage({ type: "make", budget: Number($("budget").value), template: this.template });
+    // "Best quality" is no budget at the finest quantiser the authoring library takes.
+    const budget = Number($("budget").value);
+    this.worker.postMessage({ type: "make", budget, quantiser: budget > 0 ? 0 : 2, template: this.template });
   }
 
   onWorker(data) {
@@ -402,6 +407,8 @@ class Recorder {
 }
 
 async function main() {
+  await keepSources([["clipnote_wasm.js", "clipnote-module-source"], ["speech_worker.js", "clipnote-worker-source"],
+    ["recorder_worker.js", "clipnote-recorder-worker-source"]]);
   const module = await (await moduleFactory())();
   const recorder = new Recorder(module);
   globalThis.clipnoteRecorder = recorder;

@@ -12,7 +12,7 @@ function copyOut(m, pointer, size) {
 // The pipeline's stages in order, as it reports them; the bar runs over all of them.
 const stages = ["reading", "coding the speech", "coding the pictures", "fitting the size", "checking", "writing"];
 
-function make(m, { budget, template }) {
+function make(m, { budget, quantiser, template }) {
   let lastReport = 0;
   m.onMakeProgress = (stage, fraction) => {
     const now = performance.now();
@@ -22,7 +22,7 @@ function make(m, { budget, template }) {
   };
   const templatePointer = m._cn_alloc(template.length);
   m.HEAPU8.set(template, templatePointer);
-  const size = m._cn_rec_make(templatePointer, template.length, budget);
+  const size = m._cn_rec_make(templatePointer, template.length, budget, quantiser);
   m._cn_free(templatePointer);
   if (size < 0) return postMessage({ type: "refused", reason: m.UTF8ToString(m._cn_rec_reason()) });
   const exe = copyOut(m, m._cn_rec_exe(), size);

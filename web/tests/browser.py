@@ -49,29 +49,50 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
 class Server:
     """The site on 127.0.0.1 at a free port."""
 
-    def __init__(self, directory):
+    def __init__(self, directory, page="index.html"):
         handler = functools.partial(QuietHandler, directory=directory)
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
-        self.url = f"http://127.0.0.1:{self.httpd.server_address[1]}/index.html"
+        self.url = f"http://127.0.0.1:{self.httpd.server_address[1]}/{page}"
 
     def close(self):
         self.httpd.shutdown()
         self.httpd.server_close()
 
 
-def chromium(autoplay=True, fake_latency=None):
+def chromium(autoplay=True, fake_latency=None, arguments=(), downloads=None, network_log=False):
+    """Headless chromium; `arguments` are further switches (fake media devices...), `downloads`
+    a folder the page's downloads go to, `network_log` keeps the network events for
+    network_requests()."""
     options = webdriver.ChromeOptions()
     options.binary_location = os.environ.get("CLIPNOTE_CHROMIUM", "/usr/bin/chromium")
     for argument in ["--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=800,600",
-                     "--autoplay-policy=" + ("no-user-gesture-required" if autoplay else "document-user-activation-required")]:
+                     "--autoplay-policy=" + ("no-user-gesture-required" if autoplay else "document-user-activation-required"),
+                     *arguments]:
         options.add_argument(argument)
+    if network_log:
+        options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
     driver = webdriver.Chrome(service=Service(os.environ.get("CLIPNOTE_CHROMEDRIVER", "/usr/bin/chromedriver")),
                               options=options)
+    if downloads:
+        driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
     if fake_latency is not None:
         driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": FAKE_AUDIO % {"latency": fake_latency}})
     return driver
+
+
+def network_requests(driver):
+    """The addresses the page asked for since the last call (network_log drivers only)."""
+    import json
+    urls = []
+    for entry in driver.get_log("performance"):
+        message = json.loads(entry["message"])["message"]
+        if message["method"] == "Network.requestWillBeSent":
+            urls.append(message["params"]["request"]["url"])
+        elif message["method"] == "Network.webSocketCreated":
+            urls.append(message["params"]["url"])
+    return urls
 
 
 def wait_for(driver, script, timeout=20):

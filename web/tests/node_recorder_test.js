@@ -40,7 +40,7 @@ function record(m, { seconds, width = 320, height = 240, soundRate = 48000, pict
 function make(m, budget) {
   const pointer = m._cn_alloc(template.length);
   m.HEAPU8.set(template, pointer);
-  const size = m._cn_rec_make(pointer, template.length, budget);
+  const size = m._cn_rec_make(pointer, template.length, budget, 8);
   m._cn_free(pointer);
   if (size < 0) return { reason: m.UTF8ToString(m._cn_rec_reason()) };
   return { exe: m.HEAPU8.slice(m._cn_rec_exe(), m._cn_rec_exe() + m._cn_rec_exe_size()) };

@@ -1,0 +1,289 @@
+"""The recorder page in headless chromium with fake media devices fed from files: a 10 s
+recording saved as an executable and as a page, both checked outside the browser against
+what was fed; a chosen video file and one the browser cannot decode; each refusal; the
+length limit; no network request after load.
+
+Run with Debian's python (/usr/bin/python3), which sees python3-selenium:
+  CLIPNOTE_WEB_SITE=build/web/site CLIPNOTE_DECODE=... /usr/bin/python3 web/tests/recorder_test.py
+"""
+import base64
+import json
+import os
+import re
+import subprocess
+import time
+import unittest
+
+import numpy as np
+
+from browser import DECODE, SITE, Server, chromium, network_requests, page_pcm, require, scratch_dir, wait_for
+
+ENCODE = os.environ.get("CLIPNOTE_ENCODE", os.path.join(os.path.dirname(os.path.dirname(DECODE)), "clipnote-encode",
+                                                         "clipnote-encode"))
+FED_SIZE = (320, 240)
+FED_FRAMES = 120  # the fake camera loops a 4 s clip at 30 pictures a second
+RECORD_SECONDS = 10
+
+# A fake getUserMedia without the kinds of device a test names, for "no camera" and "no
+# microphone": the request fails as a browser's does when nothing of that kind is connected.
+MISSING_DEVICES = """
+(() => {
+  const missing = %s, media = navigator.mediaDevices, real = media.getUserMedia.bind(media);
+  media.getUserMedia = (c) => (missing.some((kind) => c[kind])
+    ? Promise.reject(new DOMException('Requested device not found', 'NotFoundError')) : real(c));
+})();"""
+
+
+def run(*command, **options):
+    return subprocess.run(["nice", "-n", "19", *command], check=True, capture_output=True, **options)
+
+
+def read_y4m(path, width, height):
+    """The luma planes of a 4:2:0 .y4m file, as an array of pictures."""
+    with open(path, "rb") as f:
+        data = f.read()
+    frames, at = [], data.index(b"\n") + 1
+    size = width * height * 3 // 2
+    while at < len(data):
+        at = data.index(b"\n", at) + 1  # FRAME header
+        frames.append(np.frombuffer(data, np.uint8, width * height, at).reshape(height, width))
+        at += size
+    return np.array(frames)
+
+
+def picture_ticks(clip):
+    """Each picture's tick, from the temporal references of its picture start codes."""
+    ticks, previous, total = [], None, 0
+    for match in re.finditer(rb"\x00\x00[\x80-\x83]", clip):
+        at = match.start()
+        reference = ((clip[at + 2] & 3) << 6) | (clip[at + 3] >> 2)
+        if previous is not None:
+            total += (reference - previous) % 256
+        previous = reference
+        ticks.append(total)
+    return ticks
+
+
+def frame_kinds(voice):
+    """Counts of (speech, SID, untransmitted) frames of a VOICE clip."""
+    counts, at, lengths = [0, 0, 0], 4, [24, 20, 4, 1]
+    while at < len(voice):
+        kind = voice[at] & 3
+        counts[0 if kind < 2 else kind - 1] += 1
+        at += lengths[kind]
+    return counts
+
+
+def wav_samples(path):
+    with open(path, "rb") as f:
+        return np.frombuffer(f.read()[44:], np.int16)
+
+
+def psnr(a, b):
+    mse = np.mean((a.astype(np.float64) - b.astype(np.float64)) ** 2)
+    return 99.0 if mse == 0 else 10 * np.log10(255 ** 2 / mse)
+
+
+def frame_snrs(reference, decoded, frame=240):
+    """SNR in dB of each frame where the reference is speech (well above its floor)."""
+    n = min(len(reference), len(decoded)) // frame * frame
+    r = reference[:n].reshape(-1, frame)
+    d = decoded[:n].reshape(-1, frame)
+    energy = np.sum(r ** 2, axis=1)
+    active = energy > 0.02 * np.max(energy)
+    noise = np.sum((r - d) ** 2, axis=1) + 1e-9
+    return list(np.clip(10 * np.log10(energy[active] / noise[active] + 1e-12), -10, 35))
+
+
+def aligned_segsnr(reference, decoded, chunk=4000):
+    """Segmental SNR of decoded speech against the looped reference (both 8 kHz): each half
+    second aligned on its own (capture may skip a buffer), to a sixth of a sample (the page
+    resamples from the capture's rate), at the least-squares gain (the level is set anew)."""
+    decoded = decoded.astype(np.float64)
+    looped = np.tile(reference, 3).astype(np.float64)
+    snrs = []
+    for at in range(0, len(decoded) - chunk + 1, chunk):
+        probe = decoded[at:at + chunk]
+        if np.max(np.abs(probe)) < 300:
+            continue
+        lag = int(np.argmax(np.correlate(looped[:len(reference) + chunk], probe, mode="valid")[:len(reference)]))
+        segment = looped[lag + len(reference) - 8:lag + len(reference) + chunk + 8]
+        spectrum, frequencies = np.fft.rfft(segment), np.fft.rfftfreq(len(segment))
+        best = None
+        for sixth in range(-6, 7):
+            shifted = np.fft.irfft(spectrum * np.exp(-2j * np.pi * frequencies * sixth / 6), len(segment))[8:8 + chunk]
+            gain = np.dot(shifted, probe) / max(np.dot(probe, probe), 1e-9)
+            values = frame_snrs(shifted, probe * gain)
+            if values and (best is None or np.mean(values) > np.mean(best)):
+                best = values
+        snrs += best or []
+    return float(np.mean(snrs))
+
+
+class RecorderTestCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        require(os.path.join(SITE, "recorder.html"), "the built recorder page")
+        require(DECODE, "clipnote-decode")
+        require(ENCODE, "clipnote-encode")
+        cls.dir = scratch_dir(cls)
+        cls.video = os.path.join(cls.dir, "fed.y4m")
+        cls.sound = os.path.join(cls.dir, "fed.wav")
+        run("ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"testsrc2=size={FED_SIZE[0]}x{FED_SIZE[1]}:rate=30",
+            "-frames:v", str(FED_FRAMES), "-pix_fmt", "yuv420p", cls.video)
+        # Speech, a pause of 1.5 s, speech: the pause must go out as silence.
+        speech = os.path.join(cls.dir, "speech.wav")
+        run("espeak-ng", "-w", speech, "Hello from the recorder. This message was made in the browser.")
+        run("ffmpeg", "-v", "error", "-i", speech, "-af", "apad=pad_dur=1.5", "-ar", "48000", "-ac", "1",
+            os.path.join(cls.dir, "part.wav"))
+        run("ffmpeg", "-v", "error", "-i", os.path.join(cls.dir, "part.wav"), "-i", speech, "-filter_complex",
+            "[0][1]concat=n=2:v=0:a=1,aresample=48000", "-ac", "1", cls.sound)
+        cls.server = Server(SITE, "recorder.html")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def open_recorder(self, grant=True, missing=(), hooks=None, downloads=None, network_log=False, url=None):
+        arguments = ["--use-fake-device-for-media-stream", f"--use-file-for-fake-video-capture={self.video}",
+                     f"--use-file-for-fake-audio-capture={self.sound}"]
+        arguments.append("--use-fake-ui-for-media-stream" if grant else "--deny-permission-prompts")
+        driver = chromium(arguments=arguments, downloads=downloads, network_log=network_log)
+        self.addCleanup(driver.quit)
+        script = (MISSING_DEVICES % json.dumps(list(missing))) if missing else ""
+        if hooks:
+            script += f"window.clipnoteTestHooks = {json.dumps(hooks)};"
+        if script:
+            driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": script})
+        driver.get(url or self.server.url)
+        wait_for(driver, "return document.body.dataset.devices === 'asked'")
+        return driver
+
+    @staticmethod
+    def notice(driver):
+        return driver.find_element("id", "recorder-notice").text
+
+    def record(self, driver, seconds):
+        wait_for(driver, "return !document.getElementById('record-button').disabled")
+        driver.find_element("id", "record-button").click()
+        time.sleep(seconds)  # a real recording takes its time; nothing here is timed
+        driver.find_element("id", "record-button").click()
+        return self.wait_made(driver)
+
+    @staticmethod
+    def wait_made(driver, timeout=180):
+        wait_for(driver, "const r = clipnoteRecorder; return !r.making && !r.recording && "
+                         "(r.made !== null || document.getElementById('recorder-notice').textContent !== '')", timeout)
+        return driver.execute_script("const r = clipnoteRecorder; return r.made ? "
+                                     "Object.assign({}, r.made.summary, {exe: r.made.exe.length}, r.figures) : null")
+
+    def save(self, driver, folder, button, name):
+        driver.find_element("id", button).click()
+        path = os.path.join(folder, name)
+        for _ in range(200):
+            if os.path.exists(path) and not os.path.exists(path + ".crdownload") and os.path.getsize(path) > 0:
+                return path
+            time.sleep(0.1)
+        self.fail(f"{name} was not downloaded")
+
+    def info(self, path):
+        return json.loads(run(DECODE, "info", path, "--json").stdout)
+
+
+class Recording(RecorderTestCase):
+    def test_ten_seconds_saved_as_executable_and_page(self):
+        folder = scratch_dir(self)
+        driver = self.open_recorder(downloads=folder, network_log=True)
+        loaded = [u for u in network_requests(driver) if not u.startswith(("blob:", "data:"))]
+        self.assertEqual(self.notice(driver), "")
+        summary = self.record(driver, RECORD_SECONDS)
+        self.assertIsNotNone(summary, self.notice(driver))
+        exe = self.save(driver, folder, "save-exe", "message.exe")
+        page = self.save(driver, folder, "save-html", "message.html")
+        print(f"\nrecorder: {summary}", flush=True)
+
+        info = self.info(exe)
+        run(DECODE, "extract", exe, folder)
+        with open(os.path.join(folder, "message.263"), "rb") as f:
+            movie = f.read()
+        with open(os.path.join(folder, "message.723"), "rb") as f:
+            voice = f.read()
+        seconds = len(picture_ticks(movie)) and picture_ticks(movie)[-1] / 30
+        self.assertAlmostEqual(seconds, RECORD_SECONDS, delta=1.0)
+
+        self.assertPicturesResembleTheFedVideo(driver, folder, movie)
+        self.assertSpeechResemblesTheFedSound(folder, voice)
+        self.assertPagePlaysFromDisk(page, folder)
+        # Nothing left the page after it loaded: only its own files, then blob: and data: addresses.
+        later = [u for u in network_requests(driver) if not u.startswith(("blob:", "data:"))]
+        self.assertTrue(all(u.startswith(self.server.url.rsplit("/", 1)[0]) for u in loaded), loaded[:20])
+        self.assertEqual(later, [])
+
+    def assertPicturesResembleTheFedVideo(self, driver, folder, movie):
+        x, y, w, h = driver.execute_script(
+            "const m = clipnoteRecorder.module, p = m._cn_rec_letterbox(%d, %d) >> 2;"
+            "return Array.from(m.HEAP32.subarray(p, p + 4));" % FED_SIZE)
+        # The fed pictures as the page letterboxes them (bars black), through ffmpeg's scaler.
+        boxed = os.path.join(folder, "fed_boxed.y4m")
+        run("ffmpeg", "-v", "error", "-i", self.video, "-vf",
+            f"scale={w}:{h}:flags=area,pad=176:144:{x}:{y}:black", "-pix_fmt", "yuv420p", boxed)
+        fed = read_y4m(boxed, 176, 144)
+        decoded_path = os.path.join(folder, "decoded.y4m")
+        subprocess.run([DECODE, "video", os.path.join(folder, "message.263"), decoded_path], check=False,
+                       capture_output=True)
+        decoded = read_y4m(decoded_path, 176, 144)
+        ticks = picture_ticks(movie)
+        self.assertEqual(len(ticks), len(decoded))
+        # The recording started somewhere in the fed loop: take the offset that fits best, then
+        # allow each picture a frame of capture jitter either way.
+        sample = list(range(0, len(ticks), max(1, len(ticks) // 20)))
+        offset = max(range(FED_FRAMES), key=lambda o: np.mean([psnr(decoded[i], fed[(o + ticks[i]) % FED_FRAMES])
+                                                               for i in sample]))
+        values = [max(psnr(decoded[i], fed[(offset + ticks[i] + d) % FED_FRAMES]) for d in (-1, 0, 1))
+                  for i in range(len(ticks))]
+        print(f"pictures: {len(ticks)}, PSNR mean {np.mean(values):.1f} dB, lowest {min(values):.1f} dB")
+        self.assertGreater(np.mean(values), 24)
+        self.assertGreater(np.percentile(values, 10), 20)
+
+    def assertSpeechResemblesTheFedSound(self, folder, voice):
+        speech, sid, untransmitted = frame_kinds(voice)
+        total = speech + sid + untransmitted
+        print(f"speech frames: {speech} speech, {sid} SID, {untransmitted} untransmitted")
+        # About a third of the fed sound is the pause.
+        self.assertGreater((sid + untransmitted) / total, 0.15)
+        self.assertGreater(speech / total, 0.3)
+        decoded_wav = os.path.join(folder, "decoded.wav")
+        run(DECODE, "audio", os.path.join(folder, "message.723"), decoded_wav)
+        reference_wav = os.path.join(folder, "fed8k.wav")
+        run("ffmpeg", "-v", "error", "-i", self.sound, "-ar", "8000", "-ac", "1", reference_wav)
+        decoded, reference = wav_samples(decoded_wav), wav_samples(reference_wav)
+        # Our own encoder on the fed sound at 8 kHz is the measure: the page's capture and
+        # resampling may cost a little, not more.
+        native_voice = os.path.join(folder, "native.723")
+        native_wav = os.path.join(folder, "native.wav")
+        run(ENCODE, "speech", reference_wav, native_voice)
+        run(DECODE, "audio", native_voice, native_wav)
+        native = wav_samples(native_wav)
+        page_snr, native_snr = aligned_segsnr(reference, decoded), aligned_segsnr(reference, native)
+        print(f"speech segSNR: page {page_snr:.1f} dB, our encoder on the fed file {native_snr:.1f} dB")
+        self.assertGreater(page_snr, native_snr - 3.0)
+
+    def assertPagePlaysFromDisk(self, page, folder):
+        driver = chromium(fake_latency=0.2)
+        self.addCleanup(driver.quit)
+        driver.get("file://" + page)
+        wait_for(driver, "return document.body.dataset.ready === 'true'")
+        start = wait_for(driver, "const r = clipnotePage.playback.run; return r && [r.start];")[0]
+        for step in range(20):
+            driver.execute_script(f"clipnoteFakeAudio.currentTime = {start + 0.2 + step * 0.05};"
+                                  "clipnotePage.playback.pump();")
+        self.assertGreater(driver.execute_script("return clipnotePage.playback.drawLog.length"), 5)
+        wav = os.path.join(folder, "page_reference.wav")
+        run(DECODE, "audio", os.path.join(folder, "message.723"), wav)
+        with open(wav, "rb") as f:
+            self.assertTrue(page_pcm(driver) == f.read()[44:], "the saved page's speech differs")
+        self.assertEqual(driver.find_element("id", "notice").text, "")
+
+
+if __name__ == "__main__":
+    unittest.main()
