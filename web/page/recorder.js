@@ -333,6 +333,8 @@ class Recorder {
   async openFile(file) {
     if (this.recording || this.making) return;
     this.notice(`Reading ${file.name} ...`);
+    this.making = true;
+    this.setIdle();
     $("progress").hidden = false;
     $("progress").value = 0;
     $("record-button").disabled = true;
@@ -361,6 +363,7 @@ class Recorder {
     if (!hasPictures && !sound) {
       URL.revokeObjectURL(url);
       $("progress").hidden = true;
+      this.making = false;
       this.setIdle();
       this.notice(`${file.name}: this browser cannot decode the file. Choose another video file, or record one.`);
       return;

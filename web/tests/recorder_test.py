@@ -285,5 +285,82 @@ class Recording(RecorderTestCase):
         self.assertEqual(driver.find_element("id", "notice").text, "")
 
 
+class ChosenFile(RecorderTestCase):
+    def test_a_chosen_video_file_and_one_the_browser_cannot_decode(self):
+        folder = scratch_dir(self)
+        clip = os.path.join(folder, "holiday clip.webm")
+        run("ffmpeg", "-v", "error", "-i", self.video, "-i", self.sound, "-t", "3", "-c:v", "libvpx", "-b:v", "1M",
+            "-c:a", "libopus", clip)
+        broken = os.path.join(folder, "broken.webm")
+        with open(broken, "wb") as f:
+            f.write(b"\x1aE\xdf\xa3" + bytes(range(256)) * 40)
+        driver = self.open_recorder(downloads=folder)
+        chooser = driver.find_element("id", "video-file")
+        chooser.send_keys(broken)
+        wait_for(driver, "return document.getElementById('recorder-notice').textContent.includes('cannot decode')")
+        self.assertTrue(self.notice(driver).startswith("broken.webm: "), self.notice(driver))
+        self.assertTrue(driver.find_element("id", "record-button").is_enabled())
+
+        chooser.send_keys(clip)
+        summary = self.wait_made(driver)
+        self.assertIsNotNone(summary, self.notice(driver))
+        exe = self.save(driver, folder, "save-exe", "message.exe")
+        info = self.info(exe)
+        self.assertAlmostEqual(info["video"]["duration_ms"] / 1000, 3.0, delta=0.2)
+        self.assertGreater(info["speech"]["frames"], 80)
+        # The first picture of the file at its tick, as the page letterboxes it.
+        run(DECODE, "extract", exe, folder)
+        decoded = os.path.join(folder, "decoded.y4m")
+        subprocess.run([DECODE, "video", os.path.join(folder, "message.263"), decoded], capture_output=True)
+        boxed = os.path.join(folder, "boxed.y4m")
+        run("ffmpeg", "-v", "error", "-i", clip, "-frames:v", "1", "-vf",
+            "scale=176:132:flags=area,pad=176:144:0:6:black", "-pix_fmt", "yuv420p", boxed)
+        self.assertGreater(psnr(read_y4m(decoded, 176, 144)[0], read_y4m(boxed, 176, 144)[0]), 28)
+
+
+class Refusals(RecorderTestCase):
+    def test_refused_camera_and_microphone(self):
+        driver = self.open_recorder(grant=False)
+        self.assertIn("were refused", self.notice(driver))
+        self.assertFalse(driver.find_element("id", "record-button").is_enabled())
+        ways = [b.text for b in driver.find_elements("css selector", "#way-on button")]
+        self.assertEqual(ways, ["Try again"])
+        self.assertTrue(driver.find_element("id", "video-file").is_enabled())
+
+    def test_no_camera_or_microphone(self):
+        driver = self.open_recorder(missing=["video", "audio"])
+        self.assertIn("No camera or microphone was found", self.notice(driver))
+
+    def test_microphone_only_makes_a_speech_only_message(self):
+        folder = scratch_dir(self)
+        driver = self.open_recorder(missing=["video"], downloads=folder)
+        self.assertEqual(self.notice(driver), "No camera was found: the message will have speech only.")
+        summary = self.record(driver, 3)
+        self.assertIsNotNone(summary, self.notice(driver))
+        info = self.info(self.save(driver, folder, "save-exe", "message.exe"))
+        self.assertEqual(info["video"]["bytes"], 0)
+        self.assertGreater(info["speech"]["frames"], 80)
+
+    def test_camera_only_makes_a_video_only_message(self):
+        folder = scratch_dir(self)
+        driver = self.open_recorder(missing=["audio"], downloads=folder)
+        self.assertEqual(self.notice(driver), "No microphone was found: the message will have pictures only.")
+        summary = self.record(driver, 3)
+        self.assertIsNotNone(summary, self.notice(driver))
+        info = self.info(self.save(driver, folder, "save-exe", "message.exe"))
+        self.assertGreater(info["video"]["pictures"], 20)
+        self.assertEqual(info.get("speech", {}).get("frames", 0), 0)
+
+    def test_a_recording_stops_itself_at_the_limit(self):
+        # The page's own stop, with a limit of 2 s instead of the library's 300 s.
+        driver = self.open_recorder(hooks={"longestSeconds": 2})
+        wait_for(driver, "return !document.getElementById('record-button').disabled")
+        driver.find_element("id", "record-button").click()
+        summary = self.wait_made(driver, timeout=60)
+        self.assertIn("reached the limit of 0:02", self.notice(driver))
+        self.assertLess(summary["seconds"], 2.5)
+        self.assertEqual(driver.find_element("id", "record-button").text, "Record")
+
+
 if __name__ == "__main__":
     unittest.main()

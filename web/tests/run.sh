@@ -22,6 +22,7 @@ nice -n 10 cmake --build "$native" -j"$jobs" --target clipnote-decode clipnote-e
 export CLIPNOTE_WEB_SITE="$web/site"
 export CLIPNOTE_DECODE="$native/tools/clipnote-decode/clipnote-decode"
 export CLIPNOTE_WEB_FIXTURES="$native/web-fixtures/web-fixtures"
+export CLIPNOTE_ENCODE="$native/tools/clipnote-encode/clipnote-encode"
 node web/tests/node_identity_test.js "$web/site/clipnote_wasm.js" "$CLIPNOTE_DECODE" \
   "$native/tools/clipnote-encode/clipnote-encode"
 scratch=$(mktemp -d)
@@ -31,3 +32,4 @@ node web/tests/node_hostile_test.js "$web/site/clipnote_wasm.js" "$scratch/messa
 node web/tests/node_recorder_test.js "$web/site/clipnote_wasm.js" resources/clipnote_template.exe
 # Debian's python: the one that sees python3-selenium.
 /usr/bin/python3 web/tests/page_test.py
+/usr/bin/python3 web/tests/recorder_test.py
