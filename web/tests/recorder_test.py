@@ -219,6 +219,16 @@ class Recording(RecorderTestCase):
         self.assertTrue(all(u.startswith(self.server.url.rsplit("/", 1)[0]) for u in loaded), loaded[:20])
         self.assertEqual(later, [])
 
+    def test_the_one_file_recorder_records_from_disk(self):
+        page = os.path.abspath(os.path.join(os.path.dirname(SITE.rstrip("/")), "clipnote_recorder.html"))
+        require(page, "the one-file recorder")
+        driver = self.open_recorder(url="file://" + page, network_log=True)
+        summary = self.record(driver, 2)
+        self.assertIsNotNone(summary, self.notice(driver))
+        self.assertGreater(summary["pictures"], 10)
+        self.assertGreater(summary["speechFrames"], 50)
+        self.assertEqual([u for u in network_requests(driver) if not u.startswith(("blob:", "data:", "file:"))], [])
+
     def assertPicturesResembleTheFedVideo(self, driver, folder, movie):
         x, y, w, h = driver.execute_script(
             "const m = clipnoteRecorder.module, p = m._cn_rec_letterbox(%d, %d) >> 2;"
