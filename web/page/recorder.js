@@ -178,6 +178,14 @@ class Recorder {
 
   useStream(stream) {
     if (this.stream) for (const track of this.stream.getTracks()) track.stop();
+    // The previous devices' sound path goes, or its silence would be recorded beside the new sound.
+    if (this.processor) {
+      this.processor.onaudioprocess = null;
+      this.processor.disconnect();
+      this.soundSource.disconnect();
+      this.processor = this.analyser = null;
+    }
+    this.camera.srcObject = null;
     this.stream = stream;
     this.hasPictures = stream.getVideoTracks().length > 0;
     this.hasSound = stream.getAudioTracks().length > 0;
@@ -206,6 +214,7 @@ class Recorder {
         this.worker.postMessage({ type: "sound", samples }, [samples.buffer]);
       };
       this.processor = processor;
+      this.soundSource = source;
     }
     this.setIdle();
   }

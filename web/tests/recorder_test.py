@@ -6,17 +6,17 @@ length limit; no network request after load.
 Run with Debian's python (/usr/bin/python3), which sees python3-selenium:
   CLIPNOTE_WEB_SITE=build/web/site CLIPNOTE_DECODE=... /usr/bin/python3 web/tests/recorder_test.py
 """
-import base64
 import json
 import os
 import re
 import subprocess
+import sys
 import time
 import unittest
 
 import numpy as np
 
-from browser import DECODE, SITE, Server, chromium, network_requests, page_pcm, require, scratch_dir, wait_for
+from browser import DECODE, ROOT, SITE, Server, chromium, network_requests, page_pcm, require, scratch_dir, wait_for
 
 ENCODE = os.environ.get("CLIPNOTE_ENCODE", os.path.join(os.path.dirname(os.path.dirname(DECODE)), "clipnote-encode",
                                                          "clipnote-encode"))
@@ -214,6 +214,7 @@ class Recording(RecorderTestCase):
         self.assertPicturesResembleTheFedVideo(driver, folder, movie)
         self.assertSpeechResemblesTheFedSound(folder, voice)
         self.assertPagePlaysFromDisk(page, folder)
+        self.assertPlaysUnderWine(exe)
         # Nothing left the page after it loaded: only its own files, then blob: and data: addresses.
         later = [u for u in network_requests(driver) if not u.startswith(("blob:", "data:"))]
         self.assertTrue(all(u.startswith(self.server.url.rsplit("/", 1)[0]) for u in loaded), loaded[:20])
@@ -277,6 +278,25 @@ class Recording(RecorderTestCase):
         page_snr, native_snr = aligned_segsnr(reference, decoded), aligned_segsnr(reference, native)
         print(f"speech segSNR: page {page_snr:.1f} dB, our encoder on the fed file {native_snr:.1f} dB")
         self.assertGreater(page_snr, native_snr - 3.0)
+
+    def assertPlaysUnderWine(self, exe):
+        """The executable opens the player window under Wine and keeps playing (where Wine is
+        installed and its tests are not skipped)."""
+        if "wine" in re.split(r"[\s,]+", os.environ.get("CLIPNOTE_SKIP", "")):
+            return
+        sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+        from wine_harness import PLAYER_TITLE, WineSession, missing_tools
+        missing = missing_tools("wine", "wineboot", "wineserver", "Xvfb", "xdotool")
+        if missing:
+            self.assertFalse(os.environ.get("CI"), f"missing for the Wine check: {missing}")
+            print(f"Wine check skipped: missing {missing}")
+            return
+        with WineSession() as wine:
+            process = wine.start(exe)
+            wine.wait_for_windows(PLAYER_TITLE, count=1, timeout=120, process=process)
+            time.sleep(3)
+            self.assertIsNone(process.poll(), "the player ended while its message should play")
+        print("the saved executable plays under Wine")
 
     def assertPagePlaysFromDisk(self, page, folder):
         driver = chromium(fake_latency=0.2)
