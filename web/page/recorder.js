@@ -289,6 +289,7 @@ class Recorder {
   make() {
     this.making = true;
     this.makeStarted = performance.now();
+    this.figures.progressReports = 0;
     this.setIdle();
     $("save-exe").disabled = true;
     $("save-html").disabled = true;
@@ -302,6 +303,7 @@ class Recorder {
 
   onWorker(data) {
     if (data.type === "progress") {
+      this.figures.progressReports = (this.figures.progressReports || 0) + 1;
       $("progress").value = data.fraction;
       if ($("recorder-notice").textContent.startsWith("Making")) this.notice(`Making the message: ${data.stage} ...`);
     } else if (data.type === "limit") {

@@ -198,6 +198,7 @@ class Recording(RecorderTestCase):
         self.assertEqual(self.notice(driver), "")
         summary = self.record(driver, RECORD_SECONDS)
         self.assertIsNotNone(summary, self.notice(driver))
+        self.assertGreater(summary["progressReports"], 0, "the worker reported no progress")
         exe = self.save(driver, folder, "save-exe", "message.exe")
         page = self.save(driver, folder, "save-html", "message.html")
         print(f"\nrecorder: {summary}", flush=True)
@@ -380,6 +381,15 @@ class Refusals(RecorderTestCase):
         info = self.info(self.save(driver, folder, "save-exe", "message.exe"))
         self.assertGreater(info["video"]["pictures"], 20)
         self.assertEqual(info.get("speech", {}).get("frames", 0), 0)
+
+    def test_try_again_replaces_the_devices(self):
+        driver = self.open_recorder()
+        driver.execute_script("clipnoteRecorder.openDevices().then(() => { document.body.dataset.again = 'yes'; })")
+        wait_for(driver, "return document.body.dataset.again === 'yes'")
+        summary = self.record(driver, 2)
+        # One microphone's sound: as long as the recording, not twice.
+        self.assertLess(summary["speechFrames"] * 0.03, 3.0, summary)
+        self.assertLess(summary["seconds"], 3.0, summary)
 
     def test_a_recording_stops_itself_at_the_limit(self):
         # The page's own stop, with a limit of 2 s instead of the library's 300 s.
