@@ -23,7 +23,9 @@ def main(argv):
               file=sys.stderr)
         return 1
     with server:
-        print(f"The message plays at http://127.0.0.1:{server.server_address[1]}/index.html (Ctrl-C ends)", flush=True)
+        address = f"http://127.0.0.1:{server.server_address[1]}"
+        print(f"The message plays at {address}/index.html; record one at {address}/recorder.html (Ctrl-C ends)",
+              flush=True)
         try:
             server.serve_forever()
         except KeyboardInterrupt:
