@@ -107,7 +107,10 @@ void SpeechEncoder::AnalyseFrame() {
   }
   KeepFinite(inputWeighting_.input);
   KeepFinite(inputWeighting_.output);
-  for (int h = 0; h < 2; ++h) openLoop_[h] = OpenLoopPitch(current + h * kHalfFrameSamples);
+  for (int h = 0; h < 2; ++h) {
+    openLoop_[h] = OpenLoopPitch(current + h * kHalfFrameSamples);
+    periodicity_[h] = VoiceActivityDetector::Periodicity(current + h * kHalfFrameSamples, openLoop_[h]);
+  }
 }
 
 int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
@@ -239,8 +242,9 @@ void SpeechEncoder::Reconstruct(const uint8_t frame[kMaxCodedFrameBytes]) {
 
 bool SpeechEncoder::DecideActive(const int16_t frame[kFrameSamples], const int16_t* next) {
   (void)frame;
-  const bool active = nextLevelKnown_ ? nextActive_
-                                      : activity_.IsActive(VoiceActivityDetector::FrameLevel(speech_ + kPastSpeech));
+  const float level = VoiceActivityDetector::FrameLevel(speech_ + kPastSpeech);
+  const bool loud = nextLevelKnown_ ? nextActive_ : activity_.IsActive(level);
+  const bool active = loud || VoiceActivityDetector::IsTonal(level, periodicity_);
   nextLevelKnown_ = next != nullptr;
   if (next) {
     // The next frame through a copy of the input filter, for its level alone.

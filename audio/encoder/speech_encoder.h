@@ -85,6 +85,7 @@ class SpeechEncoder {
   Weighting weighting_[kSubframesPerFrame];
   LspVector lsp_{};  // unquantised LSP vector of the frame
   int openLoop_[2] = {60, 60};
+  float periodicity_[2] = {};  // of each half frame at its open-loop lag
 
   // The decoder as the stream's receiver has it.
   DecoderState decoder_;

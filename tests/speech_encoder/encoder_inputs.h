@@ -59,6 +59,30 @@ inline std::vector<int16_t> Tone(double hz, double amplitude, int samples) {
   return out;
 }
 
+// A tune: eighth notes of a scale (a fundamental and its octave, each note struck and
+// decaying), peak amplitude about `amplitude`.
+inline std::vector<int16_t> Melody(double amplitude, int samples) {
+  static constexpr int kSteps[8] = {0, 2, 4, 5, 7, 9, 11, 12};
+  constexpr int kNote = 2000;  // samples: a quarter of a second
+  std::vector<int16_t> out(samples);
+  double phase = 0;
+  for (int n = 0; n < samples; ++n) {
+    const double hz = 220.0 * std::pow(2.0, kSteps[(n / kNote) % 8] / 12.0);
+    phase += 2 * M_PI * hz / 8000.0;
+    const double envelope = 0.4 + 0.6 * std::exp(-16.0 * (n % kNote) / kNote);
+    out[n] = static_cast<int16_t>(std::lround(amplitude * envelope * (0.7 * std::sin(phase) + 0.3 * std::sin(2 * phase))));
+  }
+  return out;
+}
+
+// b added to a, sample by sample, as long as a.
+inline std::vector<int16_t> Mixed(std::vector<int16_t> a, const std::vector<int16_t>& b) {
+  for (size_t n = 0; n < a.size() && n < b.size(); ++n) {
+    a[n] = static_cast<int16_t>(std::clamp(a[n] + b[n], -32768, 32767));
+  }
+  return a;
+}
+
 inline std::vector<int16_t> WhiteNoise(int amplitude, int samples, uint32_t seed) {
   std::mt19937 random(seed);
   std::vector<int16_t> out(samples);
