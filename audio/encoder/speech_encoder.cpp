@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "audio/encoder/adaptive_search.h"
+#include "audio/encoder/comfort_noise_level.h"
 #include "audio/encoder/fixed_codebook_search.h"
 #include "audio/encoder/frame_packer.h"
 #include "audio/encoder/lpc_analysis.h"
@@ -25,6 +26,14 @@ constexpr int kHangoverFrames = 6;
 // A SID frame is sent again when the noise changes by more than this.
 constexpr float kSidGainChange = 1.41f;        // ratio of decoded gains (3 dB)
 constexpr float kSidSpectrumChange = 4.0f;     // mean LSP distance, decoder units
+// A SID frame is also sent when the decoder's comfort noise would drift this far (dB) from
+// the silence's level; its gain is then chosen by decoding the candidates.
+constexpr double kLevelDrift = 2.0;
+// Untransmitted frames a SID gain candidate is judged over after its own frame: the decoder
+// keeps the gain until the next SID, so a gain right for one frame alone may not stay right.
+constexpr int kTrialFollowing = 2;
+// Weight of the newest frame in the silence's smoothed envelope and levels.
+constexpr float kNoiseSmoothing = 0.3f;
 
 // Lends the encoder's copy of the decoder records to the decoder's own code for the
 // length of one scope, and puts the process-wide records back afterwards.
@@ -192,7 +201,7 @@ int SpeechEncoder::EncodeSilence(uint8_t out[kMaxCodedFrameBytes]) {
   // The noise is described by its envelope and level averaged over the silence so far (one
   // frame of noise is a poor estimate of either): the smoothed LSP vector, and the residual
   // energy of the input through the envelope the decoder will have, per 120 samples.
-  constexpr float kSmoothing = 0.3f;  // weight of the newest frame
+  constexpr float kSmoothing = kNoiseSmoothing;
   if (previousActive_) {
     noiseLsp_ = lsp_;
   } else {
@@ -211,7 +220,13 @@ int SpeechEncoder::EncodeSilence(uint8_t out[kMaxCodedFrameBytes]) {
   noiseEnergy_ = previousActive_ || !std::isfinite(noiseEnergy_)
                      ? energy
                      : noiseEnergy_ + kSmoothing * (energy - noiseEnergy_);
-  const int gainIndex = QuantiseSidGain(static_cast<float>(noiseEnergy_));
+  int gainIndex = QuantiseSidGain(static_cast<float>(noiseEnergy_));
+  // The level to match: the mean square of the high-passed input, smoothed the same way.
+  double power = 0;
+  for (int n = 0; n < kFrameSamples; ++n) power += static_cast<double>(speech_[kPastSpeech + n]) * speech_[kPastSpeech + n];
+  power /= kFrameSamples;
+  noisePower_ = previousActive_ || !std::isfinite(noisePower_) ? power
+                                                                : noisePower_ + kSmoothing * (power - noisePower_);
 
   bool send = previousActive_ || sentSidGain_ < 0;
   if (!send) {
@@ -223,16 +238,51 @@ int SpeechEncoder::EncodeSilence(uint8_t out[kMaxCodedFrameBytes]) {
     if (distance / kLpcOrder > kSidSpectrumChange) send = true;
   }
   if (!send) {
-    ++counts_.untransmitted;
-    return PackFrame(FrameParams{}, FrameType::Untransmitted, options_.rate, out);
+    // The decoded level smoothed as the input's is: one frame of either is a noisy measure.
+    PackFrame(FrameParams{}, FrameType::Untransmitted, options_.rate, out);
+    const double decoded = decodedNoisePower_ + kSmoothing * (TrialPower(out, 0) - decodedNoisePower_);
+    if (std::fabs(LevelDifference(decoded, noisePower_)) <= kLevelDrift) {
+      ++counts_.untransmitted;
+      return 1;
+    }
   }
   FrameParams params;
   params.lspIndex = static_cast<int32_t>(lspIndex);
+  // The gain whose decoded noise, over this frame and the untransmitted ones that may follow,
+  // comes nearest the silence's level.
+  struct Trial final : ComfortNoiseTrial {
+    SpeechEncoder& encoder;
+    FrameParams& params;
+    Trial(SpeechEncoder& e, FrameParams& p) : encoder(e), params(p) {}
+    double DecodedPower(int index) override {
+      uint8_t frame[kMaxCodedFrameBytes];
+      params.sub[0].amplitudeIndex = index;
+      PackFrame(params, FrameType::Sid, encoder.options_.rate, frame);
+      return encoder.TrialPower(frame, kTrialFollowing);
+    }
+  } trial(*this, params);
+  gainIndex = ChooseSidGain(gainIndex, noisePower_, trial);
   params.sub[0].amplitudeIndex = gainIndex;
   sentSidGain_ = gainIndex;
   sentSidLsp_ = noiseLsp_;
   ++counts_.sid;
   return PackFrame(params, FrameType::Sid, options_.rate, out);
+}
+
+double SpeechEncoder::TrialPower(const uint8_t frame[kMaxCodedFrameBytes], int following) const {
+  DecoderState decoder = decoder_;
+  ComfortNoiseState noise = noise_;
+  Rate rate = decoderRate_;
+  const BorrowedDecoderState borrowed(decoder, noise);
+  uint8_t untransmitted[kMaxCodedFrameBytes];
+  PackFrame(FrameParams{}, FrameType::Untransmitted, options_.rate, untransmitted);
+  double sum = 0;
+  for (int f = 0; f <= following; ++f) {
+    float samples[kFrameSamples];
+    DecodeSpeechFrame(f == 0 ? frame : untransmitted, false, rate, samples);
+    for (float v : samples) sum += static_cast<double>(v) * v;
+  }
+  return sum / ((following + 1) * kFrameSamples);
 }
 
 void SpeechEncoder::Reconstruct(const uint8_t frame[kMaxCodedFrameBytes]) {
@@ -283,8 +333,17 @@ int SpeechEncoder::EncodeFrame(const int16_t frame[kFrameSamples], const int16_t
     // synthesis does not follow: it starts again from rest with the next speech frame.
     synthesis_ = FilterMemory{};
   }
+  const bool silenceStarts = !active && previousActive_;
   previousActive_ = active;
   Reconstruct(out);
+  if (!active) {
+    double power = 0;
+    for (float v : decoded_) power += static_cast<double>(v) * v;
+    power /= kFrameSamples;
+    decodedNoisePower_ = silenceStarts || !std::isfinite(decodedNoisePower_)
+                             ? power
+                             : decodedNoisePower_ + kNoiseSmoothing * (power - decodedNoisePower_);
+  }
   return length;
 }
 

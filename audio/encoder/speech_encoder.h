@@ -66,6 +66,9 @@ class SpeechEncoder {
   int EncodeActive(uint8_t out[kMaxCodedFrameBytes]);
   int EncodeSilence(uint8_t out[kMaxCodedFrameBytes]);
   void Reconstruct(const uint8_t frame[kMaxCodedFrameBytes]);
+  // Mean square of the decoder's output for frame and then `following` untransmitted
+  // frames, on copies of its state: the encoder's own copy is left as it was.
+  double TrialPower(const uint8_t frame[kMaxCodedFrameBytes], int following) const;
   bool DecideActive(const int16_t frame[kFrameSamples], const int16_t* next);
 
   static constexpr int kPastSpeech = 60;
@@ -100,6 +103,8 @@ class SpeechEncoder {
   bool previousActive_ = true;
   LspVector noiseLsp_{};  // smoothed envelope of the current silence
   double noiseEnergy_ = 0;  // smoothed residual energy of the silence, per 120 samples
+  double noisePower_ = 0;   // smoothed mean square of the silence's input
+  double decodedNoisePower_ = 0;  // and of the decoder's comfort noise in it
   LspVector sentSidLsp_{};
   int sentSidGain_ = -1;
 

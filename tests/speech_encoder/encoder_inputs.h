@@ -92,6 +92,20 @@ inline std::vector<int16_t> WhiteNoise(int amplitude, int samples, uint32_t seed
   return out;
 }
 
+// Low-pitched background (a fan, a room): white noise through a one-pole low-pass, its RMS
+// about `rms`.
+inline std::vector<int16_t> RoomNoise(double rms, int samples, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::normal_distribution<double> white;
+  std::vector<int16_t> out(samples);
+  double y = 0;
+  for (int16_t& v : out) {
+    y = 0.9 * y + white(random);
+    v = static_cast<int16_t>(std::clamp(std::lround(y * rms * 0.436), -32768l, 32767l));  // 0.436 = sqrt(1 - 0.81)
+  }
+  return out;
+}
+
 inline std::vector<int16_t> Square(int period, int samples) {
   std::vector<int16_t> out(samples);
   for (int n = 0; n < samples; ++n) out[n] = (n / (period / 2)) % 2 ? -32768 : 32767;
@@ -107,14 +121,16 @@ inline std::vector<int16_t> Amplified(std::vector<int16_t> in, int factor) {
   return in;
 }
 
-// The input with silences of the given length (samples) between its pieces.
-inline std::vector<int16_t> WithPauses(const std::vector<int16_t>& in, int pause, int noise) {
-  std::vector<int16_t> out = WhiteNoise(noise, pause, 7);
+// The input with silences of the given length (samples) between its pieces: white noise of
+// the given amplitude, or with room set, room noise of that RMS.
+inline std::vector<int16_t> WithPauses(const std::vector<int16_t>& in, int pause, int noise, bool room = false) {
+  auto gap = [&](uint32_t seed) { return room ? RoomNoise(noise, pause, seed) : WhiteNoise(noise, pause, seed); };
+  std::vector<int16_t> out = gap(7);
   out.insert(out.end(), in.begin(), in.end());
-  const std::vector<int16_t> gap = WhiteNoise(noise, pause, 8);
-  out.insert(out.end(), gap.begin(), gap.end());
+  const std::vector<int16_t> middle = gap(8);
+  out.insert(out.end(), middle.begin(), middle.end());
   out.insert(out.end(), in.begin(), in.end());
-  const std::vector<int16_t> tail = WhiteNoise(noise, pause, 9);
+  const std::vector<int16_t> tail = gap(9);
   out.insert(out.end(), tail.begin(), tail.end());
   return out;
 }
