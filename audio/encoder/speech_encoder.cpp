@@ -7,6 +7,7 @@
 #include "audio/encoder/comfort_noise_level.h"
 #include "audio/encoder/fixed_codebook_search.h"
 #include "audio/encoder/frame_packer.h"
+#include "audio/encoder/harmonic_noise_shaping.h"
 #include "audio/encoder/lpc_analysis.h"
 #include "audio/encoder/lpc_to_lsp.h"
 #include "audio/encoder/lsp_quantiser.h"
@@ -90,7 +91,8 @@ bool SpeechEncoder::StateIsFinite() const {
     return std::all_of(v, v + n, [](float x) { return std::isfinite(x); });
   };
   return finite(speech_, kPastSpeech + kFrameSamples) &&
-         finite(weighted_, kPastWeighted + kFrameSamples) && AllFinite(inputWeighting_.input) &&
+         finite(weighted_, kPastWeighted + kFrameSamples) &&
+         finite(weightedError_, kPastWeighted + kFrameSamples) && AllFinite(inputWeighting_.input) &&
          AllFinite(inputWeighting_.output) && AllFinite(synthesis_.input) &&
          AllFinite(synthesis_.output) && AllFinite(lsp_) && AllFinite(decoder_.excitationHistory) &&
          AllFinite(decoder_.previousLsp) && AllFinite(decoder_.synthesisMemory) &&
@@ -134,6 +136,8 @@ int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
   float e[kExcitationSamples];
   std::copy(decoder_.excitationHistory.begin(), decoder_.excitationHistory.end(), e);
   const float* weighted = weighted_ + kPastWeighted;
+  std::copy(weightedError_ + kFrameSamples, weightedError_ + kFrameSamples + kPastWeighted, weightedError_);
+  float* weightedError = weightedError_ + kPastWeighted;
   for (int s = 0; s < kSubframesPerFrame; ++s) {
     const int half = s / 2;
     SubframeParams& sub = params.sub[s];
@@ -146,6 +150,12 @@ int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
     }
     float h[kSubframeSamples];
     ImpulseResponse(lpcq[s], weighting_[s], h);
+    if (options_.harmonicShaping) {
+      const HarmonicShaping shaping =
+          FindHarmonicShaping(weighted + s * kSubframeSamples, openLoop_[half]);
+      ShapeTarget(shaping, weightedError + s * kSubframeSamples, target);
+      ShapeImpulseResponse(shaping, h);
+    }
 
     const float* history = e + s * kSubframeSamples;
     if (s % 2 == 0) {
@@ -189,8 +199,11 @@ int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
     DecodeFixedVector(current, sub, lag, s, rate);
     for (int n = 0; n < kSubframeSamples; ++n) current[n] += adaptive[n];
 
-    float scratch[kSubframeSamples];
-    ApplyWeightedSynthesis(current, scratch, kSubframeSamples, lpcq[s], weighting_[s], synthesis_);
+    float synthesised[kSubframeSamples];
+    ApplyWeightedSynthesis(current, synthesised, kSubframeSamples, lpcq[s], weighting_[s], synthesis_);
+    for (int n = 0; n < kSubframeSamples; ++n) {
+      weightedError[s * kSubframeSamples + n] = weighted[s * kSubframeSamples + n] - synthesised[n];
+    }
   }
   KeepFinite(synthesis_.input);
   KeepFinite(synthesis_.output);
@@ -332,6 +345,8 @@ int SpeechEncoder::EncodeFrame(const int16_t frame[kFrameSamples], const int16_t
     // The coded excitation of the silence is the decoder's comfort noise, which the weighted
     // synthesis does not follow: it starts again from rest with the next speech frame.
     synthesis_ = FilterMemory{};
+    std::copy(weightedError_ + kFrameSamples, weightedError_ + kFrameSamples + kPastWeighted, weightedError_);
+    std::fill(weightedError_ + kPastWeighted, weightedError_ + kPastWeighted + kFrameSamples, 0.0f);
   }
   const bool silenceStarts = !active && previousActive_;
   previousActive_ = active;

@@ -15,6 +15,10 @@ namespace clipnote::speech {
 struct SpeechEncoderOptions {
   Rate rate = Rate::Rate63;
   bool silenceCompression = true;  // code quiet stretches as SID and untransmitted frames
+  // Shape the coding noise under the pitch harmonics. Off by default: over the benchmark's
+  // clips it raises the log-spectral distance by up to 0.14 dB for at most 0.14 dB of
+  // segmental SNR gained.
+  bool harmonicShaping = false;
 };
 
 // Frames of each kind an encoder has produced.
@@ -82,6 +86,8 @@ class SpeechEncoder {
   float speech_[kPastSpeech + kFrameSamples] = {};
   // Weighted input: kPastWeighted samples before the frame, then the frame.
   float weighted_[kPastWeighted + kFrameSamples] = {};
+  // Weighted input less the weighted synthesis of the coded excitation, laid out as weighted_.
+  float weightedError_[kPastWeighted + kFrameSamples] = {};
   FilterMemory inputWeighting_;
   FilterMemory synthesis_;  // the weighted synthesis filter of the coded excitation
   LpcSet lpc_[kSubframesPerFrame] = {};

@@ -5,11 +5,11 @@ Clips: espeak-ng voices in several languages, the recorded speech of alsa-utils'
 test files (when installed), each also with background noise mixed in, one clip of three
 languages' sentences with pauses of background noise between them, and a spoken message:
 sentences one at a time with a speaker's pauses between them, room noise throughout. Each
-goes through our encoder at 6.3 and 5.3 kbit/s with silence compression on and off, and
-through ffmpeg's (-c:a g723_1,
-6.3 kbit/s only). Per clip and coder: segmental SNR and log-spectral distance of the
-decoded speech against the input (after aligning ffmpeg's delay), bytes, and the shares
-of frames sent as speech / SID / untransmitted. With silence compression on: the segSNR
+goes through our encoder at 6.3 and 5.3 kbit/s with silence compression on and off (and at
+6.3 with harmonic noise shaping, HNS), and through ffmpeg's (-c:a g723_1, 6.3 kbit/s
+only). Per clip and coder: segmental SNR and log-spectral distance of the decoded speech
+against the input (after aligning ffmpeg's delay), bytes, and the shares of frames sent as
+speech / SID / untransmitted. With silence compression on: the segSNR
 over the frames sent as speech (against the same frames of the stream without it) and the
 comfort noise's level against the input's in the untransmitted stretches. Then the
 encoding speed of each, times real time, on all the clips joined (one process each,
@@ -216,6 +216,7 @@ def main():
     clips = make_clips(work)
     coders = {
         "ours 6.3": ["--rate", "6.3", "--no-silence"],
+        "ours 6.3 HNS": ["--rate", "6.3", "--no-silence", "--noise-shaping"],
         "ours 6.3 SC": ["--rate", "6.3"],
         "ours 5.3": ["--rate", "5.3", "--no-silence"],
         "ours 5.3 SC": ["--rate", "5.3"],
