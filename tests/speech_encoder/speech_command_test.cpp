@@ -81,10 +81,12 @@ TEST(SpeechCommand, WritesWhatTheEncoderMakesOfTheWav) {
     Rate rate;
     bool silence;
     bool raw;
+    bool shaping = false;
   };
   for (const Case& c : {Case{{}, Rate::Rate63, true, false},
                         Case{{"--rate", "5.3", "--raw"}, Rate::Rate53, true, true},
-                        Case{{"--no-silence", "--rate", "6.3"}, Rate::Rate63, false, false}}) {
+                        Case{{"--no-silence", "--rate", "6.3"}, Rate::Rate63, false, false},
+                        Case{{"--noise-shaping", "--raw"}, Rate::Rate63, true, true, true}}) {
     const std::string out = support::Scratch("out.723");
     std::vector<std::string> command = {kTool, "speech", wav, out};
     command.insert(command.end(), c.options.begin(), c.options.end());
@@ -94,6 +96,7 @@ TEST(SpeechCommand, WritesWhatTheEncoderMakesOfTheWav) {
     SpeechEncoderOptions options;
     options.rate = c.rate;
     options.silenceCompression = c.silence;
+    options.harmonicShaping = c.shaping;
     const std::vector<uint8_t> expected = Encode(input, options).stream;
     const std::vector<uint8_t> written = support::ReadFile(out);
     if (c.raw) {
