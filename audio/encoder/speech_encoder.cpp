@@ -4,8 +4,10 @@
 #include <cmath>
 
 #include "audio/encoder/adaptive_search.h"
+#include "audio/encoder/comfort_noise_level.h"
 #include "audio/encoder/fixed_codebook_search.h"
 #include "audio/encoder/frame_packer.h"
+#include "audio/encoder/harmonic_noise_shaping.h"
 #include "audio/encoder/lpc_analysis.h"
 #include "audio/encoder/lpc_to_lsp.h"
 #include "audio/encoder/lsp_quantiser.h"
@@ -25,6 +27,14 @@ constexpr int kHangoverFrames = 6;
 // A SID frame is sent again when the noise changes by more than this.
 constexpr float kSidGainChange = 1.41f;        // ratio of decoded gains (3 dB)
 constexpr float kSidSpectrumChange = 4.0f;     // mean LSP distance, decoder units
+// A SID frame is also sent when the decoder's comfort noise would drift this far (dB) from
+// the silence's level; its gain is then chosen by decoding the candidates.
+constexpr double kLevelDrift = 2.0;
+// Untransmitted frames a SID gain candidate is judged over after its own frame: the decoder
+// keeps the gain until the next SID, so a gain right for one frame alone may not stay right.
+constexpr int kTrialFollowing = 2;
+// Weight of the newest frame in the silence's smoothed envelope and levels.
+constexpr float kNoiseSmoothing = 0.3f;
 
 // Lends the encoder's copy of the decoder records to the decoder's own code for the
 // length of one scope, and puts the process-wide records back afterwards.
@@ -81,7 +91,8 @@ bool SpeechEncoder::StateIsFinite() const {
     return std::all_of(v, v + n, [](float x) { return std::isfinite(x); });
   };
   return finite(speech_, kPastSpeech + kFrameSamples) &&
-         finite(weighted_, kPastWeighted + kFrameSamples) && AllFinite(inputWeighting_.input) &&
+         finite(weighted_, kPastWeighted + kFrameSamples) &&
+         finite(weightedError_, kPastWeighted + kFrameSamples) && AllFinite(inputWeighting_.input) &&
          AllFinite(inputWeighting_.output) && AllFinite(synthesis_.input) &&
          AllFinite(synthesis_.output) && AllFinite(lsp_) && AllFinite(decoder_.excitationHistory) &&
          AllFinite(decoder_.previousLsp) && AllFinite(decoder_.synthesisMemory) &&
@@ -107,7 +118,10 @@ void SpeechEncoder::AnalyseFrame() {
   }
   KeepFinite(inputWeighting_.input);
   KeepFinite(inputWeighting_.output);
-  for (int h = 0; h < 2; ++h) openLoop_[h] = OpenLoopPitch(current + h * kHalfFrameSamples);
+  for (int h = 0; h < 2; ++h) {
+    openLoop_[h] = OpenLoopPitch(current + h * kHalfFrameSamples);
+    periodicity_[h] = VoiceActivityDetector::Periodicity(current + h * kHalfFrameSamples, openLoop_[h]);
+  }
 }
 
 int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
@@ -122,6 +136,8 @@ int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
   float e[kExcitationSamples];
   std::copy(decoder_.excitationHistory.begin(), decoder_.excitationHistory.end(), e);
   const float* weighted = weighted_ + kPastWeighted;
+  std::copy(weightedError_ + kFrameSamples, weightedError_ + kFrameSamples + kPastWeighted, weightedError_);
+  float* weightedError = weightedError_ + kPastWeighted;
   for (int s = 0; s < kSubframesPerFrame; ++s) {
     const int half = s / 2;
     SubframeParams& sub = params.sub[s];
@@ -134,6 +150,12 @@ int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
     }
     float h[kSubframeSamples];
     ImpulseResponse(lpcq[s], weighting_[s], h);
+    if (options_.harmonicShaping) {
+      const HarmonicShaping shaping =
+          FindHarmonicShaping(weighted + s * kSubframeSamples, openLoop_[half]);
+      ShapeTarget(shaping, weightedError + s * kSubframeSamples, target);
+      ShapeImpulseResponse(shaping, h);
+    }
 
     const float* history = e + s * kSubframeSamples;
     if (s % 2 == 0) {
@@ -177,8 +199,11 @@ int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
     DecodeFixedVector(current, sub, lag, s, rate);
     for (int n = 0; n < kSubframeSamples; ++n) current[n] += adaptive[n];
 
-    float scratch[kSubframeSamples];
-    ApplyWeightedSynthesis(current, scratch, kSubframeSamples, lpcq[s], weighting_[s], synthesis_);
+    float synthesised[kSubframeSamples];
+    ApplyWeightedSynthesis(current, synthesised, kSubframeSamples, lpcq[s], weighting_[s], synthesis_);
+    for (int n = 0; n < kSubframeSamples; ++n) {
+      weightedError[s * kSubframeSamples + n] = weighted[s * kSubframeSamples + n] - synthesised[n];
+    }
   }
   KeepFinite(synthesis_.input);
   KeepFinite(synthesis_.output);
@@ -189,7 +214,7 @@ int SpeechEncoder::EncodeSilence(uint8_t out[kMaxCodedFrameBytes]) {
   // The noise is described by its envelope and level averaged over the silence so far (one
   // frame of noise is a poor estimate of either): the smoothed LSP vector, and the residual
   // energy of the input through the envelope the decoder will have, per 120 samples.
-  constexpr float kSmoothing = 0.3f;  // weight of the newest frame
+  constexpr float kSmoothing = kNoiseSmoothing;
   if (previousActive_) {
     noiseLsp_ = lsp_;
   } else {
@@ -208,7 +233,13 @@ int SpeechEncoder::EncodeSilence(uint8_t out[kMaxCodedFrameBytes]) {
   noiseEnergy_ = previousActive_ || !std::isfinite(noiseEnergy_)
                      ? energy
                      : noiseEnergy_ + kSmoothing * (energy - noiseEnergy_);
-  const int gainIndex = QuantiseSidGain(static_cast<float>(noiseEnergy_));
+  int gainIndex = QuantiseSidGain(static_cast<float>(noiseEnergy_));
+  // The level to match: the mean square of the high-passed input, smoothed the same way.
+  double power = 0;
+  for (int n = 0; n < kFrameSamples; ++n) power += static_cast<double>(speech_[kPastSpeech + n]) * speech_[kPastSpeech + n];
+  power /= kFrameSamples;
+  noisePower_ = previousActive_ || !std::isfinite(noisePower_) ? power
+                                                                : noisePower_ + kSmoothing * (power - noisePower_);
 
   bool send = previousActive_ || sentSidGain_ < 0;
   if (!send) {
@@ -220,16 +251,51 @@ int SpeechEncoder::EncodeSilence(uint8_t out[kMaxCodedFrameBytes]) {
     if (distance / kLpcOrder > kSidSpectrumChange) send = true;
   }
   if (!send) {
-    ++counts_.untransmitted;
-    return PackFrame(FrameParams{}, FrameType::Untransmitted, options_.rate, out);
+    // The decoded level smoothed as the input's is: one frame of either is a noisy measure.
+    PackFrame(FrameParams{}, FrameType::Untransmitted, options_.rate, out);
+    const double decoded = decodedNoisePower_ + kSmoothing * (TrialPower(out, 0) - decodedNoisePower_);
+    if (std::fabs(LevelDifference(decoded, noisePower_)) <= kLevelDrift) {
+      ++counts_.untransmitted;
+      return 1;
+    }
   }
   FrameParams params;
   params.lspIndex = static_cast<int32_t>(lspIndex);
+  // The gain whose decoded noise, over this frame and the untransmitted ones that may follow,
+  // comes nearest the silence's level.
+  struct Trial final : ComfortNoiseTrial {
+    SpeechEncoder& encoder;
+    FrameParams& params;
+    Trial(SpeechEncoder& e, FrameParams& p) : encoder(e), params(p) {}
+    double DecodedPower(int index) override {
+      uint8_t frame[kMaxCodedFrameBytes];
+      params.sub[0].amplitudeIndex = index;
+      PackFrame(params, FrameType::Sid, encoder.options_.rate, frame);
+      return encoder.TrialPower(frame, kTrialFollowing);
+    }
+  } trial(*this, params);
+  gainIndex = ChooseSidGain(gainIndex, noisePower_, trial);
   params.sub[0].amplitudeIndex = gainIndex;
   sentSidGain_ = gainIndex;
   sentSidLsp_ = noiseLsp_;
   ++counts_.sid;
   return PackFrame(params, FrameType::Sid, options_.rate, out);
+}
+
+double SpeechEncoder::TrialPower(const uint8_t frame[kMaxCodedFrameBytes], int following) const {
+  DecoderState decoder = decoder_;
+  ComfortNoiseState noise = noise_;
+  Rate rate = decoderRate_;
+  const BorrowedDecoderState borrowed(decoder, noise);
+  uint8_t untransmitted[kMaxCodedFrameBytes];
+  PackFrame(FrameParams{}, FrameType::Untransmitted, options_.rate, untransmitted);
+  double sum = 0;
+  for (int f = 0; f <= following; ++f) {
+    float samples[kFrameSamples];
+    DecodeSpeechFrame(f == 0 ? frame : untransmitted, false, rate, samples);
+    for (float v : samples) sum += static_cast<double>(v) * v;
+  }
+  return sum / ((following + 1) * kFrameSamples);
 }
 
 void SpeechEncoder::Reconstruct(const uint8_t frame[kMaxCodedFrameBytes]) {
@@ -239,8 +305,9 @@ void SpeechEncoder::Reconstruct(const uint8_t frame[kMaxCodedFrameBytes]) {
 
 bool SpeechEncoder::DecideActive(const int16_t frame[kFrameSamples], const int16_t* next) {
   (void)frame;
-  const bool active = nextLevelKnown_ ? nextActive_
-                                      : activity_.IsActive(VoiceActivityDetector::FrameLevel(speech_ + kPastSpeech));
+  const float level = VoiceActivityDetector::FrameLevel(speech_ + kPastSpeech);
+  const bool loud = nextLevelKnown_ ? nextActive_ : activity_.IsActive(level);
+  const bool active = loud || VoiceActivityDetector::IsTonal(level, periodicity_);
   nextLevelKnown_ = next != nullptr;
   if (next) {
     // The next frame through a copy of the input filter, for its level alone.
@@ -278,9 +345,20 @@ int SpeechEncoder::EncodeFrame(const int16_t frame[kFrameSamples], const int16_t
     // The coded excitation of the silence is the decoder's comfort noise, which the weighted
     // synthesis does not follow: it starts again from rest with the next speech frame.
     synthesis_ = FilterMemory{};
+    std::copy(weightedError_ + kFrameSamples, weightedError_ + kFrameSamples + kPastWeighted, weightedError_);
+    std::fill(weightedError_ + kPastWeighted, weightedError_ + kPastWeighted + kFrameSamples, 0.0f);
   }
+  const bool silenceStarts = !active && previousActive_;
   previousActive_ = active;
   Reconstruct(out);
+  if (!active) {
+    double power = 0;
+    for (float v : decoded_) power += static_cast<double>(v) * v;
+    power /= kFrameSamples;
+    decodedNoisePower_ = silenceStarts || !std::isfinite(decodedNoisePower_)
+                             ? power
+                             : decodedNoisePower_ + kNoiseSmoothing * (power - decodedNoisePower_);
+  }
   return length;
 }
 

@@ -15,6 +15,10 @@ namespace clipnote::speech {
 struct SpeechEncoderOptions {
   Rate rate = Rate::Rate63;
   bool silenceCompression = true;  // code quiet stretches as SID and untransmitted frames
+  // Shape the coding noise under the pitch harmonics. Off by default: over the benchmark's
+  // clips it raises the log-spectral distance by up to 0.14 dB for at most 0.14 dB of
+  // segmental SNR gained.
+  bool harmonicShaping = false;
 };
 
 // Frames of each kind an encoder has produced.
@@ -66,6 +70,9 @@ class SpeechEncoder {
   int EncodeActive(uint8_t out[kMaxCodedFrameBytes]);
   int EncodeSilence(uint8_t out[kMaxCodedFrameBytes]);
   void Reconstruct(const uint8_t frame[kMaxCodedFrameBytes]);
+  // Mean square of the decoder's output for frame and then `following` untransmitted
+  // frames, on copies of its state: the encoder's own copy is left as it was.
+  double TrialPower(const uint8_t frame[kMaxCodedFrameBytes], int following) const;
   bool DecideActive(const int16_t frame[kFrameSamples], const int16_t* next);
 
   static constexpr int kPastSpeech = 60;
@@ -79,12 +86,15 @@ class SpeechEncoder {
   float speech_[kPastSpeech + kFrameSamples] = {};
   // Weighted input: kPastWeighted samples before the frame, then the frame.
   float weighted_[kPastWeighted + kFrameSamples] = {};
+  // Weighted input less the weighted synthesis of the coded excitation, laid out as weighted_.
+  float weightedError_[kPastWeighted + kFrameSamples] = {};
   FilterMemory inputWeighting_;
   FilterMemory synthesis_;  // the weighted synthesis filter of the coded excitation
   LpcSet lpc_[kSubframesPerFrame] = {};
   Weighting weighting_[kSubframesPerFrame];
   LspVector lsp_{};  // unquantised LSP vector of the frame
   int openLoop_[2] = {60, 60};
+  float periodicity_[2] = {};  // of each half frame at its open-loop lag
 
   // The decoder as the stream's receiver has it.
   DecoderState decoder_;
@@ -99,6 +109,8 @@ class SpeechEncoder {
   bool previousActive_ = true;
   LspVector noiseLsp_{};  // smoothed envelope of the current silence
   double noiseEnergy_ = 0;  // smoothed residual energy of the silence, per 120 samples
+  double noisePower_ = 0;   // smoothed mean square of the silence's input
+  double decodedNoisePower_ = 0;  // and of the decoder's comfort noise in it
   LspVector sentSidLsp_{};
   int sentSidGain_ = -1;
 

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "audio/correlation.h"
+#include "audio/encoder/open_loop_pitch.h"
+
 namespace clipnote::speech {
 
 namespace {
@@ -20,6 +23,18 @@ float VoiceActivityDetector::FrameLevel(const float samples[kFrameSamples]) {
   double sum = 0;
   for (int n = 0; n < kFrameSamples; ++n) sum += static_cast<double>(samples[n]) * samples[n];
   return static_cast<float>(10.0 * std::log10(sum / kFrameSamples + 1.0));
+}
+
+float VoiceActivityDetector::Periodicity(const float* weighted, int lag) {
+  const double c = Dot(weighted, weighted - lag, kHalfFrameSamples);
+  const double now = Dot(weighted, weighted, kHalfFrameSamples);
+  const double before = Dot(weighted - lag, weighted - lag, kHalfFrameSamples);
+  if (!(c > 0) || !(now * before > 1.0)) return 0.0f;
+  return static_cast<float>(std::min(1.0, c / std::sqrt(now * before)));
+}
+
+bool VoiceActivityDetector::IsTonal(float level, const float periodicity[2]) {
+  return level > kTonalFloor && periodicity[0] > kTonalPeriodicity && periodicity[1] > kTonalPeriodicity;
 }
 
 bool VoiceActivityDetector::IsActive(float level) {

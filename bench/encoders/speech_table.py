@@ -2,12 +2,14 @@
 """Our speech encoder against ffmpeg's, side by side, every stream decoded by our decoder.
 
 Clips: espeak-ng voices in several languages, the recorded speech of alsa-utils' channel
-test files (when installed), each also with background noise mixed in, and each with
-pauses of background noise between its sentences. Each goes through our encoder at 6.3
-and 5.3 kbit/s with silence compression on and off, and through ffmpeg's (-c:a g723_1,
-6.3 kbit/s only). Per clip and coder: segmental SNR and log-spectral distance of the
-decoded speech against the input (after aligning ffmpeg's delay), bytes, and the shares
-of frames sent as speech / SID / untransmitted. With silence compression on: the segSNR
+test files (when installed), each also with background noise mixed in, one clip of three
+languages' sentences with pauses of background noise between them, and a spoken message:
+sentences one at a time with a speaker's pauses between them, room noise throughout. Each
+goes through our encoder at 6.3 and 5.3 kbit/s with silence compression on and off (and at
+6.3 with harmonic noise shaping, HNS), and through ffmpeg's (-c:a g723_1, 6.3 kbit/s
+only). Per clip and coder: segmental SNR and log-spectral distance of the decoded speech
+against the input (after aligning ffmpeg's delay), bytes, and the shares of frames sent as
+speech / SID / untransmitted. With silence compression on: the segSNR
 over the frames sent as speech (against the same frames of the stream without it) and the
 comfort noise's level against the input's in the untransmitted stretches. Then the
 encoding speed of each, times real time, on all the clips joined (one process each,
@@ -46,6 +48,11 @@ TEXTS = {
            "Nos vemos mañana por la tarde."),
     "ru": "Привет, как дела? Я позвоню тебе вечером.",
 }
+
+MESSAGE = ("Hi, it's me.", "I wanted to tell you that the train is late tonight.",
+           "I think I will be home at about nine.", "Could you feed the cat, please?",
+           "Thanks. See you later.")
+MESSAGE_GAPS = (0.8, 1.6, 1.2, 2.0, 1.4, 1.0)  # seconds before, between and after the sentences
 
 
 def run(command, **kwargs):
@@ -111,6 +118,17 @@ def make_clips(work):
         parts += [noise(pause, 60, len(parts)), out[name]]
     parts.append(noise(pause, 60, 99))
     out["pauses (en, de, fr)"] = np.concatenate([noise(pause, 60, 98)] + parts)
+    # A spoken message: its sentences said one at a time, with the pauses a speaker leaves
+    # between them (0.8 to 2 s), the room's noise under all of it.
+    message = [np.zeros(int(MESSAGE_GAPS[0] * 8000))]
+    for i, sentence in enumerate(MESSAGE):
+        raw = work / f"message{i}.wav"
+        run(["espeak-ng", "-v", "en-us", "-s", "150", "-w", str(raw), sentence])
+        to_8k(raw, work / f"message{i}_8k.wav")
+        message += [read_wav(work / f"message{i}_8k.wav"), np.zeros(int(MESSAGE_GAPS[i + 1] * 8000))]
+    message = np.concatenate(message)
+    message *= 8000 / np.sqrt(np.mean(message[np.abs(message) > 100] ** 2))
+    out["message with pauses (en)"] = message + noise(len(message), 60, 5)
     return out
 
 
@@ -198,6 +216,7 @@ def main():
     clips = make_clips(work)
     coders = {
         "ours 6.3": ["--rate", "6.3", "--no-silence"],
+        "ours 6.3 HNS": ["--rate", "6.3", "--no-silence", "--noise-shaping"],
         "ours 6.3 SC": ["--rate", "6.3"],
         "ours 5.3": ["--rate", "5.3", "--no-silence"],
         "ours 5.3 SC": ["--rate", "5.3"],

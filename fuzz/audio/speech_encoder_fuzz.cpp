@@ -1,6 +1,6 @@
 // Arbitrary PCM through the speech encoder, then its frames through the speech decoder.
-// The first byte chooses the rate, whether quiet stretches are compressed and whether the
-// rate changes from frame to frame; the rest is 16-bit samples, a last partial frame
+// The first byte chooses the rate, whether quiet stretches are compressed, whether the
+// rate changes from frame to frame and (its top bit) whether the noise is shaped; the rest is 16-bit samples, a last partial frame
 // completed with zeros. Whatever the samples (silence, clipping, DC, noise, tones at full
 // scale), every frame must unpack without being erased, the encoder's state must stay finite
 // after every frame, and the decoder fed the stream must produce exactly the encoder's own
@@ -38,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SpeechEncoderOptions options;
   options.rate = control & 1 ? Rate::Rate53 : Rate::Rate63;
   options.silenceCompression = (control & 2) != 0;
+  options.harmonicShaping = (control & 0x80) != 0;
   const bool switchRate = (control & 4) != 0;
   static SpeechEncoder encoder;  // large: kept out of the stack
   encoder.Reset(options);

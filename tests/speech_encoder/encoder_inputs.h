@@ -59,11 +59,49 @@ inline std::vector<int16_t> Tone(double hz, double amplitude, int samples) {
   return out;
 }
 
+// A tune: eighth notes of a scale (a fundamental and its octave, each note struck and
+// decaying), peak amplitude about `amplitude`.
+inline std::vector<int16_t> Melody(double amplitude, int samples) {
+  static constexpr int kSteps[8] = {0, 2, 4, 5, 7, 9, 11, 12};
+  constexpr int kNote = 2000;  // samples: a quarter of a second
+  std::vector<int16_t> out(samples);
+  double phase = 0;
+  for (int n = 0; n < samples; ++n) {
+    const double hz = 220.0 * std::pow(2.0, kSteps[(n / kNote) % 8] / 12.0);
+    phase += 2 * M_PI * hz / 8000.0;
+    const double envelope = 0.4 + 0.6 * std::exp(-16.0 * (n % kNote) / kNote);
+    out[n] = static_cast<int16_t>(std::lround(amplitude * envelope * (0.7 * std::sin(phase) + 0.3 * std::sin(2 * phase))));
+  }
+  return out;
+}
+
+// b added to a, sample by sample, as long as a.
+inline std::vector<int16_t> Mixed(std::vector<int16_t> a, const std::vector<int16_t>& b) {
+  for (size_t n = 0; n < a.size() && n < b.size(); ++n) {
+    a[n] = static_cast<int16_t>(std::clamp(a[n] + b[n], -32768, 32767));
+  }
+  return a;
+}
+
 inline std::vector<int16_t> WhiteNoise(int amplitude, int samples, uint32_t seed) {
   std::mt19937 random(seed);
   std::vector<int16_t> out(samples);
   for (int16_t& v : out) {
     v = static_cast<int16_t>(static_cast<int>(random() % (2u * amplitude + 1)) - amplitude);
+  }
+  return out;
+}
+
+// Low-pitched background (a fan, a room): white noise through a one-pole low-pass, its RMS
+// about `rms`.
+inline std::vector<int16_t> RoomNoise(double rms, int samples, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::normal_distribution<double> white;
+  std::vector<int16_t> out(samples);
+  double y = 0;
+  for (int16_t& v : out) {
+    y = 0.9 * y + white(random);
+    v = static_cast<int16_t>(std::clamp(std::lround(y * rms * 0.436), -32768l, 32767l));  // 0.436 = sqrt(1 - 0.81)
   }
   return out;
 }
@@ -83,14 +121,16 @@ inline std::vector<int16_t> Amplified(std::vector<int16_t> in, int factor) {
   return in;
 }
 
-// The input with silences of the given length (samples) between its pieces.
-inline std::vector<int16_t> WithPauses(const std::vector<int16_t>& in, int pause, int noise) {
-  std::vector<int16_t> out = WhiteNoise(noise, pause, 7);
+// The input with silences of the given length (samples) between its pieces: white noise of
+// the given amplitude, or with room set, room noise of that RMS.
+inline std::vector<int16_t> WithPauses(const std::vector<int16_t>& in, int pause, int noise, bool room = false) {
+  auto gap = [&](uint32_t seed) { return room ? RoomNoise(noise, pause, seed) : WhiteNoise(noise, pause, seed); };
+  std::vector<int16_t> out = gap(7);
   out.insert(out.end(), in.begin(), in.end());
-  const std::vector<int16_t> gap = WhiteNoise(noise, pause, 8);
-  out.insert(out.end(), gap.begin(), gap.end());
+  const std::vector<int16_t> middle = gap(8);
+  out.insert(out.end(), middle.begin(), middle.end());
   out.insert(out.end(), in.begin(), in.end());
-  const std::vector<int16_t> tail = WhiteNoise(noise, pause, 9);
+  const std::vector<int16_t> tail = gap(9);
   out.insert(out.end(), tail.begin(), tail.end());
   return out;
 }

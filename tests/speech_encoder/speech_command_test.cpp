@@ -81,10 +81,12 @@ TEST(SpeechCommand, WritesWhatTheEncoderMakesOfTheWav) {
     Rate rate;
     bool silence;
     bool raw;
+    bool shaping = false;
   };
   for (const Case& c : {Case{{}, Rate::Rate63, true, false},
                         Case{{"--rate", "5.3", "--raw"}, Rate::Rate53, true, true},
-                        Case{{"--no-silence", "--rate", "6.3"}, Rate::Rate63, false, false}}) {
+                        Case{{"--no-silence", "--rate", "6.3"}, Rate::Rate63, false, false},
+                        Case{{"--noise-shaping", "--raw"}, Rate::Rate63, true, true, true}}) {
     const std::string out = support::Scratch("out.723");
     std::vector<std::string> command = {kTool, "speech", wav, out};
     command.insert(command.end(), c.options.begin(), c.options.end());
@@ -94,6 +96,7 @@ TEST(SpeechCommand, WritesWhatTheEncoderMakesOfTheWav) {
     SpeechEncoderOptions options;
     options.rate = c.rate;
     options.silenceCompression = c.silence;
+    options.harmonicShaping = c.shaping;
     const std::vector<uint8_t> expected = Encode(input, options).stream;
     const std::vector<uint8_t> written = support::ReadFile(out);
     if (c.raw) {
@@ -106,11 +109,15 @@ TEST(SpeechCommand, WritesWhatTheEncoderMakesOfTheWav) {
     EXPECT_NE(run.out.find(c.silence ? " SID, " : " 0 SID, "), std::string::npos) << run.out;
   }
 
-  // Almost nothing loud enough to send as speech: said, and the clip is still written.
-  const std::string quiet = support::WriteFile(support::Scratch("quiet.wav"), SpeechWav(Constant(0, 8000)));
-  const support::RunResult run = support::Run({kTool, "speech", quiet, support::Scratch("quiet.723")});
-  EXPECT_EQ(run.status, 0) << run.Output();
-  EXPECT_NE(run.out.find("--no-silence"), std::string::npos) << run.out;
+  // Almost nothing loud enough to send as speech: said, and the clip is still written; a
+  // quiet tune is sound and says nothing.
+  for (const bool silent : {true, false}) {
+    const std::string quiet = support::WriteFile(support::Scratch("quiet.wav"),
+                                                 SpeechWav(silent ? Constant(0, 8000) : Melody(150, 8000)));
+    const support::RunResult run = support::Run({kTool, "speech", quiet, support::Scratch("quiet.723")});
+    EXPECT_EQ(run.status, 0) << run.Output();
+    EXPECT_EQ(run.out.find("--no-silence") != std::string::npos, silent) << run.out;
+  }
 }
 
 TEST(SpeechCommand, RefusesWhatItCannotEncode) {

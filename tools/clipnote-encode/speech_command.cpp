@@ -20,8 +20,10 @@ constexpr uint32_t kPcmBytesPerFrame = 480;
 int Usage() {
   std::fprintf(stderr,
                "usage: clipnote-encode speech IN.wav OUT.723 [--rate 6.3|5.3] [--no-silence] [--raw]\n"
+               "                              [--noise-shaping]\n"
                "IN.wav must be 16-bit PCM, mono, 8000 Hz. OUT is a VOICE clip (4-byte PCM-capacity\n"
-               "prefix, then the frames) or, with --raw, the bare frame stream.\n");
+               "prefix, then the frames) or, with --raw, the bare frame stream. --noise-shaping\n"
+               "shapes the coding noise under the pitch harmonics.\n");
   return 2;
 }
 
@@ -49,6 +51,8 @@ int RunSpeechCommand(int argc, char** argv) {
       }
     } else if (std::strcmp(argv[i], "--no-silence") == 0) {
       options.silenceCompression = false;
+    } else if (std::strcmp(argv[i], "--noise-shaping") == 0) {
+      options.harmonicShaping = true;
     } else if (std::strcmp(argv[i], "--raw") == 0) {
       raw = true;
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
