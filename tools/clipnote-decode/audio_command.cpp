@@ -17,7 +17,7 @@
 #include "audio/audio_decoder.h"
 #include "audio/voice_clip.h"
 #include "audio/wav_image.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 #include "tools/clipnote-decode/commands.h"
 #include "tools/clipnote-decode/message_input.h"
 

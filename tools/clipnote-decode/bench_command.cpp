@@ -13,7 +13,7 @@
 
 #include "tools/clipnote-decode/bench_subject.h"
 #include "tools/clipnote-decode/commands.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/file_input.h"
 
 namespace {
 

@@ -40,7 +40,7 @@ extern "C" {
 
 #include "audio/audio_decoder.h"
 #include "audio/voice_clip.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 #include "tools/clipnote-decode/clip_summary.h"
 #include "tools/clipnote-decode/message_input.h"
 #include "video/recon/decoder_buffers.h"

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "message/bitmap_file.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 #include "tools/clipnote-decode/message_input.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 #include "tools/clipnote-decode/commands.h"
 
 namespace {

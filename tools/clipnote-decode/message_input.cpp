@@ -1,6 +1,6 @@
 #include "tools/clipnote-decode/message_input.h"
 
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/file_input.h"
 
 bool ReadMessageInput(const char* path, clipnote::message::SpeechForm form, MessageInput& input,
                       std::string& error) {

@@ -18,9 +18,9 @@
 #include "message/message_file.h"
 #include "message/resource_writer.h"
 #include "resources/player_template.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 #include "tools/clipnote-decode/commands.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/file_input.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "message/message_file.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 #include "tools/clipnote-decode/commands.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/file_input.h"
 #include "video/recon/decoder_buffers.h"
 #include "video/recon/picture_decoder.h"
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "audio/encoder/speech_encoder.h"
-#include "tools/clipnote-decode/atomic_output.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/file_input.h"
 #include "tools/clipnote-encode/commands.h"
 #include "tools/clipnote-encode/wav_input.h"
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/clipnote-decode/atomic_output.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/file_input.h"
 #include "tools/clipnote-encode/commands.h"
 #include "video/encoder/video_encoder.h"
 

@@ -48,8 +48,18 @@ inline bool CommitOutput(OutputFile& output, std::string& error) {
   return CommitOutputs(one, error);
 }
 
+// The output policy every tool keeps: an output that exists is replaced only when the user said
+// so (--force, -y). False, with the reason for the user, when `path` exists and `force` is not set.
+bool MayWriteOutput(const std::string& path, bool force, std::string& error);
+// Makes the folders `path` is to be written in, for the outputs a tool creates folders for. False,
+// with the reason, when one cannot be made or a file is in the way.
+bool MakeOutputFolders(const std::string& path, std::string& error);
+
 // Makes SIGINT, SIGTERM and SIGHUP remove every open output's temporary file, say so under
 // `program`'s name and end the program as the signal would.
 void RemoveOutputsOnSignal(const char* program);
+// Told by a progress line that standard error's cursor is in the middle of a line, so that an
+// interrupt's message starts on a line of its own.
+void NoteOpenErrorLine(bool open);
 
 }  // namespace clipnote::tools

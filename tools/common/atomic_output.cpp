@@ -1,4 +1,4 @@
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +22,7 @@ constexpr size_t kPathBytes = 4096;
 char slotPath[kSlots][kPathBytes];
 volatile sig_atomic_t slotUsed[kSlots];
 const char* programName = "clipnote-decode";
+volatile sig_atomic_t errorLineOpen = 0;
 
 int Claim(const std::string& path) {
   if (path.size() >= kPathBytes) return -1;
@@ -55,6 +56,7 @@ void OnSignal(int signal) {
   for (int i = 0; i < kSlots; ++i) {
     if (slotUsed[i] != 0) removed |= unlink(slotPath[i]) == 0;
   }
+  if (errorLineOpen != 0) WriteText("\n");
   WriteText(programName);
   WriteText(removed ? ": interrupted: unfinished output removed\n" : ": interrupted\n");
   std::signal(signal, SIG_DFL);
@@ -203,6 +205,30 @@ bool CommitOutputs(std::span<OutputFile* const> outputs, std::string& error) {
   return true;
 }
 
+bool MayWriteOutput(const std::string& path, bool force, std::string& error) {
+  struct stat existing {};
+  if (lstat(path.c_str(), &existing) != 0) return true;
+  if (S_ISDIR(existing.st_mode)) {
+    error = path + " is a folder, not a file";  // not replaced, even when forced
+    return false;
+  }
+  if (force) return true;
+  error = path + " exists; --force (-y) replaces it";
+  return false;
+}
+
+bool MakeOutputFolders(const std::string& path, std::string& error) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (folder.empty()) return true;
+  std::error_code code;
+  std::filesystem::create_directories(folder, code);
+  if (code) {
+    error = "cannot make the folder " + folder.string() + ": " + code.message();
+    return false;
+  }
+  return true;
+}
+
 void RemoveOutputsOnSignal(const char* program) {
   programName = program;
   struct sigaction action {};
@@ -210,5 +236,7 @@ void RemoveOutputsOnSignal(const char* program) {
   sigemptyset(&action.sa_mask);
   for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
 }
+
+void NoteOpenErrorLine(bool open) { errorLineOpen = open ? 1 : 0; }
 
 }  // namespace clipnote::tools
