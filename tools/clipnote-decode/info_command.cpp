@@ -21,9 +21,16 @@ using clipnote::message::MessageKind;
 // Tracks this close count as agreeing: well under what a viewer notices at the end.
 constexpr double kAgreeingMilliseconds = 500.0;
 
-void PrintInfoUsage() {
-  std::fprintf(stderr, "usage: clipnote-decode info FILE [--json] [--voice|--raw]\n");
-}
+constexpr clipnote::tools::Option kOptions[] = {
+    {"json", 0, nullptr, "print the same as one JSON object"},
+    kVoiceOption,
+    kRawOption,
+};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-decode info", "FILE",
+    "Says what a message or a clip holds: its pictures, its speech, and whether they last as long.",
+    kOptions, 1, 1,
+    "Exit codes: 0 reported; 1 the file is no message; 2 usage."};
 
 double VideoMilliseconds(const VideoSummary& video) { return video.lastTick * kMillisecondsPerTick; }
 double SpeechMilliseconds(const SpeechSummary& speech) { return speech.Frames() * kMillisecondsPerFrame; }
@@ -154,31 +161,11 @@ void PrintJson(const char* path, const MessageInput& input, const VideoSummary* 
 
 int RunInfoCommand(int argc, char** argv) {
   using clipnote::message::SpeechForm;
-  const char* path = nullptr;
-  bool json = false;
-  SpeechForm form = SpeechForm::ByName;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--json") == 0) {
-      json = true;
-    } else if (std::strcmp(argv[i], "--voice") == 0) {
-      form = SpeechForm::Voice;
-    } else if (std::strcmp(argv[i], "--raw") == 0) {
-      form = SpeechForm::Raw;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "clipnote-decode info: unknown option %s\n", argv[i]);
-      PrintInfoUsage();
-      return 2;
-    } else if (path == nullptr) {
-      path = argv[i];
-    } else {
-      PrintInfoUsage();
-      return 2;
-    }
-  }
-  if (path == nullptr) {
-    PrintInfoUsage();
-    return 2;
-  }
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  const char* path = args.operands()[0].c_str();
+  const bool json = args.Has("json");
+  const SpeechForm form = SpeechFormOf(args);
   MessageInput input;
   std::string error;
   if (!ReadMessageInput(path, form, input, error)) {

@@ -104,6 +104,18 @@ OutputFile::~OutputFile() { Discard(); }
 bool OutputFile::Open(const std::string& path, std::string& error) {
   Discard();
   path_ = path;
+  // A device or a pipe (/dev/null, /dev/stdout) is written as it is: there is no file to put in
+  // its place, and renaming one over it would replace the device itself.
+  struct stat existing {};
+  if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    stream_ = std::fopen(path.c_str(), "wb");
+    if (stream_ == nullptr) {
+      error = "cannot write " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    direct_ = true;
+    return true;
+  }
   const std::filesystem::path target(path);
   const std::string extension = target.extension().string();
   std::filesystem::path folder = target.parent_path();
@@ -139,10 +151,10 @@ bool OutputFile::Finish(std::string& error) {
   int code = 0;
   if (stream_ != nullptr) {
     if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) code = errno != 0 ? errno : EIO;
-    if (code == 0 && fsync(fileno(stream_)) != 0) code = errno;
+    if (code == 0 && !direct_ && fsync(fileno(stream_)) != 0) code = errno;
     if (std::fclose(stream_) != 0 && code == 0) code = errno;
     stream_ = nullptr;
-  } else {
+  } else if (!direct_) {
     const int fd = open(temporary_.c_str(), O_RDONLY);
     if (fd < 0 || fsync(fd) != 0) code = errno;
     if (fd >= 0) close(fd);
@@ -157,6 +169,7 @@ bool OutputFile::Finish(std::string& error) {
 
 void OutputFile::Discard() {
   CloseStream();
+  direct_ = false;
   if (!temporary_.empty()) {
     BlockSignals quiet;
     unlink(temporary_.c_str());
@@ -188,6 +201,7 @@ bool CommitOutputs(std::span<OutputFile* const> outputs, std::string& error) {
     }
   };
   for (OutputFile* output : outputs) {
+    if (output->direct_) continue;  // written in place already
     std::string previous = KeepPrevious(output->path_);
     if (std::rename(output->temporary_.c_str(), output->path_.c_str()) != 0) {
       error = "cannot replace " + output->path_ + ": " + std::strerror(errno);
@@ -208,6 +222,9 @@ bool CommitOutputs(std::span<OutputFile* const> outputs, std::string& error) {
 bool MayWriteOutput(const std::string& path, bool force, std::string& error) {
   struct stat existing {};
   if (lstat(path.c_str(), &existing) != 0) return true;
+  // Writing into a device or a pipe (/dev/null) replaces nothing.
+  struct stat target {};
+  if (stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode)) return true;
   if (S_ISDIR(existing.st_mode)) {
     error = path + " is a folder, not a file";  // not replaced, even when forced
     return false;

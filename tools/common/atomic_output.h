@@ -1,7 +1,8 @@
 // Output files written whole or not at all. Each output is written under a temporary name in
 // the folder of its final path and renamed into place only once complete, so a failure (full
 // disk, unwritable folder, an interrupt) never leaves a truncated file that looks finished, and
-// a file already at the final path stays as it was until the new one is whole.
+// a file already at the final path stays as it was until the new one is whole. A device or a pipe
+// (/dev/null) is written in place.
 #pragma once
 
 #include <cstdio>
@@ -21,7 +22,7 @@ class OutputFile {
   bool Open(const std::string& path, std::string& error);
   std::FILE* stream() const { return stream_; }
   const std::string& path() const { return path_; }
-  const std::string& temporaryPath() const { return temporary_; }
+  const std::string& temporaryPath() const { return direct_ ? path_ : temporary_; }
 
   // Closes the stream for a writer that reopens the temporary file by its name.
   void CloseStream();
@@ -37,6 +38,7 @@ class OutputFile {
   std::FILE* stream_ = nullptr;
   int slot_ = -1;  // in the list an interrupt removes
   bool finished_ = false;
+  bool direct_ = false;  // a device or a pipe, written in place
 };
 
 // Renames finished outputs into place, all of them or none: if a rename fails, the outputs this
