@@ -302,6 +302,15 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
        {"message executable, ", "start-up sound: yes", "logo bitmap:    yes", "pictures:       6 (1 intra), 176x144",
         "spacing:        1 ticks x5", "ends with:      the end of the data",
         "PCM capacity:   32640 bytes (2.040 s; holds every frame)", "tracks: differ (speech +1.873 s against"}},
+      // What a person asks first, then the count of GOB headers and of the pictures that hold them.
+      {"the default clips in words", "default.263", ReadFile(kSource + "/resources/message.263"), "info {}", 0,
+       {"H.263 clip, 158276 bytes\n  length:         38 s\n  pictures:       430, 11.3 a second, 176x144\n"
+        "  size:           158 KB (158276 bytes)\n  speech:         none\n",
+        "GOB headers:    29 (in 24 of 430 pictures)"}},
+      {"the default clip's GOB headers in JSON", "default.263", ReadFile(kSource + "/resources/message.263"),
+       "info --json {}", 0, {"\"gob_headers\": 29, \"pictures_with_gob_headers\": 24, "}},
+      {"how much of the sound is speech", "default.723", ReadFile(kSource + "/resources/message.723"), "info {}", 0,
+       {"  pictures:       none\n", "  speech:         30 s of 38 s (78%); the rest is silence\n"}},
       {"a prefix that cuts the speech", "short.723", shortPrefix, "info {}", 0,
        {"VOICE clip, ", "480 bytes (0.030 s; too small: the player stops the speech early)"}},
       {"each kind of frame", "mixed.tco", mixed, "info {}", 0,

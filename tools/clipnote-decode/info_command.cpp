@@ -58,6 +58,9 @@ void PrintText(const char* path, const MessageInput& input, const VideoSummary* 
                const SpeechSummary* speech) {
   const clipnote::message::MessageFile& message = input.message;
   std::printf("%s: %s, %zu bytes\n", path, MessageKindName(message.kind), input.bytes.size());
+  for (const auto& [label, value] : PlainSummary(video, speech, input.bytes.size())) {
+    std::printf("  %-15s %s\n", (label + ":").c_str(), value.c_str());
+  }
   if (message.kind == MessageKind::Executable) {
     std::printf("  start-up sound: %s\n", message.startupSound ? "yes" : "no");
     std::printf("  logo bitmap:    %s\n", message.logo ? "yes" : "no");
@@ -75,7 +78,8 @@ void PrintText(const char* path, const MessageInput& input, const VideoSummary* 
                   VideoMilliseconds(*video) / 1000, video->lastTick);
       std::printf("  spacing:        %s\n", GapList(*video, false).c_str());
       std::printf("  quantiser:      %d to %d\n", video->quantiserMin, video->quantiserMax);
-      std::printf("  GOB headers:    %d\n", video->gobHeaders);
+      std::printf("  GOB headers:    %d (in %d of %d pictures)\n", video->gobHeaders, video->picturesWithGobHeaders,
+                  video->pictures);
       std::printf("  ends with:      %s\n", video->endOfSequence ? "an end-of-sequence code" : "the end of the data");
       const std::string stop = VideoStop(*video);
       if (!stop.empty()) std::printf("  decoding stops: %s\n", stop.c_str());
@@ -131,10 +135,10 @@ void PrintJson(const char* path, const MessageInput& input, const VideoSummary* 
     if (message.video->size > 0 && video->probeCode == 0) {
       std::printf(", \"width\": %d, \"height\": %d, \"pictures\": %d, \"intra_pictures\": %d, \"ticks\": %d, "
                   "\"duration_ms\": %.3f, \"tick_gaps\": %s, \"quantiser_min\": %d, \"quantiser_max\": %d, "
-                  "\"gob_headers\": %d, \"end_of_sequence\": %s, \"stops_early\": %s",
+                  "\"gob_headers\": %d, \"pictures_with_gob_headers\": %d, \"end_of_sequence\": %s, \"stops_early\": %s",
                   video->width, video->height, video->pictures, video->intraPictures, video->lastTick,
                   VideoMilliseconds(*video), GapList(*video, true).c_str(), video->quantiserMin, video->quantiserMax,
-                  video->gobHeaders, video->endOfSequence ? "true" : "false",
+                  video->gobHeaders, video->picturesWithGobHeaders, video->endOfSequence ? "true" : "false",
                   JsonString(VideoStop(*video)).c_str());
     }
     std::printf("}");
