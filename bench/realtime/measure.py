@@ -75,8 +75,7 @@ def prepare_message(args, work):
         page = message / "message.html"
         site = Path(args.web_site)
         if not (site / "index.html").exists():
-            raise SystemExit(f"measure: no browser player in {site}: build web/ first "
-                             "(web/tests/run.sh builds it)")
+            raise SystemExit(f"measure: no browser player in {site}: scripts/run --web builds it")
         subprocess.run([sys.executable, str(ROOT / "web" / "tools" / "make_single_html.py"),
                         str(site), str(page), str(message / "message.263"),
                         str(message / "message.723")], check=True, stdout=subprocess.DEVNULL)

@@ -159,7 +159,7 @@ TEST(ExportCommand, ATrackAloneIsExportedAloneAndTheRestRefused) {
        "the video is not a baseline H.263 QCIF or CIF clip"},
       {"another container", "pictures.263", movie, "OUT/pictures.avi", 2, "the output must end in .mp4, .webm or .mkv"},
       {"an unknown option", "pictures.263", movie, "OUT/pictures.mp4 --fast", 2, "unknown option --fast"},
-      {"no output", "pictures.263", movie, "", 2, "usage"},
+      {"no output", "pictures.263", movie, "", 2, "expects more: MESSAGE OUT.mp4|OUT.webm|OUT.mkv\nTry"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -180,3 +180,46 @@ TEST(ExportCommand, ATrackAloneIsExportedAloneAndTheRestRefused) {
 }
 
 }  // namespace
+
+// On a terminal export draws its progress line and clears it; with --quiet, or when standard
+// error is a file or a pipe, it says nothing but its result. An existing output is replaced
+// only with --force or -y.
+TEST(ExportCommand, ShowsProgressOnATerminalOnlyAndReplacesOnlyWhenForced) {
+  if (!support::HaveTool("script")) GTEST_SKIP() << "script (util-linux) gives the command a terminal";
+  if (Output(kTool + " export").find("no ffmpeg libraries") != std::string::npos) GTEST_SKIP() << "built without libav";
+  const std::string clip = std::string(CLIPNOTE_SOURCE_DIR) + "/tests/video_recon/data/small_qcif.263";
+  const std::string out = support::Scratch("small.mkv");
+  const std::string command = kTool + " export '" + clip + "' '" + out + "'";
+  const struct {
+    const char* what;
+    std::string line;
+    bool terminal;
+    int status;
+    std::string progress;  // on the terminal, or standard error when there is none
+  } rows[] = {
+      {"a terminal", command, true, 0, "exporting small.mkv [########################################] 100%"},
+      {"a terminal, --quiet", command + " --quiet -y", true, 0, ""},
+      {"a pipe", command + " --force", false, 0, ""},
+      {"no --force", command, false, 1, "small.mkv exists; --force (-y) replaces it\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    // script runs the command on a terminal of its own and copies what it shows to standard output.
+    const support::RunResult run =
+        row.terminal ? RunShell("script -qec \"" + row.line + "\" /dev/null") : RunShell(row.line);
+    EXPECT_EQ(run.status, row.status) << run.Output();
+    const std::string shown = row.terminal ? run.out : run.err;
+    if (row.progress.empty()) {
+      EXPECT_EQ(shown.find("exporting"), std::string::npos) << shown;
+    } else {
+      EXPECT_NE(shown.find(row.progress), std::string::npos) << shown;
+    }
+    if (row.terminal && !row.progress.empty()) {
+      EXPECT_NE(shown.find("\r\033[K" + out + ": "), std::string::npos) << "the line is cleared before the result";
+    }
+    if (!row.terminal) {
+      EXPECT_EQ(run.err.find('\r'), std::string::npos);
+    }
+  }
+  EXPECT_TRUE(std::filesystem::exists(out));
+}

@@ -1,10 +1,10 @@
-// clipnote-decode html MESSAGE OUT.html
+// clipnote-decode html MESSAGE OUT.html [--force]
 //
 // Writes the message as one self-contained web page that plays it in any browser,
 // straight from disk: the browser player's page (built under web/, with the decoders
 // as WebAssembly inside) with this message in place of its built-in one. The page is
-// found at $CLIPNOTE_WEB_PAGE, else at build/web/clipnote_message.html of the checkout
-// this program was built in.
+// found at $CLIPNOTE_WEB_PAGE, else at web/clipnote_message.html of the build tree this
+// program was built in (`scripts/run --web` builds it).
 //
 // The page carries what its script uses of the message, not the whole executable: the
 // video clip, the speech clip (named so that the page reads it in the form it has) and
@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "message/bitmap_file.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 #include "tools/clipnote-decode/message_input.h"
 
 namespace {
@@ -86,16 +86,27 @@ std::filesystem::path PagePath() {
   return self.parent_path().parent_path().parent_path().parent_path() / "web" / "clipnote_message.html";
 }
 
+constexpr clipnote::tools::Option kOptions[] = {clipnote::tools::kForceOption};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-decode html", "MESSAGE OUT.html",
+    "Writes the message as one self-contained web page that plays it in any browser, from disk.",
+    kOptions, 2, 2,
+    "The player's page is found at $CLIPNOTE_WEB_PAGE, else in the build tree this program was\n"
+    "built in (`scripts/run --web` builds it). Exit codes: 0 written; 1 refused; 2 usage."};
+
 }  // namespace
 
 int RunHtmlCommand(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: clipnote-decode html MESSAGE.exe OUT.html\n");
-    return 2;
-  }
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  const char* inPath = args.operands()[0].c_str();
+  const char* outPath = args.operands()[1].c_str();
   MessageInput message;
   std::string error;
-  if (!ReadMessageInput(argv[1], clipnote::message::SpeechForm::ByName, message, error)) {
+  if (!clipnote::tools::MayWriteOutput(outPath, args.Has("force"), error)) {
+    return clipnote::tools::Refuse(kCommand.program, error);
+  }
+  if (!ReadMessageInput(inPath, clipnote::message::SpeechForm::ByName, message, error)) {
     std::fprintf(stderr, "clipnote-decode html: %s\n", error.c_str());
     return 1;
   }
@@ -106,8 +117,8 @@ int RunHtmlCommand(int argc, char** argv) {
   const size_t end = begin == std::string::npos ? begin : page.find(kMessageEnd, begin);
   if (!in || end == std::string::npos) {
     std::fprintf(stderr,
-                 "clipnote-decode html: no player page at %s (build web/ first, or name it with "
-                 "CLIPNOTE_WEB_PAGE)\n",
+                 "clipnote-decode html: no player page at %s (scripts/run --web builds it; "
+                 "CLIPNOTE_WEB_PAGE names another)\n",
                  pagePath.string().c_str());
     return 1;
   }
@@ -122,14 +133,14 @@ int RunHtmlCommand(int argc, char** argv) {
     if (const auto bitmap = clipnote::message::BitmapFileFromResource(message.Clip(*message.message.logo), reason)) {
       logo = kLogoStatement + Base64(*bitmap) + "\";";
     } else {
-      std::fprintf(stderr, "clipnote-decode html: %s: %s: the page keeps its own logo\n", argv[1], reason.c_str());
+      std::fprintf(stderr, "clipnote-decode html: %s: %s: the page keeps its own logo\n", inPath, reason.c_str());
     }
   }
-  const std::string files = FilesStatement(message, PageName(argv[1]));
+  const std::string files = FilesStatement(message, PageName(inPath));
   const std::string html =
       page.substr(0, content) + files + (logo.empty() ? "" : "\n" + logo) + page.substr(end);
   clipnote::tools::OutputFile output;
-  bool written = output.Open(argv[2], error);
+  bool written = output.Open(outPath, error);
   if (written) {
     std::fwrite(html.data(), 1, html.size(), output.stream());
     written = output.Finish(error) && clipnote::tools::CommitOutput(output, error);

@@ -126,7 +126,7 @@ def run(argv, log=lambda text: print(text, file=sys.stderr)):
         if args.html and not os.path.exists(os.path.join(html_page.page_site(), "index.html")):
             # Said before the clips are made, not after.
             raise external.ToolError(f"--html needs the browser player's page, built in "
-                                     f"{html_page.page_site()} (web/tests/run.sh builds it)")
+                                     f"{html_page.page_site()} (scripts/run --web builds it)")
         os.makedirs(args.output, exist_ok=True)
         if args.work_dir:
             os.makedirs(args.work_dir, exist_ok=True)

@@ -18,7 +18,7 @@ def write_html_page(out_path, movie_path, speech_path):
     the page has not been built or the file cannot be written."""
     site = page_site()
     if not os.path.exists(os.path.join(site, "index.html")):
-        raise OSError(f"no player page in {site}: build web/ first (web/tests/run.sh builds it)")
+        raise OSError(f"no player page in {site}: scripts/run --web builds it")
     clips = [movie_path] + ([speech_path] if speech_path else [])
     maker = os.path.join(CHECKOUT, "web", "tools", "make_single_html.py")
     result = subprocess.run([sys.executable, maker, site, out_path, *clips], capture_output=True, text=True)
