@@ -1,7 +1,6 @@
-// The plain and the SSE2 version of every reconstruction kernel, run on the same random and
-// extreme inputs: their results must agree bit for bit. (The plain ones are what the entry
-// points run where SSE2 is missing or CLIPNOTE_PLAIN_KERNELS is set; the decoder's checksum
-// tests, run in such a build, check them against the recorded pictures.)
+// The plain and the SSE2 table of the reconstruction kernels, each kernel run on the same
+// random and extreme inputs: their results must agree bit for bit. (The plain ones are what
+// targets without SSE2 run; the decoder's checksum tests run whole clips with either table.)
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 
 #include "video/recon/dequantise.h"
 #include "video/recon/inverse_transform.h"
+#include "video/recon/recon_kernels.h"
 #include "video/recon/reference_grids.h"
 
 using namespace clipnote::h263;
@@ -70,12 +70,12 @@ TEST(KernelVersions, InverseTransform) {
     std::copy(block, block + 64, sse2);
     std::copy(block, block + 64, forPlain);
     std::copy(block, block + 64, forSse2);
-    IdctToResidualPlain(weights, plain);
-    IdctToResidualSse2(weights, sse2);
+    kPlainReconKernels.idctToResidual(weights, plain);
+    kSse2ReconKernels.idctToResidual(weights, sse2);
     ASSERT_TRUE(std::equal(plain, plain + 64, sse2)) << "residual, trial " << trial;
     uint8_t pixelsPlain[64], pixelsSse2[64];
-    IdctToPixelsPlain(weights, pixelsPlain, forPlain);
-    IdctToPixelsSse2(weights, pixelsSse2, forSse2);
+    kPlainReconKernels.idctToPixels(weights, pixelsPlain, forPlain);
+    kSse2ReconKernels.idctToPixels(weights, pixelsSse2, forSse2);
     ASSERT_TRUE(std::equal(pixelsPlain, pixelsPlain + 64, pixelsSse2)) << "pixels, trial " << trial;
   }
 }
@@ -98,14 +98,14 @@ TEST(KernelVersions, GridRows) {
       SCOPED_TRACE(testing::Message() << "width " << width << " columns " << from << ".." << to);
       // Luma: two grid rows of 2 x width.
       std::vector<uint8_t> whole(4 * width);
-      BuildLumaGridRowPlain(row.data(), below.data(), width, 0, width, whole.data(),
+      kPlainReconKernels.buildLumaGridRow(row.data(), below.data(), width, 0, width, whole.data(),
                             whole.data() + 2 * width);
       std::vector<uint8_t> plain(whole.size());  // unlike the whole row everywhere
       for (size_t i = 0; i < whole.size(); ++i) plain[i] = static_cast<uint8_t>(~whole[i]);
       std::vector<uint8_t> sse2 = plain;
-      BuildLumaGridRowPlain(row.data(), below.data(), width, from, to, plain.data(),
+      kPlainReconKernels.buildLumaGridRow(row.data(), below.data(), width, from, to, plain.data(),
                             plain.data() + 2 * width);
-      BuildLumaGridRowSse2(row.data(), below.data(), width, from, to, sse2.data(),
+      kSse2ReconKernels.buildLumaGridRow(row.data(), below.data(), width, from, to, sse2.data(),
                            sse2.data() + 2 * width);
       for (int i = 0; i < 4 * width; ++i) {
         const int column = (i % (2 * width)) / 2;
@@ -118,14 +118,14 @@ TEST(KernelVersions, GridRows) {
       // Chroma: four grid rows of 4 x width.
       const int stride = 4 * width;
       std::vector<uint8_t> chromaWhole(4 * stride);
-      BuildChromaGridRowPlain(row.data(), below.data(), width, 0, width, chromaWhole.data(),
+      kPlainReconKernels.buildChromaGridRow(row.data(), below.data(), width, 0, width, chromaWhole.data(),
                               chromaWhole.data() + stride, stride);
       std::vector<uint8_t> chromaPlain(4 * stride);
       for (int i = 0; i < 4 * stride; ++i) chromaPlain[i] = static_cast<uint8_t>(~chromaWhole[i]);
       std::vector<uint8_t> chromaSse2 = chromaPlain;
-      BuildChromaGridRowPlain(row.data(), below.data(), width, from, to, chromaPlain.data(),
+      kPlainReconKernels.buildChromaGridRow(row.data(), below.data(), width, from, to, chromaPlain.data(),
                               chromaPlain.data() + stride, stride);
-      BuildChromaGridRowSse2(row.data(), below.data(), width, from, to, chromaSse2.data(),
+      kSse2ReconKernels.buildChromaGridRow(row.data(), below.data(), width, from, to, chromaSse2.data(),
                              chromaSse2.data() + stride, stride);
       for (int i = 0; i < 4 * stride; ++i) {
         const int column = (i % stride) / 4;
@@ -152,8 +152,8 @@ TEST(KernelVersions, GridFetch) {
     const int stride = trial % 3 == 0 ? 8 : 176;
     const int row = Uniform(rng, -70, kGridH + 40), col = Uniform(rng, -70, kGridW + 40);
     std::vector<uint8_t> plain(8 * stride, 0x5A), sse2(8 * stride, 0x5A);
-    FetchFromGridIntoPlain(plain.data(), stride, grid.data(), kGridW, kGridH, row, col, step);
-    FetchFromGridIntoSse2(sse2.data(), stride, grid.data(), kGridW, kGridH, row, col, step);
+    kPlainReconKernels.fetchFromGridInto(plain.data(), stride, grid.data(), kGridW, kGridH, row, col, step);
+    kSse2ReconKernels.fetchFromGridInto(sse2.data(), stride, grid.data(), kGridW, kGridH, row, col, step);
     ASSERT_EQ(plain, sse2) << row << "," << col << " step " << step << " stride " << stride;
   }
 }
@@ -170,8 +170,8 @@ TEST(KernelVersions, AddResidual) {
     for (int16_t& r : residual) {
       r = static_cast<int16_t>(trial % 3 == 0 ? extremes[Uniform(rng, 0, 6)] : Uniform(rng, -256, 255));
     }
-    AddResidualIntoPlain(plain.data(), stride, residual);
-    AddResidualIntoSse2(sse2.data(), stride, residual);
+    kPlainReconKernels.addResidualInto(plain.data(), stride, residual);
+    kSse2ReconKernels.addResidualInto(sse2.data(), stride, residual);
     ASSERT_EQ(plain, sse2) << "trial " << trial;
   }
 }
@@ -191,8 +191,8 @@ TEST(KernelVersions, Dequantise) {
     const bool intra = trial % 3 == 0;
     int16_t plain[64], sse2[64];
     for (int i = 0; i < 64; ++i) plain[i] = sse2[i] = static_cast<int16_t>(rng());
-    DequantiseLevelsPlain(plain, levels, quant, intra);
-    DequantiseLevelsSse2(sse2, levels, quant, intra);
+    kPlainReconKernels.dequantiseLevels(plain, levels, quant, intra);
+    kSse2ReconKernels.dequantiseLevels(sse2, levels, quant, intra);
     ASSERT_TRUE(std::equal(plain, plain + 64, sse2)) << "trial " << trial << " quant " << quant;
   }
 }

@@ -35,8 +35,8 @@ void AddResidual(uint8_t* samples, const int16_t* residual, int count);
 // AddResidual over an 8 x 8 block whose rows lie `stride` bytes apart.
 void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]);
 
-// The two versions of each kernel above, with the same results (the entry points choose,
-// see kernel_choice.h). For AddResidualInto the results are the same while every sample plus
+// The two versions of each kernel above, with the same results (the entry points call the
+// one in reconKernels, recon_kernels.h). For AddResidualInto the results are the same while every sample plus
 // its residual fits in 16 bits (residuals from -32768 to 32512): the SSE2 version adds in 16
 // bits and wraps outside that (sample 200 plus 32700 gives it 0, the plain version 255). The
 // decoder's residuals come clamped to -256..255 by IdctToResidual, well inside it.
