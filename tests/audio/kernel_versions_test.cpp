@@ -1,6 +1,6 @@
-// Every speech kernel's plain and SSE2 versions on the same inputs give the same bits. The
-// decoder runs one or the other depending on the build (CLIPNOTE_PLAIN_KERNELS, or a target
-// without SSE2), and the speech must not depend on which.
+// Every speech kernel's plain and SSE2 versions, taken from the two tables, give the same
+// bits on the same inputs. Targets without SSE2 run the plain table, and the speech must not
+// depend on which.
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@
 #include "audio/excitation.h"
 #include "audio/excitation_tables.h"
 #include "audio/pcm_conversion.h"
+#include "audio/speech_kernels.h"
 
 namespace clipnote::speech {
 
@@ -50,10 +51,10 @@ std::vector<uint8_t> RunCorrelation(Version version, const std::vector<float>& p
     const float* y = pool.data() + pool.size() - kSpan - start;  // a different window
 #if defined(__SSE2__)
     if (version == Version::Sse2) {
-      CorrelateAllShiftsSse2(x, y, length, sums);
+      kSse2SpeechKernels.correlateAllShifts(x, y, length, sums);
     } else
 #endif
-      CorrelateAllShiftsPlain(x, y, length, sums);
+      kPlainSpeechKernels.correlateAllShifts(x, y, length, sums);
     for (double s : sums) Append(out, s);
   }
   return out;
@@ -72,10 +73,10 @@ std::vector<uint8_t> RunAdaptiveTaps(Version version, const std::vector<float>& 
     float filtered[kSubframeSamples];
 #if defined(__SSE2__)
     if (version == Version::Sse2) {
-      FilterAdaptiveTapsSse2(lagged, taps, filtered);
+      kSse2SpeechKernels.filterAdaptiveTaps(lagged, taps, filtered);
     } else
 #endif
-      FilterAdaptiveTapsPlain(lagged, taps, filtered);
+      kPlainSpeechKernels.filterAdaptiveTaps(lagged, taps, filtered);
     for (float v : filtered) Append(out, v);
   }
   return out;
@@ -90,10 +91,10 @@ std::vector<uint8_t> RunPcmStore(Version version, const std::vector<float>& pool
     std::vector<uint8_t> bytes(2 * static_cast<size_t>(count) + 2, kGuard);
 #if defined(__SSE2__)
     if (version == Version::Sse2) {
-      StorePcmSamplesSse2(samples, count, bytes.data());
+      kSse2SpeechKernels.storePcmSamples(samples, count, bytes.data());
     } else
 #endif
-      StorePcmSamplesPlain(samples, count, bytes.data());
+      kPlainSpeechKernels.storePcmSamples(samples, count, bytes.data());
     out.insert(out.end(), bytes.begin(), bytes.end());  // the guard bytes too
   };
   size_t start = 0;
