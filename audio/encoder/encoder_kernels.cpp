@@ -42,37 +42,72 @@ void ScoreGainsPlain(const float (*terms)[kTapCorrelations], int entries,
   }
 }
 
-#if defined(__SSE2__)
-void ConvolveSubframeSse2(const float x[kSubframeSamples], const float h[kSubframeSamples],
-                          float out[kSubframeSamples]) {
-  // Outputs n + 1 and n share a register (lanes 0 and 1), h read backwards from a widened,
-  // reversed copy: back[j] = h[kN - 1 - j], so back + kN - 2 - n + i holds h[n + 1 - i] and
-  // h[n - i]. Two such pairs run side by side; the terms the higher outputs add past the
-  // shared ones follow, still in order of i.
-  double back[kN];
-  for (int j = 0; j < kN; ++j) back[j] = h[kN - 1 - j];
-  const auto pairTerm = [&](int n, int i) {
-    return _mm_mul_pd(_mm_set1_pd(x[i]), _mm_loadu_pd(back + kN - 2 - n + i));
-  };
-  for (int n = 0; n < kN; n += 4) {
-    __m128d low = _mm_setzero_pd(), high = _mm_setzero_pd();  // outputs (n+1, n), (n+3, n+2)
-    for (int i = 0; i <= n; ++i) {
-      low = _mm_add_pd(low, pairTerm(n, i));
-      high = _mm_add_pd(high, pairTerm(n + 2, i));
+void CorrelateLagsPlain(const float* x, const float* y, int length, int count, double sums[]) {
+  for (int k = 0; k < count; ++k) sums[k] = Dot(x, y + k, length);
+}
+
+void PulseCorrelationsPlain(const float target[kSubframeSamples], const float h[kSubframeSamples],
+                            PulseCorrelations& out) {
+  for (int k = 0; k < kN; ++k) {
+    double sum = 0;
+    for (int i = k; i < kN; ++i) sum += static_cast<double>(target[i]) * h[i - k];
+    out.d[k] = static_cast<float>(sum);
+  }
+  // phi[m][m + k] = sum over j = 0 .. n - 1 - (m + k) of h[j + k] h[j]: running sums from the
+  // end give every m of one k in one pass.
+  for (int k = 0; k < kN; ++k) {
+    double sum = 0;
+    for (int m = kN - 1 - k; m >= 0; --m) {
+      const int j = kN - 1 - (m + k);
+      sum += static_cast<double>(h[j + k]) * h[j];
+      out.phi[m][m + k] = static_cast<float>(sum);
+      out.phi[m + k][m] = static_cast<float>(sum);
     }
-    high = _mm_add_pd(high, pairTerm(n + 2, n + 1));
-    high = _mm_add_pd(high, pairTerm(n + 2, n + 2));
-    double lanes[4];
-    _mm_storeu_pd(lanes, low);
-    _mm_storeu_pd(lanes + 2, high);
-    const double h0 = h[0];
-    out[n] = static_cast<float>(lanes[1]);
-    out[n + 1] = static_cast<float>(lanes[0] + static_cast<double>(x[n + 1]) * h0);
-    out[n + 2] = static_cast<float>(lanes[3]);
-    out[n + 3] = static_cast<float>(lanes[2] + static_cast<double>(x[n + 3]) * h0);
   }
 }
-static_assert(kN % 4 == 0);
+
+#if defined(__SSE2__)
+namespace {
+
+// Outputs n to n + 2 kPairs - 1 of ConvolveSubframeSse2: outputs m + 1 and m share a register
+// (lanes 0 and 1), h read backwards from a widened, reversed copy: back[j] = h[kN - 1 - j],
+// so back + kN - 2 - m + i holds h[m + 1 - i] and h[m - i]. The pairs run side by side over
+// the terms they share; each then adds its own further terms, still in order of i, and the
+// upper lane its last one alone.
+template <int kPairs>
+void ConvolveOutputs(const float* x, const double* back, int n, float* out) {
+  const auto term = [&](int m, int i) {
+    return _mm_mul_pd(_mm_set1_pd(x[i]), _mm_loadu_pd(back + kN - 2 - m + i));
+  };
+  __m128d acc[kPairs];
+  for (int p = 0; p < kPairs; ++p) acc[p] = _mm_setzero_pd();
+  for (int i = 0; i <= n; ++i) {
+    for (int p = 0; p < kPairs; ++p) acc[p] = _mm_add_pd(acc[p], term(n + 2 * p, i));
+  }
+  for (int p = 1; p < kPairs; ++p) {
+    for (int i = n + 1; i <= n + 2 * p; ++i) acc[p] = _mm_add_pd(acc[p], term(n + 2 * p, i));
+  }
+  const double h0 = back[kN - 1];
+  for (int p = 0; p < kPairs; ++p) {
+    double lanes[2];
+    _mm_storeu_pd(lanes, acc[p]);
+    const int m = n + 2 * p;
+    out[m] = static_cast<float>(lanes[1]);
+    out[m + 1] = static_cast<float>(lanes[0] + static_cast<double>(x[m + 1]) * h0);
+  }
+}
+
+}  // namespace
+
+void ConvolveSubframeSse2(const float x[kSubframeSamples], const float h[kSubframeSamples],
+                          float out[kSubframeSamples]) {
+  double back[kN];
+  for (int j = 0; j < kN; ++j) back[j] = h[kN - 1 - j];
+  int n = 0;
+  for (; n + 8 <= kN; n += 8) ConvolveOutputs<4>(x, back, n, out);
+  for (; n < kN; n += 2) ConvolveOutputs<1>(x, back, n, out);
+}
+static_assert(kN % 2 == 0);
 
 void TapCorrelationsSse2(const float target[kSubframeSamples],
                          const float filtered[kAdaptiveTaps][kSubframeSamples],
@@ -129,22 +164,93 @@ void ScoreGainsSse2(const float (*terms)[kTapCorrelations], int entries,
   }
   if (e < entries) ScoreGainsPlain(terms + e, entries - e, c, gains + e);
 }
+
+void CorrelateLagsSse2(const float* x, const float* y, int length, int count, double sums[]) {
+  // Lags k and k + 1 share a register, eight lags side by side; y is widened (exactly) once.
+  constexpr int kMaxSpan = 512;
+  if (length <= 0 || length + count - 1 > kMaxSpan) return CorrelateLagsPlain(x, y, length, count, sums);
+  double wide[kMaxSpan];
+  for (int n = 0; n < length + count - 1; ++n) wide[n] = y[n];
+  const auto term = [&](int n, int k) {
+    return _mm_mul_pd(_mm_set1_pd(x[n]), _mm_loadu_pd(wide + n + k));
+  };
+  int k = 0;
+  for (; k + 8 <= count; k += 8) {
+    __m128d a = _mm_setzero_pd(), b = a, c = a, d = a;
+    for (int n = 0; n < length; ++n) {
+      a = _mm_add_pd(a, term(n, k));
+      b = _mm_add_pd(b, term(n, k + 2));
+      c = _mm_add_pd(c, term(n, k + 4));
+      d = _mm_add_pd(d, term(n, k + 6));
+    }
+    _mm_storeu_pd(sums + k, a);
+    _mm_storeu_pd(sums + k + 2, b);
+    _mm_storeu_pd(sums + k + 4, c);
+    _mm_storeu_pd(sums + k + 6, d);
+  }
+  for (; k + 2 <= count; k += 2) {
+    __m128d a = _mm_setzero_pd();
+    for (int n = 0; n < length; ++n) a = _mm_add_pd(a, term(n, k));
+    _mm_storeu_pd(sums + k, a);
+  }
+  if (k < count) sums[k] = Dot(x, y + k, length);
+}
+
+void PulseCorrelationsSse2(const float target[kSubframeSamples], const float h[kSubframeSamples],
+                           PulseCorrelations& out) {
+  double wideH[kN];
+  for (int i = 0; i < kN; ++i) wideH[i] = h[i];
+  // d: shifts k + 1 and k in lanes 0 and 1 (wideH + i - k - 1 holds h[i - k - 1], h[i - k]).
+  // Shift k's first term, at i = k, comes alone; from i = k + 1 both add in order of i.
+  for (int k = 0; k < kN; k += 2) {
+    __m128d sum = _mm_add_pd(_mm_setzero_pd(),
+                             _mm_set_pd(static_cast<double>(target[k]) * wideH[0], 0.0));
+    for (int i = k + 1; i < kN; ++i) {
+      sum = _mm_add_pd(sum, _mm_mul_pd(_mm_set1_pd(target[i]), _mm_loadu_pd(wideH + i - k - 1)));
+    }
+    double lanes[2];
+    _mm_storeu_pd(lanes, sum);
+    out.d[k + 1] = static_cast<float>(lanes[0]);
+    out.d[k] = static_cast<float>(lanes[1]);
+  }
+  // phi: diagonals k and k + 1 in lanes 0 and 1, term j being h[j + k] h[j] and
+  // h[j + k + 1] h[j]; diagonal k has one term more, at the end.
+  for (int k = 0; k < kN; k += 2) {
+    __m128d sum = _mm_setzero_pd();
+    for (int j = 0; j <= kN - 2 - k; ++j) {
+      sum = _mm_add_pd(sum, _mm_mul_pd(_mm_loadu_pd(wideH + j + k), _mm_set1_pd(wideH[j])));
+      double lanes[2];
+      _mm_storeu_pd(lanes, sum);
+      const int m = kN - 1 - k - j;  // where diagonal k's running sum belongs
+      out.phi[m][m + k] = out.phi[m + k][m] = static_cast<float>(lanes[0]);
+      out.phi[m - 1][m + k] = out.phi[m + k][m - 1] = static_cast<float>(lanes[1]);
+    }
+    double last;
+    _mm_storel_pd(&last, sum);
+    last += wideH[kN - 1] * wideH[kN - 1 - k];
+    out.phi[0][k] = out.phi[k][0] = static_cast<float>(last);
+  }
+}
 #endif
 
-const SpeechEncoderKernels kPlainSpeechEncoderKernels = {ConvolveSubframePlain,
-                                                         TapCorrelationsPlain, ScoreGainsPlain};
+const SpeechEncoderKernels kPlainSpeechEncoderKernels = {
+    ConvolveSubframePlain, TapCorrelationsPlain, ScoreGainsPlain, CorrelateLagsPlain,
+    PulseCorrelationsPlain};
 #if defined(__SSE2__)
-const SpeechEncoderKernels kSse2SpeechEncoderKernels = {ConvolveSubframeSse2,
-                                                        TapCorrelationsSse2, ScoreGainsSse2};
+const SpeechEncoderKernels kSse2SpeechEncoderKernels = {
+    ConvolveSubframeSse2, TapCorrelationsSse2, ScoreGainsSse2, CorrelateLagsSse2,
+    PulseCorrelationsSse2};
 #endif
 
 // Filled before any code runs (constant initialisation), so an encoder built during another
 // file's start-up already finds it.
 constinit SpeechEncoderKernels speechEncoderKernels = {
 #if defined(__SSE2__)
-    ConvolveSubframeSse2, TapCorrelationsSse2, ScoreGainsSse2,
+    ConvolveSubframeSse2, TapCorrelationsSse2, ScoreGainsSse2, CorrelateLagsSse2,
+    PulseCorrelationsSse2,
 #else
-    ConvolveSubframePlain, TapCorrelationsPlain, ScoreGainsPlain,
+    ConvolveSubframePlain, TapCorrelationsPlain, ScoreGainsPlain, CorrelateLagsPlain,
+    PulseCorrelationsPlain,
 #endif
 };
 

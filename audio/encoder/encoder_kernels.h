@@ -8,6 +8,7 @@
 // they exist and the plain ones elsewhere from start-up; the tests run whole clips with
 // either table by swapping it in.
 
+#include "audio/encoder/pulse_correlations.h"
 #include "audio/excitation_tables.h"
 #include "audio/frame_geometry.h"
 
@@ -29,6 +30,12 @@ struct SpeechEncoderKernels {
   // gains[e] = sum over i of terms[e][i] c[i], in double in order of i, for every e < entries.
   void (*scoreGains)(const float (*terms)[kTapCorrelations], int entries,
                      const float c[kTapCorrelations], double gains[]);
+  // sums[k] = sum over n < length of x[n] y[n + k] for every k < count, each in order of n
+  // as Dot adds it (correlation.h).
+  void (*correlateLags)(const float* x, const float* y, int length, int count, double sums[]);
+  // ComputePulseCorrelations (pulse_correlations.h): every sum in the order given there.
+  void (*pulseCorrelations)(const float target[kSubframeSamples], const float h[kSubframeSamples],
+                            PulseCorrelations& out);
 };
 
 extern const SpeechEncoderKernels kPlainSpeechEncoderKernels;
@@ -47,6 +54,9 @@ void TapCorrelationsPlain(const float target[kSubframeSamples],
                           float c[kTapCorrelations]);
 void ScoreGainsPlain(const float (*terms)[kTapCorrelations], int entries,
                      const float c[kTapCorrelations], double gains[]);
+void CorrelateLagsPlain(const float* x, const float* y, int length, int count, double sums[]);
+void PulseCorrelationsPlain(const float target[kSubframeSamples], const float h[kSubframeSamples],
+                            PulseCorrelations& out);
 #if defined(__SSE2__)
 void ConvolveSubframeSse2(const float x[kSubframeSamples], const float h[kSubframeSamples],
                           float out[kSubframeSamples]);
@@ -55,6 +65,9 @@ void TapCorrelationsSse2(const float target[kSubframeSamples],
                          float c[kTapCorrelations]);
 void ScoreGainsSse2(const float (*terms)[kTapCorrelations], int entries,
                     const float c[kTapCorrelations], double gains[]);
+void CorrelateLagsSse2(const float* x, const float* y, int length, int count, double sums[]);
+void PulseCorrelationsSse2(const float target[kSubframeSamples], const float h[kSubframeSamples],
+                           PulseCorrelations& out);
 #endif
 
 }  // namespace clipnote::speech

@@ -65,6 +65,34 @@ std::vector<uint8_t> RunScoreGains(const SpeechEncoderKernels& k, const std::vec
   return out;
 }
 
+std::vector<uint8_t> RunCorrelateLags(const SpeechEncoderKernels& k, const std::vector<float>& pool) {
+  // The open-loop pitch search's shape, and counts around the steps of eight and of two.
+  constexpr int kShapes[][2] = {{120, 124}, {120, 125}, {60, 8}, {1, 1}, {7, 3}, {33, 2}, {120, 9}};
+  constexpr int kShapeCount = sizeof kShapes / sizeof kShapes[0];
+  std::vector<uint8_t> out;
+  int call = 0;
+  for (size_t start = 0; start + 2 * 245 <= pool.size(); start += 113, ++call) {
+    const int length = kShapes[call % kShapeCount][0], count = kShapes[call % kShapeCount][1];
+    double sums[125];
+    k.correlateLags(pool.data() + start + 245, pool.data() + start, length, count, sums);
+    for (int s = 0; s < count; ++s) Append(out, sums[s]);
+  }
+  return out;
+}
+
+std::vector<uint8_t> RunPulseCorrelations(const SpeechEncoderKernels& k, const std::vector<float>& pool) {
+  std::vector<uint8_t> out;
+  PulseCorrelations c;
+  for (size_t start = 0; start + 2 * kN <= pool.size(); start += 173) {
+    k.pulseCorrelations(pool.data() + start, pool.data() + pool.size() - kN - start / 2, c);
+    for (float v : c.d) Append(out, v);
+    for (const auto& row : c.phi) {
+      for (float v : row) Append(out, v);
+    }
+  }
+  return out;
+}
+
 struct Kernel {
   const char* name;
   Runner run;
@@ -76,6 +104,8 @@ const Kernel kKernels[] = {
     {"ConvolveSubframe", RunConvolve},
     {"TapCorrelations", RunTapCorrelations},
     {"ScoreGains", RunScoreGains},
+    {"CorrelateLags", RunCorrelateLags},
+    {"PulseCorrelations", RunPulseCorrelations},
 };
 
 class SpeechEncoderKernelVersions : public ::testing::TestWithParam<Kernel> {};
