@@ -1,5 +1,7 @@
 #include "audio/encoder/encoder_kernels.h"
 
+#include <limits>
+
 #include "audio/correlation.h"
 
 #if defined(__SSE2__)
@@ -63,6 +65,17 @@ void PulseCorrelationsPlain(const float target[kSubframeSamples], const float h[
       out.phi[m][m + k] = static_cast<float>(sum);
       out.phi[m + k][m] = static_cast<float>(sum);
     }
+  }
+}
+
+void ScoreLastPulsePlain(double c, double e, const double gain[kTrackPositions],
+                         const double self[kTrackPositions], const double a[kTrackPositions],
+                         const double b[kTrackPositions], const double cross[kTrackPositions],
+                         double scores[kTrackPositions]) {
+  for (int q = 0; q < kTrackPositions; ++q) {
+    const double c3 = c + gain[q];
+    const double e3 = e + self[q] + 2 * (a[q] + b[q] + cross[q]);
+    scores[q] = e3 > 0 ? c3 * c3 / e3 : -std::numeric_limits<double>::infinity();
   }
 }
 
@@ -231,15 +244,34 @@ void PulseCorrelationsSse2(const float target[kSubframeSamples], const float h[k
     out.phi[0][k] = out.phi[k][0] = static_cast<float>(last);
   }
 }
+
+void ScoreLastPulseSse2(double c, double e, const double gain[kTrackPositions],
+                        const double self[kTrackPositions], const double a[kTrackPositions],
+                        const double b[kTrackPositions], const double cross[kTrackPositions],
+                        double scores[kTrackPositions]) {
+  // Two positions a register; packed divisions round as the scalar ones do.
+  const __m128d wideC = _mm_set1_pd(c), wideE = _mm_set1_pd(e), two = _mm_set1_pd(2.0);
+  const __m128d none = _mm_set1_pd(-std::numeric_limits<double>::infinity());
+  for (int q = 0; q < kTrackPositions; q += 2) {
+    const __m128d c3 = _mm_add_pd(wideC, _mm_loadu_pd(gain + q));
+    const __m128d sum = _mm_add_pd(_mm_add_pd(_mm_loadu_pd(a + q), _mm_loadu_pd(b + q)),
+                                   _mm_loadu_pd(cross + q));
+    const __m128d e3 = _mm_add_pd(_mm_add_pd(wideE, _mm_loadu_pd(self + q)), _mm_mul_pd(two, sum));
+    const __m128d score = _mm_div_pd(_mm_mul_pd(c3, c3), e3);
+    const __m128d positive = _mm_cmpgt_pd(e3, _mm_setzero_pd());
+    _mm_storeu_pd(scores + q, _mm_or_pd(_mm_and_pd(positive, score), _mm_andnot_pd(positive, none)));
+  }
+}
+static_assert(kTrackPositions % 2 == 0);
 #endif
 
 const SpeechEncoderKernels kPlainSpeechEncoderKernels = {
     ConvolveSubframePlain, TapCorrelationsPlain, ScoreGainsPlain, CorrelateLagsPlain,
-    PulseCorrelationsPlain};
+    PulseCorrelationsPlain, ScoreLastPulsePlain};
 #if defined(__SSE2__)
 const SpeechEncoderKernels kSse2SpeechEncoderKernels = {
     ConvolveSubframeSse2, TapCorrelationsSse2, ScoreGainsSse2, CorrelateLagsSse2,
-    PulseCorrelationsSse2};
+    PulseCorrelationsSse2, ScoreLastPulseSse2};
 #endif
 
 // Filled before any code runs (constant initialisation), so an encoder built during another
@@ -247,10 +279,10 @@ const SpeechEncoderKernels kSse2SpeechEncoderKernels = {
 constinit SpeechEncoderKernels speechEncoderKernels = {
 #if defined(__SSE2__)
     ConvolveSubframeSse2, TapCorrelationsSse2, ScoreGainsSse2, CorrelateLagsSse2,
-    PulseCorrelationsSse2,
+    PulseCorrelationsSse2, ScoreLastPulseSse2,
 #else
     ConvolveSubframePlain, TapCorrelationsPlain, ScoreGainsPlain, CorrelateLagsPlain,
-    PulseCorrelationsPlain,
+    PulseCorrelationsPlain, ScoreLastPulsePlain,
 #endif
 };
 

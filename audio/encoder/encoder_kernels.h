@@ -17,6 +17,8 @@ namespace clipnote::speech {
 // The adaptive search's correlations of one lag: the target with each of the five filtered
 // lagged vectors, then every product of two filtered vectors (k <= l, k outer).
 inline constexpr int kTapCorrelations = kAdaptiveTaps + kAdaptiveTaps * (kAdaptiveTaps + 1) / 2;
+// Positions of one pulse track of the 5.3 kbit/s algebraic search.
+inline constexpr int kTrackPositions = 8;
 
 struct SpeechEncoderKernels {
   // out[n] = sum over i <= n of x[i] h[n - i], in double in order of i, rounded once.
@@ -36,6 +38,14 @@ struct SpeechEncoderKernels {
   // ComputePulseCorrelations (pulse_correlations.h): every sum in the order given there.
   void (*pulseCorrelations)(const float target[kSubframeSamples], const float h[kSubframeSamples],
                             PulseCorrelations& out);
+  // The algebraic search's last pulse over its track, given the correlation c and energy e of
+  // the three placed: for each position q, c' = c + gain[q] and
+  // e' = e + self[q] + 2 ((a[q] + b[q]) + cross[q]) (its cross-energies with the three), and
+  // scores[q] = c'^2 / e' where e' > 0, minus infinity elsewhere.
+  void (*scoreLastPulse)(double c, double e, const double gain[kTrackPositions],
+                         const double self[kTrackPositions], const double a[kTrackPositions],
+                         const double b[kTrackPositions], const double cross[kTrackPositions],
+                         double scores[kTrackPositions]);
 };
 
 extern const SpeechEncoderKernels kPlainSpeechEncoderKernels;
@@ -57,6 +67,10 @@ void ScoreGainsPlain(const float (*terms)[kTapCorrelations], int entries,
 void CorrelateLagsPlain(const float* x, const float* y, int length, int count, double sums[]);
 void PulseCorrelationsPlain(const float target[kSubframeSamples], const float h[kSubframeSamples],
                             PulseCorrelations& out);
+void ScoreLastPulsePlain(double c, double e, const double gain[kTrackPositions],
+                         const double self[kTrackPositions], const double a[kTrackPositions],
+                         const double b[kTrackPositions], const double cross[kTrackPositions],
+                         double scores[kTrackPositions]);
 #if defined(__SSE2__)
 void ConvolveSubframeSse2(const float x[kSubframeSamples], const float h[kSubframeSamples],
                           float out[kSubframeSamples]);
@@ -68,6 +82,10 @@ void ScoreGainsSse2(const float (*terms)[kTapCorrelations], int entries,
 void CorrelateLagsSse2(const float* x, const float* y, int length, int count, double sums[]);
 void PulseCorrelationsSse2(const float target[kSubframeSamples], const float h[kSubframeSamples],
                            PulseCorrelations& out);
+void ScoreLastPulseSse2(double c, double e, const double gain[kTrackPositions],
+                        const double self[kTrackPositions], const double a[kTrackPositions],
+                        const double b[kTrackPositions], const double cross[kTrackPositions],
+                        double scores[kTrackPositions]);
 #endif
 
 }  // namespace clipnote::speech

@@ -93,6 +93,21 @@ std::vector<uint8_t> RunPulseCorrelations(const SpeechEncoderKernels& k, const s
   return out;
 }
 
+std::vector<uint8_t> RunScoreLastPulse(const SpeechEncoderKernels& k, const std::vector<float>& pool) {
+  // Energies of either sign (a position whose energy is not positive scores nothing).
+  constexpr size_t kSpan = 2 + 5 * kTrackPositions;
+  std::vector<uint8_t> out;
+  for (size_t start = 0; start + kSpan <= pool.size(); start += 29) {
+    double v[kSpan];
+    for (size_t i = 0; i < kSpan; ++i) v[i] = pool[start + i];
+    const double* arrays = v + 2;
+    double scores[kTrackPositions];
+    k.scoreLastPulse(v[0], v[1], arrays, arrays + 8, arrays + 16, arrays + 24, arrays + 32, scores);
+    for (double s : scores) Append(out, s);
+  }
+  return out;
+}
+
 struct Kernel {
   const char* name;
   Runner run;
@@ -106,6 +121,7 @@ const Kernel kKernels[] = {
     {"ScoreGains", RunScoreGains},
     {"CorrelateLags", RunCorrelateLags},
     {"PulseCorrelations", RunPulseCorrelations},
+    {"ScoreLastPulse", RunScoreLastPulse},
 };
 
 class SpeechEncoderKernelVersions : public ::testing::TestWithParam<Kernel> {};
