@@ -98,14 +98,14 @@ TEST(KernelVersions, GridRows) {
       SCOPED_TRACE(testing::Message() << "width " << width << " columns " << from << ".." << to);
       // Luma: two grid rows of 2 x width.
       std::vector<uint8_t> whole(4 * width);
-      kPlainReconKernels.buildLumaGridRow(row.data(), below.data(), width, 0, width, whole.data(),
+      BuildLumaGridRowPlain(row.data(), below.data(), width, 0, width, whole.data(),
                             whole.data() + 2 * width);
       std::vector<uint8_t> plain(whole.size());  // unlike the whole row everywhere
       for (size_t i = 0; i < whole.size(); ++i) plain[i] = static_cast<uint8_t>(~whole[i]);
       std::vector<uint8_t> sse2 = plain;
-      kPlainReconKernels.buildLumaGridRow(row.data(), below.data(), width, from, to, plain.data(),
+      BuildLumaGridRowPlain(row.data(), below.data(), width, from, to, plain.data(),
                             plain.data() + 2 * width);
-      kSse2ReconKernels.buildLumaGridRow(row.data(), below.data(), width, from, to, sse2.data(),
+      BuildLumaGridRowSse2(row.data(), below.data(), width, from, to, sse2.data(),
                            sse2.data() + 2 * width);
       for (int i = 0; i < 4 * width; ++i) {
         const int column = (i % (2 * width)) / 2;
@@ -118,14 +118,14 @@ TEST(KernelVersions, GridRows) {
       // Chroma: four grid rows of 4 x width.
       const int stride = 4 * width;
       std::vector<uint8_t> chromaWhole(4 * stride);
-      kPlainReconKernels.buildChromaGridRow(row.data(), below.data(), width, 0, width, chromaWhole.data(),
+      BuildChromaGridRowPlain(row.data(), below.data(), width, 0, width, chromaWhole.data(),
                               chromaWhole.data() + stride, stride);
       std::vector<uint8_t> chromaPlain(4 * stride);
       for (int i = 0; i < 4 * stride; ++i) chromaPlain[i] = static_cast<uint8_t>(~chromaWhole[i]);
       std::vector<uint8_t> chromaSse2 = chromaPlain;
-      kPlainReconKernels.buildChromaGridRow(row.data(), below.data(), width, from, to, chromaPlain.data(),
+      BuildChromaGridRowPlain(row.data(), below.data(), width, from, to, chromaPlain.data(),
                               chromaPlain.data() + stride, stride);
-      kSse2ReconKernels.buildChromaGridRow(row.data(), below.data(), width, from, to, chromaSse2.data(),
+      BuildChromaGridRowSse2(row.data(), below.data(), width, from, to, chromaSse2.data(),
                              chromaSse2.data() + stride, stride);
       for (int i = 0; i < 4 * stride; ++i) {
         const int column = (i % stride) / 4;
@@ -134,6 +134,46 @@ TEST(KernelVersions, GridRows) {
         } else {
           ASSERT_TRUE(chromaSse2[i] == chromaPlain[i] || chromaSse2[i] == chromaWhole[i])
               << "chroma byte " << i;
+        }
+      }
+    }
+  }
+}
+
+// The tables' grid parts, built row by row from the row kernels above: whole planes and parts
+// of them (the update around changed macroblocks) over a grid built from another picture. In
+// the part both versions write the same; outside it a version may leave the old grid or write
+// what the whole build of the new picture holds.
+TEST(KernelVersions, GridParts) {
+  std::mt19937 rng(31);
+  for (int cell : {2, 4}) {
+    const auto part = [&](const ReconKernels& k) {
+      return cell == 2 ? k.buildLumaGridPart : k.buildChromaGridPart;
+    };
+    for (int trial = 0; trial < 60; ++trial) {
+      const int width = trial % 3 == 0 ? 176 : Uniform(rng, 1, 90), height = Uniform(rng, 1, 40);
+      std::vector<uint8_t> before(width * height), plane(width * height);
+      for (uint8_t& s : before) s = Sample(rng);
+      for (uint8_t& s : plane) s = Sample(rng);
+      const size_t size = static_cast<size_t>(cell * width) * cell * height;
+      std::vector<uint8_t> whole(size), plain(size);
+      part(kPlainReconKernels)(plane.data(), width, height, 0, height, 0, width, whole.data());
+      part(kPlainReconKernels)(before.data(), width, height, 0, height, 0, width, plain.data());
+      std::vector<uint8_t> sse2 = plain;
+      const int rowFrom = Uniform(rng, 0, height - 1), rowTo = Uniform(rng, rowFrom + 1, height);
+      const int from = Uniform(rng, 0, width - 1), to = Uniform(rng, from + 1, width);
+      SCOPED_TRACE(testing::Message() << "cell " << cell << ", " << width << " x " << height << " rows "
+                                      << rowFrom << ".." << rowTo << " columns " << from << ".." << to);
+      part(kPlainReconKernels)(plane.data(), width, height, rowFrom, rowTo, from, to, plain.data());
+      part(kSse2ReconKernels)(plane.data(), width, height, rowFrom, rowTo, from, to, sse2.data());
+      for (size_t i = 0; i < size; ++i) {
+        const int x = static_cast<int>(i % (cell * width)) / cell;
+        const int y = static_cast<int>(i / (cell * width)) / cell;
+        if (y >= rowFrom && y < rowTo && x >= from && x < to) {
+          ASSERT_EQ(sse2[i], plain[i]) << "grid byte " << i;
+          ASSERT_EQ(plain[i], whole[i]) << "grid byte " << i;
+        } else {
+          ASSERT_TRUE(sse2[i] == plain[i] || sse2[i] == whole[i]) << "grid byte " << i;
         }
       }
     }

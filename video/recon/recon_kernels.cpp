@@ -8,14 +8,14 @@ namespace clipnote::h263 {
 
 const ReconKernels kPlainReconKernels = {
     DequantiseLevelsPlain,  IdctToPixelsPlain,        IdctToResidualPlain,
-    BuildLumaGridRowPlain,  BuildChromaGridRowPlain,  FetchFromGridIntoPlain,
+    BuildLumaGridPartPlain, BuildChromaGridPartPlain,  FetchFromGridIntoPlain,
     AddResidualIntoPlain,
 };
 
 #if defined(__SSE2__)
 const ReconKernels kSse2ReconKernels = {
     DequantiseLevelsSse2, IdctToPixelsSse2,        IdctToResidualSse2,
-    BuildLumaGridRowSse2, BuildChromaGridRowSse2,  FetchFromGridIntoSse2,
+    BuildLumaGridPartSse2, BuildChromaGridPartSse2, FetchFromGridIntoSse2,
     AddResidualIntoSse2,
 };
 #endif
@@ -25,11 +25,11 @@ const ReconKernels kSse2ReconKernels = {
 constinit ReconKernels reconKernels = {
 #if defined(__SSE2__)
     DequantiseLevelsSse2, IdctToPixelsSse2,        IdctToResidualSse2,
-    BuildLumaGridRowSse2, BuildChromaGridRowSse2,  FetchFromGridIntoSse2,
+    BuildLumaGridPartSse2, BuildChromaGridPartSse2, FetchFromGridIntoSse2,
     AddResidualIntoSse2,
 #else
     DequantiseLevelsPlain,  IdctToPixelsPlain,        IdctToResidualPlain,
-    BuildLumaGridRowPlain,  BuildChromaGridRowPlain,  FetchFromGridIntoPlain,
+    BuildLumaGridPartPlain, BuildChromaGridPartPlain,  FetchFromGridIntoPlain,
     AddResidualIntoPlain,
 #endif
 };

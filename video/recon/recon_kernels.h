@@ -17,12 +17,12 @@ struct ReconKernels {
   // IdctToPixelsWith and IdctToResidualWith (inverse_transform.h).
   void (*idctToPixels)(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]);
   void (*idctToResidual)(const int32_t weights[6], int16_t coefficients[64]);
-  // One source row of the luma and chroma grids, and the block fetch and residual addition
+  // Rows and columns of the luma and chroma grids, and the block fetch and residual addition
   // of the prediction (reference_grids.h).
-  void (*buildLumaGridRow)(const uint8_t* row, const uint8_t* below, int width, int from, int to,
-                           uint8_t* top, uint8_t* half);
-  void (*buildChromaGridRow)(const uint8_t* row, const uint8_t* below, int width, int from,
-                             int to, uint8_t* q0, uint8_t* q1, int stride);
+  void (*buildLumaGridPart)(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                            int from, int to, uint8_t* grid);
+  void (*buildChromaGridPart)(const uint8_t* plane, int width, int height, int rowFrom,
+                              int rowTo, int from, int to, uint8_t* grid);
   void (*fetchFromGridInto)(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
                             int gridHeight, int row, int col, int step);
   void (*addResidualInto)(uint8_t* samples, int stride, const int16_t residual[64]);

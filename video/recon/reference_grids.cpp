@@ -115,7 +115,7 @@ void BuildChromaGridRowPlain(const uint8_t* row, const uint8_t* below, int width
 #if defined(__SSE2__)
 namespace {
 
-// The SSE2 rows.
+// The SSE2 rows, inline here so that the grid parts below run them without a call per row.
 // Steps of 16 source samples; a step that would read past the row is moved back to end at
 // width - 2 (it recomputes a few columns, to the same values).
 inline void LumaGridRowWide(const uint8_t* row, const uint8_t* below, int width, int from, int to,
@@ -169,8 +169,9 @@ void BuildChromaGridRowSse2(const uint8_t* row, const uint8_t* below, int width,
 namespace {
 
 // Rows [rowFrom, rowTo) and columns [from, to) of a plane's luma grid (cells of 2 x 2) or
-// chroma grid (cells of 4 x 4).
-template <int kCell>
+// chroma grid (cells of 4 x 4), one source row at a time by kRow, inline here so that a part
+// costs one call, not one per row.
+template <int kCell, auto kRow>
 void BuildGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo, int from,
                    int to, uint8_t* grid) {
   const int stride = kCell * width;
@@ -179,14 +180,48 @@ void BuildGridPart(const uint8_t* plane, int width, int height, int rowFrom, int
     const uint8_t* below = (y + 1 < height) ? row + width : row;
     uint8_t* first = grid + kCell * y * stride;
     if constexpr (kCell == 2) {
-      reconKernels.buildLumaGridRow(row, below, width, from, to, first, first + stride);
+      kRow(row, below, width, from, to, first, first + stride);
     } else {
-      reconKernels.buildChromaGridRow(row, below, width, from, to, first, first + stride, stride);
+      kRow(row, below, width, from, to, first, first + stride, stride);
     }
   }
 }
-constexpr auto BuildLumaGridPart = BuildGridPart<2>;
-constexpr auto BuildChromaGridPart = BuildGridPart<4>;
+
+}  // namespace
+
+void BuildLumaGridPartPlain(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                            int from, int to, uint8_t* grid) {
+  BuildGridPart<2, LumaGridColumns>(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
+
+void BuildChromaGridPartPlain(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                              int from, int to, uint8_t* grid) {
+  BuildGridPart<4, ChromaGridColumns>(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
+
+#if defined(__SSE2__)
+void BuildLumaGridPartSse2(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                           int from, int to, uint8_t* grid) {
+  BuildGridPart<2, LumaGridRowWide>(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
+
+void BuildChromaGridPartSse2(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                             int from, int to, uint8_t* grid) {
+  BuildGridPart<4, ChromaGridRowWide>(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
+#endif
+
+namespace {
+
+void BuildLumaGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                       int from, int to, uint8_t* grid) {
+  reconKernels.buildLumaGridPart(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
+
+void BuildChromaGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                         int from, int to, uint8_t* grid) {
+  reconKernels.buildChromaGridPart(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
 
 uint64_t Load64(const uint8_t* at) {
   uint64_t v;
