@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 
 #include "audio/decoder_state.h"
 #include "audio/encoder/encoder_kernels.h"
@@ -102,6 +103,8 @@ struct KernelVersion {
   const SpeechEncoderKernels* encoder;
   const SpeechKernels* decoder;
 };
+
+void PrintTo(const KernelVersion& version, std::ostream* out) { *out << version.name; }
 
 class SpeechEncoderWithKernels : public testing::TestWithParam<KernelVersion> {
  protected:

@@ -4,6 +4,7 @@
 // (the plain one always, the SSE2 one where the compiler targets SSE2), named for test
 // output, and the swap of the table the code calls through for the life of a scope.
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ std::vector<KernelTable<Table>> KernelTables(const Table& plain, const Table* ss
   std::vector<KernelTable<Table>> tables{{"Plain", &plain}};
   if (sse2 != nullptr) tables.push_back({"Sse2", sse2});
   return tables;
+}
+
+// Names the table in test output (and in the test list) instead of dumping its bytes.
+template <typename Table>
+void PrintTo(const KernelTable<Table>& table, std::ostream* out) {
+  *out << table.name;
 }
 
 // For INSTANTIATE_TEST_SUITE_P: each instance named after its table.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,8 @@ struct KernelVersion {
   const EncoderKernels* encoder;
   const ReconKernels* recon;
 };
+
+void PrintTo(const KernelVersion& version, std::ostream* out) { *out << version.name; }
 
 class VideoEncoderKernels : public testing::TestWithParam<KernelVersion> {
  protected:
