@@ -1,6 +1,6 @@
 #include "audio/correlation.h"
 
-#include "audio/kernel_choice.h"
+#include "audio/speech_kernels.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -67,11 +67,7 @@ double Dot(const float* x, const float* y, int length) {
 
 void CorrelateShifts(const float* x, const float* y, int length, int count, double sums[]) {
   if (count == kMaxShifts && length <= kMaxCorrelationLength) {
-#if defined(CLIPNOTE_SPEECH_SSE2_KERNELS)
-    return CorrelateAllShiftsSse2(x, y, length, sums);
-#else
-    return CorrelateAllShiftsPlain(x, y, length, sums);
-#endif
+    return speechKernels.correlateAllShifts(x, y, length, sums);
   }
   for (int k = 0; k < count; ++k) sums[k] = Dot(x, y + k, length);
 }

@@ -23,7 +23,8 @@ void DotsSideBySide(const float* const x[], const float* const y[], int count, i
                     double sums[]);
 
 // The two versions of the kernel behind CorrelateShifts for all kMaxShifts shifts
-// (length <= kMaxCorrelationLength), with the same results.
+// (length <= kMaxCorrelationLength), with the same results; CorrelateShifts calls the one in
+// speechKernels (speech_kernels.h).
 void CorrelateAllShiftsPlain(const float* x, const float* y, int length, double sums[kMaxShifts]);
 #if defined(__SSE2__)
 void CorrelateAllShiftsSse2(const float* x, const float* y, int length, double sums[kMaxShifts]);

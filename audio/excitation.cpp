@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "audio/excitation_tables.h"
-#include "audio/kernel_choice.h"
+#include "audio/speech_kernels.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -120,11 +120,7 @@ void DecodeAdaptiveVector(float out[kSubframeSamples], const float history[kHist
   for (int i = 0; i < kSubframeSamples + 2; i += lag) {
     std::copy(period, period + std::min(lag, kSubframeSamples + 2 - i), wideLagged + 2 + i);
   }
-#if defined(CLIPNOTE_SPEECH_SSE2_KERNELS)
-  FilterAdaptiveTapsSse2(wideLagged, taps, out);
-#else
-  FilterAdaptiveTapsPlain(wideLagged, taps, out);
-#endif
+  speechKernels.filterAdaptiveTaps(wideLagged, taps, out);
 }
 
 void FilterAdaptiveTapsPlain(const double lagged[kSubframeSamples + 4], const float taps[],

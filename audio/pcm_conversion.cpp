@@ -1,6 +1,6 @@
 #include "audio/pcm_conversion.h"
 
-#include "audio/kernel_choice.h"
+#include "audio/speech_kernels.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -62,11 +62,7 @@ void StorePcmSamplesSse2(const float* samples, int count, uint8_t* out) {
 #endif
 
 void StorePcmSamples(const float* samples, int count, uint8_t* out) {
-#if defined(CLIPNOTE_SPEECH_SSE2_KERNELS)
-  StorePcmSamplesSse2(samples, count, out);
-#else
-  StorePcmSamplesPlain(samples, count, out);
-#endif
+  speechKernels.storePcmSamples(samples, count, out);
 }
 
 }  // namespace clipnote::speech

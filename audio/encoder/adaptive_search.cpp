@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "audio/correlation.h"
+#include "audio/encoder/encoder_kernels.h"
 #include "audio/encoder/perceptual_weighting.h"
 #include "audio/excitation_tables.h"
 
@@ -14,7 +15,7 @@ namespace {
 constexpr int kTaps = kAdaptiveTaps;
 constexpr int kLaggedSamples = kSubframeSamples + kTaps - 1;
 // 5 correlations with the target, then the 15 products of the filtered vectors.
-constexpr int kTerms = kTaps + kTaps * (kTaps + 1) / 2;
+constexpr int kTerms = kTapCorrelations;
 
 // Per gain entry, the coefficients that turn the 20 correlations into the error reduction
 // 2 sum g[k] <t, f[k]> - sum g[k] g[l] <f[k], f[l]>.
@@ -69,16 +70,11 @@ AdaptiveChoice SearchAdaptiveCodebook(const float history[kHistorySamples],
     float filtered[kTaps][kSubframeSamples];
     for (int k = 0; k < kTaps; ++k) ConvolveSubframe(r + k, h, filtered[k]);
     float c[kTerms];
-    int at = 0;
-    for (int k = 0; k < kTaps; ++k) c[at++] = static_cast<float>(Dot(target, filtered[k], kSubframeSamples));
-    for (int k = 0; k < kTaps; ++k) {
-      for (int l = k; l < kTaps; ++l) {
-        c[at++] = static_cast<float>(Dot(filtered[k], filtered[l], kSubframeSamples));
-      }
-    }
+    speechEncoderKernels.tapCorrelations(target, filtered, c);
+    double gains[170];
+    speechEncoderKernels.scoreGains(table, entries, c, gains);
     for (int e = 1; e < entries; ++e) {
-      double gain = 0;
-      for (int i = 0; i < kTerms; ++i) gain += static_cast<double>(table[e][i]) * c[i];
+      const double gain = gains[e];
       if (gain > bestGain) {
         bestGain = gain;
         best.lag = lag;

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "audio/correlation.h"
+#include "audio/encoder/encoder_kernels.h"
 #include "audio/encoder/fixed_codebook_search.h"
 #include "audio/encoder/pulse_correlations.h"
 #include "audio/excitation_tables.h"
@@ -12,7 +13,6 @@ namespace clipnote::speech {
 namespace {
 
 constexpr int kPulses = 4;
-constexpr int kTrackPositions = 8;
 constexpr int kSharpeningLagLimit = 58;
 
 }  // namespace
@@ -61,21 +61,32 @@ double SearchAlgebraic(const float target[kSubframeSamples], const float h[kSubf
       if (a >= kSubframeSamples || b >= kSubframeSamples) return 0.0;
       return static_cast<double>(sign[k][p] * sign[l][q] * c.phi[a][b]);
     };
+    // Every pulse's gain and energy, and the cross-energies of every two tracks, once.
+    double wideGain[kPulses][kTrackPositions], self[kPulses][kTrackPositions];
+    double cross[kPulses][kPulses][kTrackPositions][kTrackPositions];
+    for (int k = 0; k < kPulses; ++k) {
+      for (int p = 0; p < kTrackPositions; ++p) {
+        wideGain[k][p] = gain[k][p];
+        self[k][p] = phi(k, p, k, p);
+        for (int l = k + 1; l < kPulses; ++l) {
+          for (int q = 0; q < kTrackPositions; ++q) cross[k][l][p][q] = phi(k, p, l, q);
+        }
+      }
+    }
     for (int p0 = 0; p0 < kTrackPositions; ++p0) {
-      const double c0 = gain[0][p0];
-      const double e0 = phi(0, p0, 0, p0);
+      const double c0 = wideGain[0][p0];
+      const double e0 = self[0][p0];
       for (int p1 = 0; p1 < kTrackPositions; ++p1) {
-        const double c1 = c0 + gain[1][p1];
-        const double e1 = e0 + phi(1, p1, 1, p1) + 2 * phi(0, p0, 1, p1);
+        const double c1 = c0 + wideGain[1][p1];
+        const double e1 = e0 + self[1][p1] + 2 * cross[0][1][p0][p1];
         for (int p2 = 0; p2 < kTrackPositions; ++p2) {
-          const double c2 = c1 + gain[2][p2];
-          const double e2 = e1 + phi(2, p2, 2, p2) + 2 * (phi(0, p0, 2, p2) + phi(1, p1, 2, p2));
+          const double c2 = c1 + wideGain[2][p2];
+          const double e2 = e1 + self[2][p2] + 2 * (cross[0][2][p0][p2] + cross[1][2][p1][p2]);
+          double scores[kTrackPositions];
+          speechEncoderKernels.scoreLastPulse(c2, e2, wideGain[3], self[3], cross[0][3][p0],
+                                              cross[1][3][p1], cross[2][3][p2], scores);
           for (int p3 = 0; p3 < kTrackPositions; ++p3) {
-            const double c3 = c2 + gain[3][p3];
-            const double e3 = e2 + phi(3, p3, 3, p3) +
-                              2 * (phi(0, p0, 3, p3) + phi(1, p1, 3, p3) + phi(2, p2, 3, p3));
-            if (e3 <= 0) continue;
-            const double score = c3 * c3 / e3;
+            const double score = scores[p3];
             if (score > bestScore) {
               bestScore = score;
               best[0] = p0, best[1] = p1, best[2] = p2, best[3] = p3;

@@ -1,12 +1,17 @@
 #include "audio/encoder/open_loop_pitch.h"
 
 #include "audio/correlation.h"
+#include "audio/encoder/encoder_kernels.h"
 
 namespace clipnote::speech {
 
 int OpenLoopPitch(const float* weighted) {
   constexpr int kLags = kMaximumPitchLag - kMinimumPitchLag + 1;
   double score[kLags];
+  // correlations[k]: the half frame against itself kMaximumPitchLag - k samples back.
+  double correlations[kLags];
+  speechEncoderKernels.correlateLags(weighted, weighted - kMaximumPitchLag, kHalfFrameSamples, kLags,
+                                     correlations);
   // Energy of the lagged segment, slid by one sample per lag.
   double energy = Dot(weighted - kMinimumPitchLag, weighted - kMinimumPitchLag, kHalfFrameSamples);
   int best = -1;
@@ -18,7 +23,7 @@ int OpenLoopPitch(const float* weighted) {
       const double dropped = lagged[kHalfFrameSamples];
       energy += added * added - dropped * dropped;
     }
-    const double c = Dot(weighted, lagged, kHalfFrameSamples);
+    const double c = correlations[kLags - 1 - i];
     score[i] = (c > 0 && energy > 1.0) ? c * c / energy : 0.0;
     if (score[i] > 0 && (best < 0 || score[i] > score[best])) best = i;
   }

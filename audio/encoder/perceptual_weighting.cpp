@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "audio/encoder/encoder_kernels.h"
+
 namespace clipnote::speech {
 
 namespace {
@@ -70,11 +72,7 @@ void ImpulseResponse(const LpcSet& quantised, const Weighting& w, float h[kSubfr
 
 void ConvolveSubframe(const float x[kSubframeSamples], const float h[kSubframeSamples],
                       float out[kSubframeSamples]) {
-  for (int n = 0; n < kSubframeSamples; ++n) {
-    double sum = 0;
-    for (int i = 0; i <= n; ++i) sum += static_cast<double>(x[i]) * h[n - i];
-    out[n] = static_cast<float>(sum);
-  }
+  speechEncoderKernels.convolveSubframe(x, h, out);
 }
 
 }  // namespace clipnote::speech

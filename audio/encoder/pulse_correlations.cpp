@@ -1,26 +1,12 @@
 #include "audio/encoder/pulse_correlations.h"
 
+#include "audio/encoder/encoder_kernels.h"
+
 namespace clipnote::speech {
 
 void ComputePulseCorrelations(const float target[kSubframeSamples], const float h[kSubframeSamples],
                               PulseCorrelations& out) {
-  constexpr int n = kSubframeSamples;
-  for (int k = 0; k < n; ++k) {
-    double sum = 0;
-    for (int i = k; i < n; ++i) sum += static_cast<double>(target[i]) * h[i - k];
-    out.d[k] = static_cast<float>(sum);
-  }
-  // phi[m][m + k] = sum over j = 0 .. n - 1 - (m + k) of h[j + k] h[j]: running sums from the
-  // end give every m of one k in one pass.
-  for (int k = 0; k < n; ++k) {
-    double sum = 0;
-    for (int m = n - 1 - k; m >= 0; --m) {
-      const int j = n - 1 - (m + k);
-      sum += static_cast<double>(h[j + k]) * h[j];
-      out.phi[m][m + k] = static_cast<float>(sum);
-      out.phi[m + k][m] = static_cast<float>(sum);
-    }
-  }
+  speechEncoderKernels.pulseCorrelations(target, h, out);
 }
 
 double PulseError(const PulseCorrelations& c, double targetEnergy, const int positions[],

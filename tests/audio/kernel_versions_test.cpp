@@ -1,6 +1,6 @@
-// Every speech kernel's plain and SSE2 versions on the same inputs give the same bits. The
-// decoder runs one or the other depending on the build (CLIPNOTE_PLAIN_KERNELS, or a target
-// without SSE2), and the speech must not depend on which.
+// Every speech kernel's plain and SSE2 versions, taken from the two tables, give the same
+// bits on the same inputs. Targets without SSE2 run the plain table, and the speech must not
+// depend on which.
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,8 @@
 #include "audio/excitation.h"
 #include "audio/excitation_tables.h"
 #include "audio/pcm_conversion.h"
+#include "audio/speech_kernels.h"
+#include "support/kernel_inputs.h"
 
 namespace clipnote::speech {
 
@@ -24,15 +26,7 @@ namespace {
 
 enum class Version { Plain, Sse2 };
 
-// Appends a value's bytes; every NaN is written as one NaN, since the hardware may carry
-// either operand's payload through a sum.
-template <typename T>
-void Append(std::vector<uint8_t>& out, T value) {
-  if (value != value) value = std::numeric_limits<T>::quiet_NaN();
-  uint8_t bytes[sizeof(T)];
-  std::memcpy(bytes, &value, sizeof(T));
-  out.insert(out.end(), bytes, bytes + sizeof(T));
-}
+using support::Append;
 
 // Each runner walks the pool in overlapping windows, calls one version of its kernel on
 // each and returns everything the kernel wrote.
@@ -50,10 +44,10 @@ std::vector<uint8_t> RunCorrelation(Version version, const std::vector<float>& p
     const float* y = pool.data() + pool.size() - kSpan - start;  // a different window
 #if defined(__SSE2__)
     if (version == Version::Sse2) {
-      CorrelateAllShiftsSse2(x, y, length, sums);
+      kSse2SpeechKernels.correlateAllShifts(x, y, length, sums);
     } else
 #endif
-      CorrelateAllShiftsPlain(x, y, length, sums);
+      kPlainSpeechKernels.correlateAllShifts(x, y, length, sums);
     for (double s : sums) Append(out, s);
   }
   return out;
@@ -72,10 +66,10 @@ std::vector<uint8_t> RunAdaptiveTaps(Version version, const std::vector<float>& 
     float filtered[kSubframeSamples];
 #if defined(__SSE2__)
     if (version == Version::Sse2) {
-      FilterAdaptiveTapsSse2(lagged, taps, filtered);
+      kSse2SpeechKernels.filterAdaptiveTaps(lagged, taps, filtered);
     } else
 #endif
-      FilterAdaptiveTapsPlain(lagged, taps, filtered);
+      kPlainSpeechKernels.filterAdaptiveTaps(lagged, taps, filtered);
     for (float v : filtered) Append(out, v);
   }
   return out;
@@ -90,10 +84,10 @@ std::vector<uint8_t> RunPcmStore(Version version, const std::vector<float>& pool
     std::vector<uint8_t> bytes(2 * static_cast<size_t>(count) + 2, kGuard);
 #if defined(__SSE2__)
     if (version == Version::Sse2) {
-      StorePcmSamplesSse2(samples, count, bytes.data());
+      kSse2SpeechKernels.storePcmSamples(samples, count, bytes.data());
     } else
 #endif
-      StorePcmSamplesPlain(samples, count, bytes.data());
+      kPlainSpeechKernels.storePcmSamples(samples, count, bytes.data());
     out.insert(out.end(), bytes.begin(), bytes.end());  // the guard bytes too
   };
   size_t start = 0;
@@ -119,72 +113,13 @@ const Kernel kKernels[] = {
     {"StorePcmSamples", RunPcmStore},
 };
 
-// Input pools: values of the size speech has, any bit pattern at all, the extreme values
-// in every order, and the PCM rounding and clipping edges.
-std::vector<float> SpeechRange() {
-  std::vector<float> v(20000);
-  uint32_t seed = 5;
-  for (float& s : v) {
-    seed = seed * 1664525u + 1013904223u;
-    s = static_cast<float>(static_cast<int32_t>(seed)) * (34000.0f / 2147483648.0f);
-  }
-  return v;
-}
-
-std::vector<float> AnyBitPattern() {
-  std::vector<float> v;
-  for (uint64_t bits = 0; bits < (1ull << 32); bits += 4093) {
-    const uint32_t pattern = static_cast<uint32_t>(bits);
-    float f;
-    std::memcpy(&f, &pattern, sizeof f);
-    v.push_back(f);
-  }
-  return v;
-}
-
-std::vector<float> Extremes() {
-  using L = std::numeric_limits<float>;
-  const float values[] = {0.0f, -0.0f, L::infinity(), -L::infinity(), L::quiet_NaN(),
-                          L::max(), -L::max(), L::min(), -L::min(), L::denorm_min(),
-                          -L::denorm_min(), 32767.5f, -32767.5f, 32766.5f, -32768.5f,
-                          std::nextafter(32766.5f, 0.0f), std::nextafter(-32767.5f, 0.0f),
-                          0.5f, -0.5f, 8388608.0f, 16777217.0f, 1e20f, -1e20f};
-  constexpr size_t kCount = sizeof values / sizeof values[0];
-  std::vector<float> v(8000);
-  uint32_t seed = 17;
-  for (float& s : v) {
-    seed = seed * 1664525u + 1013904223u;
-    s = values[(seed >> 8) % kCount];
-  }
-  return v;
-}
-
-std::vector<float> RoundingEdges() {
-  const float inf = std::numeric_limits<float>::infinity();
-  std::vector<float> v;
-  for (int k = -32800; k <= 32800; ++k) {
-    const float half = static_cast<float>(k) + 0.5f;
-    v.push_back(half);
-    v.push_back(std::nextafter(half, -inf));
-    v.push_back(std::nextafter(half, inf));
-  }
-  return v;
-}
-
 class SpeechKernelVersions : public ::testing::TestWithParam<Kernel> {};
 
 TEST_P(SpeechKernelVersions, PlainAndSse2GiveTheSameBits) {
 #if !defined(__SSE2__)
   GTEST_SKIP() << "this target has no SSE2 versions";
 #endif
-  const struct {
-    const char* name;
-    std::vector<float> values;
-  } pools[] = {{"speech range", SpeechRange()},
-               {"any bit pattern", AnyBitPattern()},
-               {"extremes", Extremes()},
-               {"rounding edges", RoundingEdges()}};
-  for (const auto& pool : pools) {
+  for (const auto& pool : support::FloatPools()) {
     const std::vector<uint8_t> plain = GetParam().run(Version::Plain, pool.values);
     const std::vector<uint8_t> sse2 = GetParam().run(Version::Sse2, pool.values);
     ASSERT_FALSE(plain.empty()) << pool.name;

@@ -1,6 +1,7 @@
 // Checksums of the decoded samples of fixed streams. Speed work on the decoder must not
 // change a single output sample; a deliberate change of arithmetic updates these values
-// (after checking the comparison with ffmpeg still holds).
+// (after checking the comparison with ffmpeg still holds). Every stream is decoded with each
+// version of the speech kernels.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,9 @@
 
 #include "audio/audio_decoder.h"
 #include "audio/constructed_streams.h"
+#include "audio/speech_kernels.h"
 #include "audio/voice_clip.h"
+#include "support/kernel_tables.h"
 #include "support/test_support.h"
 
 namespace clipnote::speech {
@@ -54,7 +57,21 @@ void ExpectChecksum(const char* name, const std::vector<uint8_t>& stream, uint32
   EXPECT_EQ(decoded.checksum, checksum) << name << ": 0x" << std::hex << decoded.checksum;
 }
 
-TEST(OutputChecksum, DecodedSamplesNeverChange) {
+class OutputChecksum : public testing::TestWithParam<support::KernelTable<SpeechKernels>> {
+ protected:
+  support::UseKernelTable<SpeechKernels> kernels_{speechKernels, *GetParam().table};
+};
+
+#if defined(__SSE2__)
+const SpeechKernels* const kSse2 = &kSse2SpeechKernels;
+#else
+const SpeechKernels* const kSse2 = nullptr;
+#endif
+INSTANTIATE_TEST_SUITE_P(Kernels, OutputChecksum,
+                         testing::ValuesIn(support::KernelTables(kPlainSpeechKernels, kSse2)),
+                         support::KernelTableName());
+
+TEST_P(OutputChecksum, DecodedSamplesNeverChange) {
   const std::vector<uint8_t> hello = ReadSourceFile("tests/audio/data/hello_63.723");
   ASSERT_FALSE(hello.empty());
   ExpectChecksum("speech 6.3", hello, 32640, 0x358be25ecaf610a5ull);
@@ -67,7 +84,7 @@ TEST(OutputChecksum, DecodedSamplesNeverChange) {
 
 // The default message's speech, as the player decodes it: the frames after the
 // clip's 4-byte prefix.
-TEST(OutputChecksum, DefaultMessageSpeech) {
+TEST_P(OutputChecksum, DefaultMessageSpeech) {
   const std::vector<uint8_t> message = ReadSourceFile("resources/message.723");
   VoiceClip clip;
   ASSERT_EQ(ParseVoiceClip(message.data(), message.size(), clip), VoiceClipError::None);

@@ -1,16 +1,22 @@
 // The speech encoder on committed speech and on hostile signals: its frames decode exactly to
 // what it reconstructed itself, none is erased, its state stays finite, and the streams and
 // their frame kinds stay as recorded (a deliberate change of the encoder updates the
-// checksums, after the quality rows and the comparison with ffmpeg still hold).
+// checksums, after the quality rows and the comparison with ffmpeg still hold). The recorded
+// streams are coded and decoded with each version of the kernels, the encoder's and the
+// decoder's.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 
 #include "audio/decoder_state.h"
+#include "audio/encoder/encoder_kernels.h"
 #include "audio/frame_decoder.h"
+#include "audio/speech_kernels.h"
 #include "speech_encoder/encoder_inputs.h"
+#include "support/kernel_tables.h"
 
 namespace clipnote::speech {
 
@@ -99,7 +105,30 @@ std::vector<Row> Rows() {
   };
 }
 
-TEST(SpeechEncoder, StreamsDecodeExactlyToTheEncodersReconstruction) {
+// Both areas' tables of one version.
+struct KernelVersion {
+  const char* name;
+  const SpeechEncoderKernels* encoder;
+  const SpeechKernels* decoder;
+};
+
+void PrintTo(const KernelVersion& version, std::ostream* out) { *out << version.name; }
+
+class SpeechEncoderWithKernels : public testing::TestWithParam<KernelVersion> {
+ protected:
+  support::UseKernelTable<SpeechEncoderKernels> encoder_{speechEncoderKernels, *GetParam().encoder};
+  support::UseKernelTable<SpeechKernels> decoder_{speechKernels, *GetParam().decoder};
+};
+
+INSTANTIATE_TEST_SUITE_P(Kernels, SpeechEncoderWithKernels,
+                         testing::Values(KernelVersion{"Plain", &kPlainSpeechEncoderKernels, &kPlainSpeechKernels}
+#if defined(__SSE2__)
+                                         , KernelVersion{"Sse2", &kSse2SpeechEncoderKernels, &kSse2SpeechKernels}
+#endif
+                                         ),
+                         support::KernelTableName());
+
+TEST_P(SpeechEncoderWithKernels, StreamsDecodeExactlyToTheEncodersReconstruction) {
   for (const Row& row : Rows()) {
     SpeechEncoderOptions options;
     options.rate = row.rate;

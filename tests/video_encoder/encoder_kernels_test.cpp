@@ -1,4 +1,4 @@
-// The encoder's kernels: plain and SSE2 versions agree bit for bit, and the forward
+// The encoder's kernels: the plain and the SSE2 table agree bit for bit, and the forward
 // transform is the inverse of the decoder's.
 
 #include <gtest/gtest.h>
@@ -35,6 +35,20 @@ constexpr ValueCase kValueCases[] = {
 };
 
 #if defined(__SSE2__)
+// Both quantisers on the same coefficients: the same levels, the same count, and levels the
+// kernel must not write (an intra block's DC code) left alone.
+void ExpectSameLevels(const int16_t coefficients[64], int32_t quant, bool intra, const char* name) {
+  int8_t plain[64], wide[64];
+  for (int i = 0; i < 64; ++i) plain[i] = wide[i] = static_cast<int8_t>(0x5A ^ i);
+  const int32_t plainCount = kPlainEncoderKernels.quantiseLevels(plain, coefficients, quant, intra);
+  const int32_t wideCount = kSse2EncoderKernels.quantiseLevels(wide, coefficients, quant, intra);
+  ASSERT_EQ(plainCount, wideCount) << name << " quant " << quant << (intra ? " intra" : " inter");
+  for (int i = 0; i < 64; ++i) {
+    ASSERT_EQ(plain[i], wide[i]) << name << " quant " << quant << (intra ? " intra" : " inter")
+                                 << " level " << i << " of coefficients from " << coefficients[0];
+  }
+}
+
 TEST(EncoderKernels, PlainAndSse2Agree) {
   for (const ValueCase& c : kValueCases) {
     uint32_t state = 12345;
@@ -45,9 +59,23 @@ TEST(EncoderKernels, PlainAndSse2Agree) {
       }
       int16_t plain[64];
       int16_t wide[64];
-      ForwardTransformPlain(plain, values);
-      ForwardTransformSse2(wide, values);
+      kPlainEncoderKernels.forwardTransform(plain, values);
+      kSse2EncoderKernels.forwardTransform(wide, values);
       for (int i = 0; i < 64; ++i) ASSERT_EQ(plain[i], wide[i]) << c.name << " " << i;
+      // The values as coefficients, at every quantiser, intra and inter.
+      for (int32_t quant = 1; quant <= 31; ++quant) {
+        ExpectSameLevels(values, quant, trial % 2 == 0, c.name);
+      }
+    }
+  }
+  // Every coefficient value at every quantiser: the SSE2 division by 2 quant is a
+  // multiplication that must be exact for each of them.
+  for (int32_t quant = 1; quant <= 31; ++quant) {
+    for (int32_t start = -32768; start < 32768; start += 64) {
+      int16_t values[64];
+      for (int i = 0; i < 64; ++i) values[i] = static_cast<int16_t>(start + i);
+      ExpectSameLevels(values, quant, true, "every value");
+      ExpectSameLevels(values, quant, false, "every value");
     }
   }
   uint32_t state = 99;
@@ -56,8 +84,8 @@ TEST(EncoderKernels, PlainAndSse2Agree) {
     for (auto& x : a) x = static_cast<uint8_t>(Next(state));
     for (auto& x : b) x = static_cast<uint8_t>(trial % 2 ? Next(state) : 255 - (Next(state) & 1));
     const int off = trial % 7;
-    EXPECT_EQ(Sad16x16Plain(a.data() + off, 48, b.data() + 3, 40),
-              Sad16x16Sse2(a.data() + off, 48, b.data() + 3, 40));
+    EXPECT_EQ(kPlainEncoderKernels.sad16x16(a.data() + off, 48, b.data() + 3, 40),
+              kSse2EncoderKernels.sad16x16(a.data() + off, 48, b.data() + 3, 40));
   }
 }
 #endif

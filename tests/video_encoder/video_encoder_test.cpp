@@ -1,17 +1,22 @@
 // Whole clips through the encoder: its reference after every picture equals our decoder's
 // picture of the stream, the stream's bytes are as recorded, and no settings, pictures or
-// ticks make a stream the decoder refuses.
+// ticks make a stream the decoder refuses. The recorded clips are coded with each version of
+// the kernels, the encoder's and the reconstruction's.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
-#include "video/encoder/video_encoder.h"
+#include "support/kernel_tables.h"
 #include "support/test_support.h"
+#include "video/encoder/encoder_kernels.h"
+#include "video/encoder/video_encoder.h"
+#include "video/recon/recon_kernels.h"
 #include "video_recon/clip_decoding.h"
 
 namespace clipnote::h263 {
@@ -123,7 +128,30 @@ const ClipCase kClipCases[] = {
     {"qcif scene cut at 96 kbit/s, from too fine", 176, 144, 45, 1, 6, 20, 2, true, 0, 0x5b5c6c516aa61de0ull, 96000},
 };
 
-TEST(VideoEncoder, ReferenceEqualsTheDecodersPictureOnEveryPicture) {
+// Both areas' tables of one version.
+struct KernelVersion {
+  const char* name;
+  const EncoderKernels* encoder;
+  const ReconKernels* recon;
+};
+
+void PrintTo(const KernelVersion& version, std::ostream* out) { *out << version.name; }
+
+class VideoEncoderKernels : public testing::TestWithParam<KernelVersion> {
+ protected:
+  support::UseKernelTable<EncoderKernels> encoder_{encoderKernels, *GetParam().encoder};
+  support::UseKernelTable<ReconKernels> recon_{reconKernels, *GetParam().recon};
+};
+
+INSTANTIATE_TEST_SUITE_P(Kernels, VideoEncoderKernels,
+                         testing::Values(KernelVersion{"Plain", &kPlainEncoderKernels, &kPlainReconKernels}
+#if defined(__SSE2__)
+                                         , KernelVersion{"Sse2", &kSse2EncoderKernels, &kSse2ReconKernels}
+#endif
+                                         ),
+                         support::KernelTableName());
+
+TEST_P(VideoEncoderKernels, ReferenceEqualsTheDecodersPictureOnEveryPicture) {
   for (const ClipCase& c : kClipCases) {
     const std::vector<Picture> pictures = MakePictures(c.width, c.height, c.pictures, c.pan, c.noise, c.cut);
     VideoEncoderSettings settings;

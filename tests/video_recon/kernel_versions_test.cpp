@@ -1,7 +1,6 @@
-// The plain and the SSE2 version of every reconstruction kernel, run on the same random and
-// extreme inputs: their results must agree bit for bit. (The plain ones are what the entry
-// points run where SSE2 is missing or CLIPNOTE_PLAIN_KERNELS is set; the decoder's checksum
-// tests, run in such a build, check them against the recorded pictures.)
+// The plain and the SSE2 table of the reconstruction kernels, each kernel run on the same
+// random and extreme inputs: their results must agree bit for bit. (The plain ones are what
+// targets without SSE2 run; the decoder's checksum tests run whole clips with either table.)
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 
 #include "video/recon/dequantise.h"
 #include "video/recon/inverse_transform.h"
+#include "video/recon/recon_kernels.h"
 #include "video/recon/reference_grids.h"
 
 using namespace clipnote::h263;
@@ -70,12 +70,12 @@ TEST(KernelVersions, InverseTransform) {
     std::copy(block, block + 64, sse2);
     std::copy(block, block + 64, forPlain);
     std::copy(block, block + 64, forSse2);
-    IdctToResidualPlain(weights, plain);
-    IdctToResidualSse2(weights, sse2);
+    kPlainReconKernels.idctToResidual(weights, plain);
+    kSse2ReconKernels.idctToResidual(weights, sse2);
     ASSERT_TRUE(std::equal(plain, plain + 64, sse2)) << "residual, trial " << trial;
     uint8_t pixelsPlain[64], pixelsSse2[64];
-    IdctToPixelsPlain(weights, pixelsPlain, forPlain);
-    IdctToPixelsSse2(weights, pixelsSse2, forSse2);
+    kPlainReconKernels.idctToPixels(weights, pixelsPlain, forPlain);
+    kSse2ReconKernels.idctToPixels(weights, pixelsSse2, forSse2);
     ASSERT_TRUE(std::equal(pixelsPlain, pixelsPlain + 64, pixelsSse2)) << "pixels, trial " << trial;
   }
 }
@@ -140,6 +140,46 @@ TEST(KernelVersions, GridRows) {
   }
 }
 
+// The tables' grid parts, built row by row from the row kernels above: whole planes and parts
+// of them (the update around changed macroblocks) over a grid built from another picture. In
+// the part both versions write the same; outside it a version may leave the old grid or write
+// what the whole build of the new picture holds.
+TEST(KernelVersions, GridParts) {
+  std::mt19937 rng(31);
+  for (int cell : {2, 4}) {
+    const auto part = [&](const ReconKernels& k) {
+      return cell == 2 ? k.buildLumaGridPart : k.buildChromaGridPart;
+    };
+    for (int trial = 0; trial < 60; ++trial) {
+      const int width = trial % 3 == 0 ? 176 : Uniform(rng, 1, 90), height = Uniform(rng, 1, 40);
+      std::vector<uint8_t> before(width * height), plane(width * height);
+      for (uint8_t& s : before) s = Sample(rng);
+      for (uint8_t& s : plane) s = Sample(rng);
+      const size_t size = static_cast<size_t>(cell * width) * cell * height;
+      std::vector<uint8_t> whole(size), plain(size);
+      part(kPlainReconKernels)(plane.data(), width, height, 0, height, 0, width, whole.data());
+      part(kPlainReconKernels)(before.data(), width, height, 0, height, 0, width, plain.data());
+      std::vector<uint8_t> sse2 = plain;
+      const int rowFrom = Uniform(rng, 0, height - 1), rowTo = Uniform(rng, rowFrom + 1, height);
+      const int from = Uniform(rng, 0, width - 1), to = Uniform(rng, from + 1, width);
+      SCOPED_TRACE(testing::Message() << "cell " << cell << ", " << width << " x " << height << " rows "
+                                      << rowFrom << ".." << rowTo << " columns " << from << ".." << to);
+      part(kPlainReconKernels)(plane.data(), width, height, rowFrom, rowTo, from, to, plain.data());
+      part(kSse2ReconKernels)(plane.data(), width, height, rowFrom, rowTo, from, to, sse2.data());
+      for (size_t i = 0; i < size; ++i) {
+        const int x = static_cast<int>(i % (cell * width)) / cell;
+        const int y = static_cast<int>(i / (cell * width)) / cell;
+        if (y >= rowFrom && y < rowTo && x >= from && x < to) {
+          ASSERT_EQ(sse2[i], plain[i]) << "grid byte " << i;
+          ASSERT_EQ(plain[i], whole[i]) << "grid byte " << i;
+        } else {
+          ASSERT_TRUE(sse2[i] == plain[i] || sse2[i] == whole[i]) << "grid byte " << i;
+        }
+      }
+    }
+  }
+}
+
 // Positions inside the grid, at its edges and past them, with the decoder's two steps and
 // another, into rows 8 bytes or a picture's width apart.
 TEST(KernelVersions, GridFetch) {
@@ -152,8 +192,8 @@ TEST(KernelVersions, GridFetch) {
     const int stride = trial % 3 == 0 ? 8 : 176;
     const int row = Uniform(rng, -70, kGridH + 40), col = Uniform(rng, -70, kGridW + 40);
     std::vector<uint8_t> plain(8 * stride, 0x5A), sse2(8 * stride, 0x5A);
-    FetchFromGridIntoPlain(plain.data(), stride, grid.data(), kGridW, kGridH, row, col, step);
-    FetchFromGridIntoSse2(sse2.data(), stride, grid.data(), kGridW, kGridH, row, col, step);
+    kPlainReconKernels.fetchFromGridInto(plain.data(), stride, grid.data(), kGridW, kGridH, row, col, step);
+    kSse2ReconKernels.fetchFromGridInto(sse2.data(), stride, grid.data(), kGridW, kGridH, row, col, step);
     ASSERT_EQ(plain, sse2) << row << "," << col << " step " << step << " stride " << stride;
   }
 }
@@ -170,8 +210,8 @@ TEST(KernelVersions, AddResidual) {
     for (int16_t& r : residual) {
       r = static_cast<int16_t>(trial % 3 == 0 ? extremes[Uniform(rng, 0, 6)] : Uniform(rng, -256, 255));
     }
-    AddResidualIntoPlain(plain.data(), stride, residual);
-    AddResidualIntoSse2(sse2.data(), stride, residual);
+    kPlainReconKernels.addResidualInto(plain.data(), stride, residual);
+    kSse2ReconKernels.addResidualInto(sse2.data(), stride, residual);
     ASSERT_EQ(plain, sse2) << "trial " << trial;
   }
 }
@@ -191,8 +231,8 @@ TEST(KernelVersions, Dequantise) {
     const bool intra = trial % 3 == 0;
     int16_t plain[64], sse2[64];
     for (int i = 0; i < 64; ++i) plain[i] = sse2[i] = static_cast<int16_t>(rng());
-    DequantiseLevelsPlain(plain, levels, quant, intra);
-    DequantiseLevelsSse2(sse2, levels, quant, intra);
+    kPlainReconKernels.dequantiseLevels(plain, levels, quant, intra);
+    kSse2ReconKernels.dequantiseLevels(sse2, levels, quant, intra);
     ASSERT_TRUE(std::equal(plain, plain + 64, sse2)) << "trial " << trial << " quant " << quant;
   }
 }

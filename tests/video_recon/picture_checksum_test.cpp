@@ -1,6 +1,7 @@
 // Checksums of every picture the decoder produces from the committed clips,
 // recorded once; any change to the decoder's output, however small, shows here
-// (speed work must leave every sample as it was).
+// (speed work must leave every sample as it was). Every clip is decoded with each version
+// of the reconstruction kernels.
 
 #include <gtest/gtest.h>
 
@@ -9,11 +10,29 @@
 #include <vector>
 
 #include "clip_decoding.h"
+#include "support/kernel_tables.h"
 #include "support/test_support.h"
+#include "video/recon/recon_kernels.h"
 
 namespace {
 
+using clipnote::h263::ReconKernels;
 using support::Fnv1a;
+
+class PictureChecksums : public testing::TestWithParam<support::KernelTable<ReconKernels>> {
+ protected:
+  support::UseKernelTable<ReconKernels> kernels_{clipnote::h263::reconKernels, *GetParam().table};
+};
+
+#if defined(__SSE2__)
+const ReconKernels* const kSse2 = &clipnote::h263::kSse2ReconKernels;
+#else
+const ReconKernels* const kSse2 = nullptr;
+#endif
+INSTANTIATE_TEST_SUITE_P(Kernels, PictureChecksums,
+                         testing::ValuesIn(support::KernelTables(clipnote::h263::kPlainReconKernels,
+                                                                 kSse2)),
+                         support::KernelTableName());
 
 // name: a clip under tests/video_recon/data, or a path from the source directory.
 void ExpectChecksums(const std::string& name, const std::vector<uint64_t>& expected) {
@@ -29,18 +48,18 @@ void ExpectChecksums(const std::string& name, const std::vector<uint64_t>& expec
   }
 }
 
-TEST(PictureChecksums, CommittedQcifClip) {
+TEST_P(PictureChecksums, CommittedQcifClip) {
   ExpectChecksums("small_qcif.263",
                   {0x35bbc70a733e7131ull, 0x8695bf4602556f58ull, 0xd665e8e41fbfebb1ull,
                    0xaef25248168aa74eull, 0x3ac7b5deb5be4274ull, 0x9186708e067c1614ull});
 }
 
-TEST(PictureChecksums, CommittedCifClip) {
+TEST_P(PictureChecksums, CommittedCifClip) {
   ExpectChecksums("small_cif.263",
                   {0x6e69e8447e7ace27ull, 0x8b62835a0ca307bbull, 0x49288809d1774b8dull});
 }
 
-TEST(PictureChecksums, ParserTestClips) {
+TEST_P(PictureChecksums, ParserTestClips) {
   ExpectChecksums("tests/video_parser/clips/qcif_intra_inter.263",
                   {0xb805bdbb5651671bull, 0x21107d791c7f0924ull, 0x2910a6ea101eb662ull,
                    0x2b24b2a86da5b053ull, 0x0712bc823fbc6995ull, 0xf7929da96985f505ull});
@@ -53,7 +72,7 @@ TEST(PictureChecksums, ParserTestClips) {
 
 // The default message is long: one checksum runs over all its pictures in order,
 // next to their count.
-TEST(PictureChecksums, DefaultMessage) {
+TEST_P(PictureChecksums, DefaultMessage) {
   const DecodedClip clip =
       DecodeWithDecoder(support::ReadFile(CLIPNOTE_SOURCE_DIR "/resources/message.263"));
   EXPECT_FALSE(clip.macroblockError);

@@ -28,17 +28,21 @@ int32_t Sad16x16Sse2(const uint8_t* a, int32_t strideA, const uint8_t* b, int32_
 }
 #endif
 
-const EncoderKernels kPlainEncoderKernels = {Sad16x16Plain, ForwardTransformPlain};
+const EncoderKernels kPlainEncoderKernels = {Sad16x16Plain, ForwardTransformPlain,
+                                             QuantiseLevelsPlain};
 #if defined(__SSE2__)
-const EncoderKernels kSse2EncoderKernels = {Sad16x16Sse2, ForwardTransformSse2};
+const EncoderKernels kSse2EncoderKernels = {Sad16x16Sse2, ForwardTransformSse2,
+                                            QuantiseLevelsSse2};
 #endif
 
-const EncoderKernels& EncoderKernelTable() {
-#if defined(__SSE2__) && !defined(CLIPNOTE_PLAIN_KERNELS)
-  return kSse2EncoderKernels;
+// Filled before any code runs (constant initialisation), so an encoder built during another
+// file's start-up already finds it.
+constinit EncoderKernels encoderKernels = {
+#if defined(__SSE2__)
+    Sad16x16Sse2, ForwardTransformSse2, QuantiseLevelsSse2,
 #else
-  return kPlainEncoderKernels;
+    Sad16x16Plain, ForwardTransformPlain, QuantiseLevelsPlain,
 #endif
-}
+};
 
 }  // namespace clipnote::h263

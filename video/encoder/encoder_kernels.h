@@ -1,10 +1,10 @@
 #pragma once
 
 // The encoder's per-sample kernels. Each has a plain version, always compiled, and an SSE2
-// version wherever the compiler targets SSE2; both give the same bits. EncoderKernelTable()
-// is filled once, on first use, with the SSE2 versions where they exist (unless the build asks
-// for the plain ones, CLIPNOTE_PLAIN_KERNELS), and the encoder calls through it; the plain
-// table is always there for the tests.
+// version wherever the compiler targets SSE2; both give the same bits. encoderKernels, the
+// table the encoder calls through (EncoderKernelTable()), holds the SSE2 versions where they
+// exist and the plain ones elsewhere from start-up; the tests run whole clips with either
+// table by swapping it in.
 
 #include <cstdint>
 
@@ -17,19 +17,33 @@ struct EncoderKernels {
   // coefficients with the gain the decoder's inverse expects (a flat block of value s gives
   // a DC of 8 s): a separable integer transform, each pass rounded and kept in 16 bits.
   void (*forwardTransform)(int16_t coefficients[64], const int16_t values[64]);
+  // Levels in scan order of the raster-order coefficients at quant 1..31 (quantise.h): from
+  // scan position 1 for an intra block (element 0, its DC code, is left alone), with no dead
+  // zone; from 0 for an inter one, with a dead zone of quant / 2. Returns how many of the
+  // levels written are not zero.
+  int32_t (*quantiseLevels)(int8_t levels[64], const int16_t coefficients[64], int32_t quant,
+                            bool intra);
 };
 
-const EncoderKernels& EncoderKernelTable();
 extern const EncoderKernels kPlainEncoderKernels;
 #if defined(__SSE2__)
 extern const EncoderKernels kSse2EncoderKernels;
 #endif
 
+// The versions the encoder runs. Replace it only between pictures, from the thread that
+// encodes.
+extern EncoderKernels encoderKernels;
+inline const EncoderKernels& EncoderKernelTable() { return encoderKernels; }
+
 int32_t Sad16x16Plain(const uint8_t* a, int32_t strideA, const uint8_t* b, int32_t strideB);
 void ForwardTransformPlain(int16_t coefficients[64], const int16_t values[64]);
+int32_t QuantiseLevelsPlain(int8_t levels[64], const int16_t coefficients[64], int32_t quant,
+                            bool intra);
 #if defined(__SSE2__)
 int32_t Sad16x16Sse2(const uint8_t* a, int32_t strideA, const uint8_t* b, int32_t strideB);
 void ForwardTransformSse2(int16_t coefficients[64], const int16_t values[64]);
+int32_t QuantiseLevelsSse2(int8_t levels[64], const int16_t coefficients[64], int32_t quant,
+                           bool intra);
 #endif
 
 }  // namespace clipnote::h263

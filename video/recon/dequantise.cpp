@@ -9,7 +9,7 @@
 #endif
 
 #include "video/parser/video_decoder.h"
-#include "video/recon/kernel_choice.h"
+#include "video/recon/recon_kernels.h"
 
 namespace clipnote::h263 {
 
@@ -116,11 +116,7 @@ void DequantiseLevelsSse2(int16_t coefficients[64], const int8_t levels[64], int
 #endif
 
 void DequantiseLevels(int16_t coefficients[64], const int8_t levels[64], int quant, bool intra) {
-#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
-  DequantiseLevelsSse2(coefficients, levels, quant, intra);
-#else
-  DequantiseLevelsPlain(coefficients, levels, quant, intra);
-#endif
+  reconKernels.dequantiseLevels(coefficients, levels, quant, intra);
 }
 
 void Dequantise(int16_t coefficients[64], const int8_t levels[64]) {

@@ -14,8 +14,8 @@ extern const uint8_t* const zigzagToRaster;
 // DC-only block one step above the nominal INTRADC.
 void DequantiseLevels(int16_t coefficients[64], const int8_t levels[64], int quant, bool intra);
 
-// The two versions of DequantiseLevels, with the same results (it chooses, see
-// kernel_choice.h); they differ in how they clear the coefficients.
+// The two versions of DequantiseLevels, with the same results (it calls the one in
+// reconKernels, recon_kernels.h); they differ in how they clear the coefficients.
 void DequantiseLevelsPlain(int16_t coefficients[64], const int8_t levels[64], int quant,
                            bool intra);
 #if defined(__SSE2__)

@@ -9,7 +9,7 @@
 #endif
 
 #include "video/parser/video_decoder.h"
-#include "video/recon/kernel_choice.h"
+#include "video/recon/recon_kernels.h"
 
 namespace clipnote::h263 {
 
@@ -372,19 +372,11 @@ void IdctToResidualSse2(const int32_t weights[6], int16_t coefficients[64]) {
 #endif
 
 void IdctToPixelsWith(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]) {
-#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
-  IdctToPixelsSse2(weights, samples, coefficients);
-#else
-  IdctToPixelsPlain(weights, samples, coefficients);
-#endif
+  reconKernels.idctToPixels(weights, samples, coefficients);
 }
 
 void IdctToResidualWith(const int32_t weights[6], int16_t coefficients[64]) {
-#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
-  IdctToResidualSse2(weights, coefficients);
-#else
-  IdctToResidualPlain(weights, coefficients);
-#endif
+  reconKernels.idctToResidual(weights, coefficients);
 }
 
 void ComputeIdctWeights() { ComputeIdctWeightsInto(videoDecoder.idctWeights); }

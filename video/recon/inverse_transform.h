@@ -26,8 +26,8 @@ void IdctToPixelsWith(const int32_t weights[6], uint8_t samples[64], int16_t coe
 // Full 2-D transform in place, then each value clamped to -256..255.
 void IdctToResidualWith(const int32_t weights[6], int16_t coefficients[64]);
 
-// The two versions of the two kernels above, with the same results (the entry points choose,
-// see kernel_choice.h). The plain one takes the short-cuts; the SSE2 one transforms eight
+// The two versions of the two kernels above, with the same results (the entry points call the
+// one in reconKernels, recon_kernels.h). The plain one takes the short-cuts; the SSE2 one transforms eight
 // lanes at once. IdctToPixels* may use the coefficients as scratch space.
 void IdctToPixelsPlain(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]);
 void IdctToResidualPlain(const int32_t weights[6], int16_t coefficients[64]);

@@ -9,7 +9,7 @@
 #endif
 
 #include "video/parser/video_decoder.h"
-#include "video/recon/kernel_choice.h"
+#include "video/recon/recon_kernels.h"
 
 namespace clipnote::h263 {
 
@@ -115,7 +115,7 @@ void BuildChromaGridRowPlain(const uint8_t* row, const uint8_t* below, int width
 #if defined(__SSE2__)
 namespace {
 
-// The SSE2 rows, inline here so that the grid builders below run them without a call per row.
+// The SSE2 rows, inline here so that the grid parts below run them without a call per row.
 // Steps of 16 source samples; a step that would read past the row is moved back to end at
 // width - 2 (it recomputes a few columns, to the same values).
 inline void LumaGridRowWide(const uint8_t* row, const uint8_t* below, int width, int from, int to,
@@ -169,8 +169,9 @@ void BuildChromaGridRowSse2(const uint8_t* row, const uint8_t* below, int width,
 namespace {
 
 // Rows [rowFrom, rowTo) and columns [from, to) of a plane's luma grid (cells of 2 x 2) or
-// chroma grid (cells of 4 x 4).
-template <int kCell>
+// chroma grid (cells of 4 x 4), one source row at a time by kRow, inline here so that a part
+// costs one call, not one per row.
+template <int kCell, auto kRow>
 void BuildGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo, int from,
                    int to, uint8_t* grid) {
   const int stride = kCell * width;
@@ -178,24 +179,49 @@ void BuildGridPart(const uint8_t* plane, int width, int height, int rowFrom, int
     const uint8_t* row = plane + y * width;
     const uint8_t* below = (y + 1 < height) ? row + width : row;
     uint8_t* first = grid + kCell * y * stride;
-    // The chosen version of the row kernels (BuildLumaGridRow*, BuildChromaGridRow*).
-#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
     if constexpr (kCell == 2) {
-      LumaGridRowWide(row, below, width, from, to, first, first + stride);
+      kRow(row, below, width, from, to, first, first + stride);
     } else {
-      ChromaGridRowWide(row, below, width, from, to, first, first + stride, stride);
+      kRow(row, below, width, from, to, first, first + stride, stride);
     }
-#else
-    if constexpr (kCell == 2) {
-      LumaGridColumns(row, below, width, from, to, first, first + stride);
-    } else {
-      ChromaGridColumns(row, below, width, from, to, first, first + stride, stride);
-    }
-#endif
   }
 }
-constexpr auto BuildLumaGridPart = BuildGridPart<2>;
-constexpr auto BuildChromaGridPart = BuildGridPart<4>;
+
+}  // namespace
+
+void BuildLumaGridPartPlain(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                            int from, int to, uint8_t* grid) {
+  BuildGridPart<2, LumaGridColumns>(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
+
+void BuildChromaGridPartPlain(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                              int from, int to, uint8_t* grid) {
+  BuildGridPart<4, ChromaGridColumns>(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
+
+#if defined(__SSE2__)
+void BuildLumaGridPartSse2(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                           int from, int to, uint8_t* grid) {
+  BuildGridPart<2, LumaGridRowWide>(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
+
+void BuildChromaGridPartSse2(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                             int from, int to, uint8_t* grid) {
+  BuildGridPart<4, ChromaGridRowWide>(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
+#endif
+
+namespace {
+
+void BuildLumaGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                       int from, int to, uint8_t* grid) {
+  reconKernels.buildLumaGridPart(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
+
+void BuildChromaGridPart(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                         int from, int to, uint8_t* grid) {
+  reconKernels.buildChromaGridPart(plane, width, height, rowFrom, rowTo, from, to, grid);
+}
 
 uint64_t Load64(const uint8_t* at) {
   uint64_t v;
@@ -343,11 +369,7 @@ void FetchFromGridIntoSse2(uint8_t* destination, int stride, const uint8_t* grid
 
 void FetchFromGridInto(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
                        int gridHeight, int row, int col, int step) {
-#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
-  FetchFromGridIntoSse2(destination, stride, grid, gridWidth, gridHeight, row, col, step);
-#else
-  FetchFromGridIntoPlain(destination, stride, grid, gridWidth, gridHeight, row, col, step);
-#endif
+  reconKernels.fetchFromGridInto(destination, stride, grid, gridWidth, gridHeight, row, col, step);
 }
 
 void AddResidual(uint8_t* samples, const int16_t* residual, int count) {
@@ -375,11 +397,7 @@ void AddResidualIntoSse2(uint8_t* samples, int stride, const int16_t residual[64
 #endif
 
 void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]) {
-#if defined(CLIPNOTE_VIDEO_SSE2_KERNELS)
-  AddResidualIntoSse2(samples, stride, residual);
-#else
-  AddResidualIntoPlain(samples, stride, residual);
-#endif
+  reconKernels.addResidualInto(samples, stride, residual);
 }
 
 // Grid layout inside interpolatedReference: luma at 0, U at 4WH, V at 8WH, each

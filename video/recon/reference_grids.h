@@ -35,8 +35,8 @@ void AddResidual(uint8_t* samples, const int16_t* residual, int count);
 // AddResidual over an 8 x 8 block whose rows lie `stride` bytes apart.
 void AddResidualInto(uint8_t* samples, int stride, const int16_t residual[64]);
 
-// The two versions of each kernel above, with the same results (the entry points choose,
-// see kernel_choice.h). For AddResidualInto the results are the same while every sample plus
+// The two versions of each kernel above, with the same results (the entry points call the
+// one in reconKernels, recon_kernels.h). For AddResidualInto the results are the same while every sample plus
 // its residual fits in 16 bits (residuals from -32768 to 32512): the SSE2 version adds in 16
 // bits and wraps outside that (sample 200 plus 32700 gives it 0, the plain version 255). The
 // decoder's residuals come clamped to -256..255 by IdctToResidual, well inside it.
@@ -49,6 +49,13 @@ void BuildLumaGridRowPlain(const uint8_t* row, const uint8_t* below, int width, 
 // 3 (all alike) starting at q1, `stride` bytes apart.
 void BuildChromaGridRowPlain(const uint8_t* row, const uint8_t* below, int width, int from,
                              int to, uint8_t* q0, uint8_t* q1, int stride);
+// Rows [rowFrom, rowTo) and columns [from, to) of a width x height plane's luma or chroma
+// grid, row by row as the row kernels build them (a version may write, outside the columns,
+// only what the whole rows hold there).
+void BuildLumaGridPartPlain(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                            int from, int to, uint8_t* grid);
+void BuildChromaGridPartPlain(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                              int from, int to, uint8_t* grid);
 void FetchFromGridIntoPlain(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
                             int gridHeight, int row, int col, int step);
 void AddResidualIntoPlain(uint8_t* samples, int stride, const int16_t residual[64]);
@@ -57,6 +64,10 @@ void BuildLumaGridRowSse2(const uint8_t* row, const uint8_t* below, int width, i
                           uint8_t* top, uint8_t* half);
 void BuildChromaGridRowSse2(const uint8_t* row, const uint8_t* below, int width, int from, int to,
                             uint8_t* q0, uint8_t* q1, int stride);
+void BuildLumaGridPartSse2(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                           int from, int to, uint8_t* grid);
+void BuildChromaGridPartSse2(const uint8_t* plane, int width, int height, int rowFrom, int rowTo,
+                             int from, int to, uint8_t* grid);
 void FetchFromGridIntoSse2(uint8_t* destination, int stride, const uint8_t* grid, int gridWidth,
                            int gridHeight, int row, int col, int step);
 void AddResidualIntoSse2(uint8_t* samples, int stride, const int16_t residual[64]);
