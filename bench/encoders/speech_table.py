@@ -216,9 +216,9 @@ def main():
                 run(["nice", "-n", "19", "ffmpeg", "-v", "error", "-y", "-i", str(wav), "-c:a",
                      "g723_1", "-b:a", "6300", "-f", "g723_1", str(stream)])
             else:
-                run(["nice", "-n", "19", str(encoder), "speech", str(wav), str(stream), "--raw"] + options)
+                run(["nice", "-n", "19", str(encoder), "speech", str(wav), str(stream), "--raw", "--force"] + options)
             out_wav = stream.with_suffix(".wav")
-            run(["nice", "-n", "19", str(decoder), "audio", str(stream), str(out_wav), "--raw"])
+            run(["nice", "-n", "19", str(decoder), "audio", str(stream), str(out_wav), "--raw", "--force"])
             ref, dec, _ = align(reference, read_wav(out_wav))
             data = stream.read_bytes()
             kinds = frame_kinds(data)
@@ -247,13 +247,13 @@ def main():
     wav = work / "all.wav"
     write_wav(wav, joined)
     seconds = len(joined) / 8000
-    ours = cpu_seconds([str(encoder), "speech", str(wav), str(work / "all.g723"), "--raw",
+    ours = cpu_seconds([str(encoder), "speech", str(wav), str(work / "all.g723"), "--raw", "--force",
                         "--no-silence"])
     theirs = cpu_seconds(["ffmpeg", "-v", "error", "-y", "-threads", "1", "-i", str(wav), "-c:a",
                           "g723_1", "-b:a", "6300", "-f", "g723_1", str(work / "all_ffmpeg.g723")])
     print(f"\nspeed on {seconds:.1f} s of speech (CPU time, best of 3): ours 6.3 "
           f"{seconds / ours:.0f}x real time, ffmpeg {seconds / theirs:.0f}x real time")
-    ours53 = cpu_seconds([str(encoder), "speech", str(wav), str(work / "all53.g723"), "--raw",
+    ours53 = cpu_seconds([str(encoder), "speech", str(wav), str(work / "all53.g723"), "--raw", "--force",
                           "--rate", "5.3", "--no-silence"])
     print(f"ours 5.3: {seconds / ours53:.0f}x real time")
 

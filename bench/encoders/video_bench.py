@@ -118,13 +118,13 @@ def ours(build, source, quantiser, work):
     clip = work / f"ours_q{quantiser}.263"
     recon = work / f"ours_q{quantiser}.recon.y4m"
     cpu = cpu_seconds([str(build / "tools/clipnote-encode/clipnote-encode"), "video", str(source),
-                       str(clip), "--quantiser", str(quantiser), "--reconstruction", str(recon)])
+                       str(clip), "--quantiser", str(quantiser), "--reconstruction", str(recon), "--force"])
     return clip, recon, cpu
 
 
 def decode_ours(build, clip, work):
     out = work / (clip.name + ".yuv")
-    run([str(build / "tools/clipnote-decode/clipnote-decode"), "video", str(clip), str(out)])
+    run([str(build / "tools/clipnote-decode/clipnote-decode"), "video", str(clip), str(out), "--force"])
     return read_yuv(out)
 
 

@@ -101,7 +101,7 @@ def clip_events(decoder, movie, speech, work_dir):
     clips, picture times from the temporal references (a tick is 1000/30 ms, counted from
     picture 0, the reference wrapping at 256) as the player paces them."""
     yuv = work_dir / "reference.yuv"
-    result = subprocess.run([str(decoder), "video", str(movie), str(yuv), "--verbose"],
+    result = subprocess.run([str(decoder), "video", str(movie), str(yuv), "--verbose", "--force"],
                             stdout=subprocess.PIPE, text=True, check=True)
     references = [int(m.group(1)) for m in re.finditer(r"^picture \d+ tr (\d+)", result.stdout,
                                                        re.M)]
@@ -116,7 +116,7 @@ def clip_events(decoder, movie, speech, work_dir):
     onsets, offsets = marker_changes(times, counts)
     onsets, offsets = _snap(onsets, times), _snap(offsets, times)
     wav = work_dir / "reference.wav"
-    subprocess.run([str(decoder), "audio", str(speech), str(wav), "--voice"], check=True,
+    subprocess.run([str(decoder), "audio", str(speech), str(wav), "--voice", "--force"], check=True,
                    stdout=subprocess.DEVNULL)
     samples, rate = _read_wav(wav)
     return {"flashes": onsets, "flash_ends": offsets, "beeps": beep_onsets(samples, rate),

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -112,13 +113,20 @@ RunResult ShortMessage::result_;
 std::vector<uint8_t> ShortMessage::movie_, ShortMessage::speech_;
 
 TEST_F(ShortMessage, ReportsTheMessageInAPersonsTerms) {
-  for (const char* words : {"message: 3.00 s", "a second", "sent as speech", "the rest as silence", "bytes",
+  for (const char* words : {"length:", "a second", "speech:", "the rest is silence", "bytes",
                             "wrote " /* the clips */}) {
     EXPECT_NE(result_.out.find(words), std::string::npos) << words << "\n" << result_.out;
   }
-  // Counted as clipnote-decode info counts.
-  const VideoSummary video = SummariseVideo(movie_);
-  EXPECT_NE(result_.out.find(std::to_string(video.pictures) + " pictures"), std::string::npos) << result_.out;
+  // Counted and worded as clipnote-decode info says it.
+  const RunResult info = RunShell(kDecoder + " info " + Quote(work_ + "/players/clipnote.exe"));
+  for (const char* label : {"length:", "pictures:", "size:", "speech:"}) {
+    const size_t at = info.out.find(label);
+    ASSERT_NE(at, std::string::npos) << info.out;
+    const std::string value = info.out.substr(info.out.find_first_not_of(' ', at + strlen(label)),
+                                              info.out.find('\n', at) - info.out.find_first_not_of(' ', at + strlen(label)));
+    EXPECT_NE(result_.out.find(label + std::string(9 - strlen(label) + 1, ' ') + value), std::string::npos)
+        << value << "\n" << result_.out;
+  }
 }
 
 TEST_F(ShortMessage, WebPageCarriesBothClips) {
@@ -301,7 +309,7 @@ TEST_F(OtherInputs, RefusalsAreClearAndWriteNothing) {
       {{clip_, "--no-audio", "--html", Out("no-site.html")}, "browser player's page"},
       {{clip_, "--say", "hello", "--voice", "vulcan"}, "no voice 'vulcan'; the known voices are: af "},
       {{clip_, "--no-audio", "--start", "5"}, "past its end"},
-      {{clip_, "--no-audio"}, "already there: --force (or -y) replaces it", taken},
+      {{clip_, "--no-audio"}, "exists; --force (-y) replaces it", taken},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.words);

@@ -59,7 +59,7 @@ def decoder():
 def decode_pictures(path, work):
     """Pictures decoded by clipnote-decode and its per-picture lines."""
     out = os.path.join(work, "decoded.yuv")
-    result = subprocess.run([decoder(), "video", path, out, "--verbose"], capture_output=True,
+    result = subprocess.run([decoder(), "video", path, out, "--verbose", "--force"], capture_output=True,
                             text=True, check=True)
     lines = [line for line in result.stdout.splitlines() if line.startswith("picture ")]
     return os.path.getsize(out) // 38016, lines
@@ -67,7 +67,7 @@ def decode_pictures(path, work):
 
 def decoded_speech_bytes(path, work):
     out = os.path.join(work, "speech.wav")
-    subprocess.run([decoder(), "audio", path, out, "--voice"], capture_output=True, check=True)
+    subprocess.run([decoder(), "audio", path, out, "--voice", "--force"], capture_output=True, check=True)
     with wave.open(out, "rb") as w:
         return w.getnframes() * 2
 

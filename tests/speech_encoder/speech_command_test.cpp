@@ -86,7 +86,7 @@ TEST(SpeechCommand, WritesWhatTheEncoderMakesOfTheWav) {
                         Case{{"--rate", "5.3", "--raw"}, Rate::Rate53, true, true},
                         Case{{"--no-silence", "--rate", "6.3"}, Rate::Rate63, false, false}}) {
     const std::string out = support::Scratch("out.723");
-    std::vector<std::string> command = {kTool, "speech", wav, out};
+    std::vector<std::string> command = {kTool, "speech", wav, out, "-y"};  // over the case before's
     command.insert(command.end(), c.options.begin(), c.options.end());
     const support::RunResult run = support::Run(command);
     const std::string name = testing::PrintToString(c.options);

@@ -159,7 +159,7 @@ TEST(ExportCommand, ATrackAloneIsExportedAloneAndTheRestRefused) {
        "the video is not a baseline H.263 QCIF or CIF clip"},
       {"another container", "pictures.263", movie, "OUT/pictures.avi", 2, "the output must end in .mp4, .webm or .mkv"},
       {"an unknown option", "pictures.263", movie, "OUT/pictures.mp4 --fast", 2, "unknown option --fast"},
-      {"no output", "pictures.263", movie, "", 2, "usage"},
+      {"no output", "pictures.263", movie, "", 2, "expects more: MESSAGE OUT.mp4|OUT.webm|OUT.mkv\nTry"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

@@ -90,7 +90,7 @@ TEST(MessageCommands, PackWritesWhatExtractGivesBack) {
   };
   for (const auto& c : cases) {
     const std::string exe = Scratch("packed.exe");
-    RunResult run = RunTool("pack " + c.arguments + " '" + exe + "'");
+    RunResult run = RunTool("pack " + c.arguments + " '" + exe + "' --force");  // over the last case's
     ASSERT_EQ(run.status, 0) << c.what << ": " << run.Output();
     EXPECT_NE(run.Output().find("packed.exe: "), std::string::npos) << run.Output();
     std::filesystem::remove_all(Scratch("packed"));
@@ -140,7 +140,7 @@ TEST(MessageCommands, HtmlPutsTheMessageIntoThePlayerPage) {
   auto base64 = [](const std::string& path) { return support::RunShell("base64 -w0 '" + path + "'").out; };
   auto html = [&](const std::string& message) {
     const std::string out = Scratch("message.html");
-    const RunResult run = RunTool("html '" + message + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
+    const RunResult run = RunTool("html -y '" + message + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + page + "' ");
     EXPECT_EQ(run.status, 0) << run.Output();
     const std::vector<uint8_t> written = ReadFile(out);
     return std::string(written.begin(), written.end());
@@ -173,7 +173,7 @@ TEST(MessageCommands, HtmlPutsTheMessageIntoThePlayerPage) {
   EXPECT_NE(html(hostile).find("name: \"a_b_script__c.263\", base64"), std::string::npos);
   // A page without the end of its message is no player page.
   const std::string cut = Write("cut.html", std::vector<uint8_t>(before.begin(), before.end()));
-  const RunResult refused = RunTool("html '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + cut + "' ");
+  const RunResult refused = RunTool("html -y '" + small.path + "' '" + out + "'", "CLIPNOTE_WEB_PAGE='" + cut + "' ");
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.Output().find("no player page"), std::string::npos) << refused.Output();
 }
@@ -302,6 +302,15 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
        {"message executable, ", "start-up sound: yes", "logo bitmap:    yes", "pictures:       6 (1 intra), 176x144",
         "spacing:        1 ticks x5", "ends with:      the end of the data",
         "PCM capacity:   32640 bytes (2.040 s; holds every frame)", "tracks: differ (speech +1.873 s against"}},
+      // What a person asks first, then the count of GOB headers and of the pictures that hold them.
+      {"the default clips in words", "default.263", ReadFile(kSource + "/resources/message.263"), "info {}", 0,
+       {"H.263 clip, 158276 bytes\n  length:         38 s\n  pictures:       430, 11.3 a second, 176x144\n"
+        "  size:           158 KB (158276 bytes)\n  speech:         none\n",
+        "GOB headers:    29 (in 24 of 430 pictures)"}},
+      {"the default clip's GOB headers in JSON", "default.263", ReadFile(kSource + "/resources/message.263"),
+       "info --json {}", 0, {"\"gob_headers\": 29, \"pictures_with_gob_headers\": 24, "}},
+      {"how much of the sound is speech", "default.723", ReadFile(kSource + "/resources/message.723"), "info {}", 0,
+       {"  pictures:       none\n", "  speech:         30 s of 38 s (78%); the rest is silence\n"}},
       {"a prefix that cuts the speech", "short.723", shortPrefix, "info {}", 0,
        {"VOICE clip, ", "480 bytes (0.030 s; too small: the player stops the speech early)"}},
       {"each kind of frame", "mixed.tco", mixed, "info {}", 0,
@@ -323,9 +332,9 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
        {"video: 0 bytes\n  none (audio only)", "start-up sound: no"}},
       {"a name JSON must escape", "we\"ird\\name\t.723", small.voice, "info --json {}", 0,
        {"we\\\"ird\\\\name\\u0009.723\", \"kind\": \"VOICE clip\""}},
-      {"no file", "x.723", small.voice, "info", 2, {"usage: clipnote-decode info"}},
+      {"no file", "x.723", small.voice, "info", 2, {"clipnote-decode info: expects FILE\nTry 'clipnote-decode info --help'.\n"}},
       {"an unknown option", "x.723", small.voice, "info --verbose {}", 2, {"unknown option --verbose"}},
-      {"two files", "x.723", small.voice, "info {} {}", 2, {"usage: clipnote-decode info"}},
+      {"two files", "x.723", small.voice, "info {} {}", 2, {"clipnote-decode info: unexpected argument"}},
       {"audio without a VOICE", "movie.exe", pe_builder::Build({{263, "MOVIE", 0x409, movie}}).bytes,
        "audio {} /dev/null", 1, {"the message carries no speech (no VOICE resource)"}},
       {"audio of a video clip", "movie.263", movie, "audio {} /dev/null", 1, {"an H.263 clip, not speech"}},
@@ -343,18 +352,34 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
         "message.263: 6944 bytes"}},
       {"extract with a logo that is no bitmap", "logo.exe",
        pe_builder::Build({{263, "MOVIE", 0x409, movie}, {2, 147, 0x409, badLogo}}).bytes,
-       "extract {} " + Scratch("parts"), 1, {"unknown header of 20 bytes: no logo.bmp", "message.263: 6944 bytes"}},
-      {"extract without its folder", "voice.exe", small.pe.bytes, "extract {}", 2, {"usage: clipnote-decode extract"}},
-      {"no command", "x.723", small.voice, "", 2, {"usage:\n  clipnote-decode video"}},
-      {"an unknown command", "x.723", small.voice, "decode {}", 2, {"usage:\n  clipnote-decode video"}},
+       "extract -y {} " + Scratch("parts"), 1, {"unknown header of 20 bytes: no logo.bmp", "message.263: 6944 bytes"}},
+      {"extract over a file already there", "logo.exe",
+       pe_builder::Build({{263, "MOVIE", 0x409, movie}, {2, 147, 0x409, badLogo}}).bytes,
+       "extract {} " + Scratch("parts"), 1, {"parts/message.263 exists; --force (-y) replaces it; nothing written"}},
+      {"extract without its folder", "voice.exe", small.pe.bytes, "extract {}", 2,
+       {"clipnote-decode extract: expects more: MESSAGE.exe DIR\nTry 'clipnote-decode extract --help'."}},
+      {"no command", "x.723", small.voice, "", 2, {"clipnote-decode: expects a command\nTry 'clipnote-decode --help'."}},
+      {"an unknown command", "x.723", small.voice, "decode {}", 2, {"clipnote-decode: unknown command decode\nTry"}},
+      {"help", "x.723", small.voice, "--help", 0, {"usage: clipnote-decode COMMAND", "  clipnote-decode export MESSAGE"}},
+      {"a command's help", "x.723", small.voice, "pack --help", 0,
+       {"usage: clipnote-decode pack [options] MOVIE.263 [VOICE.723] OUT.exe", "  -y, --force "}},
+      {"the version", "x.723", small.voice, "--version", 0, {"clipnote-decode "}},
+      {"a command's version", "x.723", small.voice, "info --version", 0, {"clipnote-decode "}},
+      {"audio over a file already there", "x.723", small.voice, "audio {} {}", 1, {"x.723 exists; --force (-y) replaces it"}},
+      {"video over a file already there", "small.263", movie, "video {} " + Write("there.y4m", {1}), 1,
+       {"there.y4m exists; --force (-y) replaces it"}},
+      {"audio into a device", "x.723", small.voice, "audio {} /dev/null", 0, {}},
       {"video with an unknown option", "small.263", movie, "video {} " + Scratch("x.y4m") + " --fast", 2,
        {"unknown option --fast"}},
-      {"audio without an output", "x.723", small.voice, "audio {}", 2, {"usage"}},
-      {"pack without an output", "x.723", small.voice, "pack {}", 2, {"usage: clipnote-decode pack"}},
-      {"pack of three clips", "x.723", small.voice, "pack {} {} {} " + Scratch("refused.exe"), 2, {"usage"}},
+      {"audio without an output", "x.723", small.voice, "audio {}", 2, {"Try 'clipnote-decode audio --help'."}},
+      {"pack without an output", "x.723", small.voice, "pack {}", 2, {"expects more: MOVIE.263 [VOICE.723] OUT.exe"}},
+      {"pack of three clips", "x.723", small.voice, "pack {} {} {} " + Scratch("refused.exe"), 2,
+       {"unexpected argument"}},
       {"pack with an unknown option", "x.723", small.voice, "pack {} " + Scratch("refused.exe") + " --fast", 2,
-       {"usage"}},
-      {"pack with an option twice", "x.723", small.voice, "pack {} x.exe --logo a --logo b", 2, {"usage"}},
+       {"unknown option --fast"}},
+      {"pack with an option twice", "x.723", small.voice, "pack {} x.exe --logo a --logo b", 2,
+       {"--logo is given twice"}},
+      {"pack over a file already there", "x.723", small.voice, "pack {} {}", 1, {"x.723 exists; --force (-y) replaces it"}},
       {"pack of a raw stream", "mixed.tco", mixed, "pack {} " + Scratch("refused.exe"), 1,
        {"a raw G.723.1 stream, not a clip to pack"}},
       {"pack of two videos", "small.263", movie, "pack {} {} " + Scratch("refused.exe"), 1,
@@ -384,6 +409,7 @@ TEST(MessageCommands, EachCommandSaysWhatAFileHoldsOrLacks) {
     }
   }
   EXPECT_FALSE(std::filesystem::exists(Scratch("refused.exe")));
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));  // written into, not replaced
   EXPECT_EQ(ReadFile(Scratch("voice-only/message.723")), small.voice);
   EXPECT_FALSE(std::filesystem::exists(Scratch("voice-only/message.263")));
   EXPECT_EQ(ReadFile(Scratch("parts/message.263")), movie);

@@ -83,9 +83,9 @@ struct Writer {
 std::vector<Writer> Writers() {
   const std::string message = MessageExecutable();
   std::vector<Writer> writers = {
-      {"video", "video '" + kResources + "message.263' ", "out.y4m", "out.y4m", 64},
-      {"audio", "audio --voice '" + kResources + "message.723' ", "out.wav", "out.wav", 64},
-      {"extract", "extract '" + message + "' ", ".", "message.723", 172, "message.263"},
+      {"video", "video --force '" + kResources + "message.263' ", "out.y4m", "out.y4m", 64},
+      {"audio", "audio --force --voice '" + kResources + "message.723' ", "out.wav", "out.wav", 64},
+      {"extract", "extract --force '" + message + "' ", ".", "message.723", 172, "message.263"},
   };
   if (ExportBuilt()) writers.push_back({"export", "export --force '" + message + "' ", "out.mp4", "out.mp4", 64});
   // A stand-in for the browser player's page: markers the message goes between.
@@ -93,7 +93,7 @@ std::vector<Writer> Writers() {
   const std::string text = "<script>/*clipnote-message-begin*/const builtInFiles = [];/*clipnote-message-end*/</script>";
   support::WriteText(page, text);
   setenv("CLIPNOTE_WEB_PAGE", page.c_str(), 1);
-  writers.push_back({"html", "html '" + message + "' ", "out.html", "out.html", 64});
+  writers.push_back({"html", "html --force '" + message + "' ", "out.html", "out.html", 64});
   return writers;
 }
 
@@ -151,7 +151,7 @@ TEST(OutputSafety, ASignalMidWriteRemovesTheUnfinishedFile) {
     fs::create_directories(directory);
     const std::string out = directory + "/out.y4m";
     WriteFile(out, {'o', 'l', 'd'});
-    support::Process tool({kTool, "video", clip, out});
+    support::Process tool({kTool, "video", clip, out, "--force"});
     ASSERT_TRUE(tool.Started());
     // Stopped as soon as its unfinished file appears, so the signal surely comes mid-write.
     bool seen = false;

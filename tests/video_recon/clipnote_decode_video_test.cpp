@@ -51,7 +51,7 @@ TEST(ClipnoteDecodeVideo, ClearErrorsForBadInput) {
       {dir + "/text.263 " + dir + "/o.y4m", "not a baseline H.263"},
       {kQcif + " " + dir + "/o.png", ".y4m or .yuv"},
       {kQcif + " " + dir + "/no/such/dir/o.y4m", "cannot create"},
-      {kQcif, "usage"},
+      {kQcif, "expects more: IN.263|MESSAGE.exe OUT.y4m|OUT.yuv\nTry 'clipnote-decode video --help'."},
   };
   for (const auto& [arguments, message] : cases) {
     const auto [status, output] = RunTool(arguments);

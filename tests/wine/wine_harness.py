@@ -102,7 +102,7 @@ def player_to_test(args, work):
     if not args.pack:
         return find_win32_output(args.win32_build_dir, "clipnote.exe")
     exe = Path(work) / "written.exe"
-    result = subprocess.run([args.pack, "pack", *args.pack_clip, str(exe)], stdout=subprocess.PIPE,
+    result = subprocess.run([args.pack, "pack", *args.pack_clip, str(exe), "--force"], stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, text=True, timeout=60)
     if result.returncode != 0:
         raise HarnessError(f"clipnote-decode pack failed: {result.stdout.strip()}")

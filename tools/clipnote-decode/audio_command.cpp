@@ -1,4 +1,4 @@
-// clipnote-decode audio IN OUT.wav [--voice]
+// clipnote-decode audio IN OUT.wav [--voice|--raw] [--force]
 //
 // Decodes a G.723.1 clip into exactly the WAV image the player builds: a 44-byte header and
 // the decoded samples. IN is a raw frame stream (what `ffmpeg -f g723_1` writes) or, with
@@ -17,7 +17,8 @@
 #include "audio/audio_decoder.h"
 #include "audio/voice_clip.h"
 #include "audio/wav_image.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/command_line.h"
 #include "tools/clipnote-decode/commands.h"
 #include "tools/clipnote-decode/message_input.h"
 
@@ -25,42 +26,31 @@ using namespace clipnote::speech;
 
 namespace {
 
-void PrintAudioUsage() {
-  std::fprintf(stderr, "usage: clipnote-decode audio IN.723|IN.tco|MESSAGE.exe OUT.wav [--voice|--raw]\n");
-}
+constexpr clipnote::tools::Option kOptions[] = {
+    kVoiceOption,
+    kRawOption,
+    clipnote::tools::kForceOption,
+};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-decode audio", "IN.723|IN.tco|MESSAGE.exe OUT.wav",
+    "Decodes the speech of a clip or a message into exactly the WAV image the player builds.",
+    kOptions, 2, 2,
+    "Exit codes: 0 written; 1 refused (with the reason); 2 usage."};
 
 }  // namespace
 
 int RunAudioCommand(int argc, char** argv) {
-  const char* inputPath = nullptr;
-  const char* outputPath = nullptr;
   using clipnote::message::SpeechForm;
-  SpeechForm form = SpeechForm::ByName;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--voice") == 0) {
-      form = SpeechForm::Voice;
-    } else if (std::strcmp(argv[i], "--raw") == 0) {
-      form = SpeechForm::Raw;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "clipnote-decode audio: unknown option %s\n", argv[i]);
-      PrintAudioUsage();
-      return 2;
-    } else if (inputPath == nullptr) {
-      inputPath = argv[i];
-    } else if (outputPath == nullptr) {
-      outputPath = argv[i];
-    } else {
-      PrintAudioUsage();
-      return 2;
-    }
-  }
-  if (inputPath == nullptr || outputPath == nullptr) {
-    PrintAudioUsage();
-    return 2;
-  }
-
-  MessageInput message;
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  const char* inputPath = args.operands()[0].c_str();
+  const char* outputPath = args.operands()[1].c_str();
+  const SpeechForm form = SpeechFormOf(args);
   std::string error;
+  if (!clipnote::tools::MayWriteOutput(outputPath, args.Has("force"), error)) {
+    return clipnote::tools::Refuse(kCommand.program, error);
+  }
+  MessageInput message;
   if (!ReadMessageInput(inputPath, form, message, error)) {
     std::fprintf(stderr, "clipnote-decode audio: %s\n", error.c_str());
     return 1;

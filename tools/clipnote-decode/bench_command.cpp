@@ -13,46 +13,36 @@
 
 #include "tools/clipnote-decode/bench_subject.h"
 #include "tools/clipnote-decode/commands.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/command_line.h"
+#include "tools/common/file_input.h"
 
 namespace {
 
-void PrintBenchUsage() {
-  std::fprintf(stderr, "usage: clipnote-decode bench video|audio FILE [--repeat N] [--voice]\n");
-}
-
-bool ParseRepeat(const char* text, int& repeat) {
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < 1 || value > 1000000) return false;
-  repeat = static_cast<int>(value);
-  return true;
-}
+constexpr clipnote::tools::Option kOptions[] = {
+    {"repeat", 0, "N", "decode N times (1 to 1000000) and keep the best time"},
+    {"voice", 0, nullptr, "the audio FILE is a VOICE clip (4-byte PCM-capacity prefix, then frames)"},
+};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-decode bench", "video|audio FILE",
+    "Decodes FILE N times in-process (read into memory first) and prints one line:\n"
+    "  units=<pictures or samples> seconds=<best of N> per_second=<units/seconds>",
+    kOptions, 2, 2};
 
 }  // namespace
 
 int RunBenchCommand(int argc, char** argv) {
-  if (argc < 3) {
-    PrintBenchUsage();
-    return 2;
-  }
-  const std::string kind = argv[1];
-  const char* path = argv[2];
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  const std::string kind = args.operands()[0];
+  const char* path = args.operands()[1].c_str();
+  const bool voice = args.Has("voice");
   int repeat = 1;
-  bool voice = false;
-  for (int i = 3; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
-      if (!ParseRepeat(argv[++i], repeat)) {
-        std::fprintf(stderr, "clipnote-decode bench: --repeat needs a count from 1 to 1000000\n");
-        return 2;
-      }
-    } else if (std::strcmp(argv[i], "--voice") == 0 && kind == "audio") {
-      voice = true;
-    } else {
-      PrintBenchUsage();
-      return 2;
-    }
+  if (const auto text = args.Value("repeat")) {
+    const auto count = clipnote::tools::ParseInteger(*text, 1, 1000000);
+    if (!count) return clipnote::tools::UsageError(kCommand, "--repeat needs a count from 1 to 1000000");
+    repeat = static_cast<int>(*count);
   }
+  if (voice && kind != "audio") return clipnote::tools::UsageError(kCommand, "--voice is for the audio benchmark");
 
   std::unique_ptr<BenchSubject> subject;
   if (kind == "audio") {
@@ -64,8 +54,7 @@ int RunBenchCommand(int argc, char** argv) {
       return 2;
     }
   } else {
-    PrintBenchUsage();
-    return 2;
+    return clipnote::tools::UsageError(kCommand, "benchmarks video or audio, not " + kind);
   }
 
   std::vector<uint8_t> input;

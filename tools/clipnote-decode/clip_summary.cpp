@@ -1,6 +1,7 @@
 #include "tools/clipnote-decode/clip_summary.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "audio/frame_unpacker.h"
 #include "video/recon/decoder_buffers.h"
@@ -24,6 +25,7 @@ void CountGobHeaders(clipnote::message::Bytes clip, VideoSummary& summary) {
     return value;
   };
   uint32_t zeros = 0;
+  bool pictureHasOne = false;  // the picture begun last holds a GOB header already
   for (uint64_t at = 0; at < bits; ++at) {
     if (bit(at) == 0) {
       ++zeros;
@@ -33,8 +35,11 @@ void CountGobHeaders(clipnote::message::Bytes clip, VideoSummary& summary) {
     zeros = 0;
     if (!startCode || at + 1 + 5 + 2 + 5 > bits) continue;
     const int group = field(at + 1, 5);
+    if (group == 0) pictureHasOne = false;
     if (group == 0 || group == 31) continue;
     ++summary.gobHeaders;
+    if (!pictureHasOne) ++summary.picturesWithGobHeaders;
+    pictureHasOne = true;
     const int quantiser = field(at + 1 + 5 + 2, 5);
     summary.quantiserMin = std::min(summary.quantiserMin, quantiser);
     summary.quantiserMax = std::max(summary.quantiserMax, quantiser);
@@ -115,4 +120,51 @@ SpeechSummary SummariseSpeech(clipnote::message::Bytes clip, bool hasPrefix) {
     at += static_cast<size_t>(length);
   }
   return summary;
+}
+
+namespace {
+
+std::string Format(const char* format, double a, double b = 0, double c = 0) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, a, b, c);
+  return text;
+}
+
+std::string Seconds(double seconds) { return Format(seconds < 10 ? "%.1f s" : "%.0f s", seconds); }
+
+std::string Bytes(uint64_t bytes) {
+  if (bytes < 10000) return std::to_string(bytes) + " bytes";
+  return Format(bytes < 10000000 ? "%.0f KB (%.0f bytes)" : "%.1f MB (%.0f bytes)",
+                bytes < 10000000 ? bytes / 1000.0 : bytes / 1e6, static_cast<double>(bytes));
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> PlainSummary(const VideoSummary* video, const SpeechSummary* speech,
+                                                              uint64_t bytes) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  const bool pictures = video != nullptr && video->probeCode == 0 && video->pictures > 0;
+  const bool sound = speech != nullptr && speech->Frames() > 0;
+  // The last picture stays up for as long as the one before it did, as the player shows it.
+  const double videoSeconds =
+      pictures ? (video->lastTick + (video->pictures > 1 ? static_cast<double>(video->lastTick) / (video->pictures - 1) : 1)) /
+                     30.0
+               : 0;
+  const double speechSeconds = sound ? speech->Frames() * kMillisecondsPerFrame / 1000 : 0;
+  lines.push_back({"length", pictures || sound ? Seconds(std::max(videoSeconds, speechSeconds)) : "nothing to play"});
+  if (pictures) {
+    lines.push_back({"pictures", std::to_string(video->pictures) + ", " + Format("%.1f a second", video->pictures / videoSeconds) +
+                                     ", " + std::to_string(video->width) + "x" + std::to_string(video->height)});
+  } else {
+    lines.push_back({"pictures", "none"});
+  }
+  lines.push_back({"size", Bytes(bytes)});
+  if (sound) {
+    const int spoken = speech->frames63 + speech->frames53;
+    lines.push_back({"speech", Seconds(spoken * kMillisecondsPerFrame / 1000) + " of " + Seconds(speechSeconds) + " (" +
+                                   Format("%.0f%%", 100.0 * spoken / speech->Frames()) + "); the rest is silence"});
+  } else {
+    lines.push_back({"speech", "none"});
+  }
+  return lines;
 }

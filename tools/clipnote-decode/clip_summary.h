@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "message/byte_view.h"
@@ -20,6 +22,7 @@ struct VideoSummary {
   std::map<int32_t, int> tickGaps;   // gap between consecutive pictures -> how often
   int quantiserMin = 0, quantiserMax = 0;  // picture and GOB quantisers
   int gobHeaders = 0;                // GOB start codes (group headers other than the first)
+  int picturesWithGobHeaders = 0;    // pictures holding one or more of them
   bool endOfSequence = false;        // an end-of-sequence code ends the clip
   int stoppedPicture = -1;           // a macroblock error in this picture ended decoding
   int32_t headerFailure = 0;         // a picture header code that ended decoding early
@@ -39,3 +42,9 @@ inline constexpr double kMillisecondsPerFrame = 30.0;
 
 VideoSummary SummariseVideo(clipnote::message::Bytes clip);
 SpeechSummary SummariseSpeech(clipnote::message::Bytes clip, bool hasPrefix);
+
+// What a person wants to know of a message, a line each, label and value: how long it lasts,
+// its pictures (how many a second, what size), how many bytes it takes, and how much of its sound
+// is speech rather than silence. Either clip may be missing (nullptr); `bytes` is the whole file's.
+std::vector<std::pair<std::string, std::string>> PlainSummary(const VideoSummary* video, const SpeechSummary* speech,
+                                                              uint64_t bytes);

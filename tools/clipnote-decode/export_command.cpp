@@ -1,4 +1,4 @@
-// clipnote-decode export MESSAGE OUT.mp4|OUT.webm|OUT.mkv [--force] [--voice|--raw]
+// clipnote-decode export MESSAGE OUT.mp4|OUT.webm|OUT.mkv [--force] [--quiet] [--voice|--raw]
 //
 // Writes a message as one ordinary media file: H.264 and AAC in .mp4 and .mkv, VP9
 // and Opus in .webm, encoded by the ffmpeg libraries from what our own decoders
@@ -6,7 +6,8 @@
 // from picture 0), so the pictures keep their uneven spacing; the speech starts with
 // picture 0, as the player starts them, and both tracks are kept whole even where
 // the player would stop with the shorter one. An existing OUT is replaced only with
-// --force; the file appears only once it is complete. Exit codes: 0 written; 1 the
+// --force (-y); the file appears only once it is complete. On a terminal a progress line shows
+// how far it has come, unless --quiet. Exit codes: 0 written; 1 the
 // input is no message or the export failed; 2 usage.
 
 #include <cstdio>
@@ -24,8 +25,6 @@ int RunExportCommand(int, char**) {
 
 #else
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <limits>
@@ -40,7 +39,9 @@ extern "C" {
 
 #include "audio/audio_decoder.h"
 #include "audio/voice_clip.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/command_line.h"
+#include "tools/common/progress.h"
 #include "tools/clipnote-decode/clip_summary.h"
 #include "tools/clipnote-decode/message_input.h"
 #include "video/recon/decoder_buffers.h"
@@ -69,9 +70,19 @@ constexpr Format kFormats[] = {
     {".webm", "libvpx-vp9", "libopus", 64000},
 };
 
-void PrintExportUsage() {
-  std::fprintf(stderr, "usage: clipnote-decode export MESSAGE OUT.mp4|OUT.webm|OUT.mkv [--force] [--voice|--raw]\n");
-}
+constexpr clipnote::tools::Option kOptions[] = {
+    clipnote::tools::kForceOption,
+    clipnote::tools::kQuietOption,
+    kVoiceOption,
+    kRawOption,
+};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-decode export", "MESSAGE OUT.mp4|OUT.webm|OUT.mkv",
+    "Writes a message as one ordinary media file: H.264 and AAC in .mp4 and .mkv, VP9 and Opus in\n"
+    ".webm. The pictures keep their times; the speech starts with the first picture.",
+    kOptions, 2, 2,
+    "On a terminal it shows its progress. Exit codes: 0 written; 1 refused or failed (nothing is\n"
+    "written then); 2 usage."};
 
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -333,48 +344,23 @@ class Exporter {
 
 int RunExportCommand(int argc, char** argv) {
   using clipnote::message::SpeechForm;
-  std::vector<const char*> paths;
-  bool force = false;
-  SpeechForm form = SpeechForm::ByName;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--force") == 0) {
-      force = true;
-    } else if (std::strcmp(argv[i], "--voice") == 0) {
-      form = SpeechForm::Voice;
-    } else if (std::strcmp(argv[i], "--raw") == 0) {
-      form = SpeechForm::Raw;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "clipnote-decode export: unknown option %s\n", argv[i]);
-      PrintExportUsage();
-      return 2;
-    } else {
-      paths.push_back(argv[i]);
-    }
-  }
-  if (paths.size() != 2) {
-    PrintExportUsage();
-    return 2;
-  }
-  const char* inPath = paths[0];
-  const std::string outPath = paths[1];
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  const bool force = args.Has("force");
+  const SpeechForm form = SpeechFormOf(args);
+  const char* inPath = args.operands()[0].c_str();
+  const std::string outPath = args.operands()[1];
   const Format* format = nullptr;
   for (const Format& f : kFormats) {
     const size_t n = std::strlen(f.extension);
     if (outPath.size() > n && outPath.compare(outPath.size() - n, n, f.extension) == 0) format = &f;
   }
-  if (format == nullptr) {
-    std::fprintf(stderr, "clipnote-decode export: %s: the output must end in .mp4, .webm or .mkv\n", outPath.c_str());
-    return 2;
-  }
-  std::error_code ignored;
-  if (!force && std::filesystem::exists(outPath, ignored)) {
-    std::fprintf(stderr, "clipnote-decode export: %s exists; --force replaces it\n", outPath.c_str());
-    return 1;
-  }
+  if (format == nullptr) return clipnote::tools::UsageError(kCommand, outPath + ": the output must end in .mp4, .webm or .mkv");
+  std::string error;
+  if (!clipnote::tools::MayWriteOutput(outPath, force, error)) return clipnote::tools::Refuse(kCommand.program, error);
 
   av_log_set_level(AV_LOG_ERROR);  // the encoders' chatter is not for the user
   MessageInput input;
-  std::string error;
   if (!ReadMessageInput(inPath, form, input, error)) {
     std::fprintf(stderr, "clipnote-decode export: %s\n", error.c_str());
     return 1;
@@ -406,7 +392,7 @@ int RunExportCommand(int argc, char** argv) {
   if (written) {
     output.CloseStream();  // the ffmpeg libraries write it by name
     Exporter exporter(outPath.c_str());
-    const bool terminal = isatty(STDERR_FILENO) != 0;
+    clipnote::tools::Progress progress(args.Has("quiet"));
     bool ok = exporter.Open(*format, output.temporaryPath().c_str(), hasVideo ? &video : nullptr, !speech.empty(),
                             error);
     if (ok && hasVideo) {
@@ -415,6 +401,7 @@ int RunExportCommand(int argc, char** argv) {
       StartVideoClip(buffers, clip.data(), clip.size());
       ProbePictureFormat();
       const size_t pictures = video.pictureTicks.size();
+      progress.Stage("exporting " + std::filesystem::path(outPath).filename().string(), static_cast<double>(pictures));
       for (size_t i = 0; ok && i < pictures; ++i) {
         DecodePicture();
         const int32_t ticks = video.pictureTicks[i];
@@ -425,15 +412,12 @@ int RunExportCommand(int argc, char** argv) {
         const size_t speechEnd = std::min(speech.size(), static_cast<size_t>(ticks) * kSampleRate / 30);
         ok = (!exporter.HasAudio() || exporter.AddSpeech(speech, speechEnd, error)) &&
              exporter.AddPicture(videoDecoder.currentPicture, ticks, std::max(duration, 1), error);
-        if (terminal && (i % 16 == 0 || i + 1 == pictures)) {
-          std::fprintf(stderr, "\rexporting %s: picture %zu of %zu (%.1f s)", outPath.c_str(), i + 1, pictures,
-                       ticks / 30.0);
-        }
+        progress.Update(static_cast<double>(i + 1));
       }
-      if (terminal) std::fprintf(stderr, "\n");
     }
     ok = ok && (!exporter.HasAudio() || exporter.AddSpeech(speech, speech.size(), error)) && exporter.Finish(error);
     written = ok && exporter.Close(error);
+    progress.Done();
   }
   written = written && output.Finish(error) && clipnote::tools::CommitOutput(output, error);
   if (!written) {

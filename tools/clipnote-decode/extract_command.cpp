@@ -1,10 +1,11 @@
-// clipnote-decode extract MESSAGE.exe DIR
+// clipnote-decode extract MESSAGE.exe DIR [--force]
 //
 // Writes what a message executable carries as ordinary files in DIR (made when
 // missing): message.263 and message.723 byte for byte as the resources hold them,
 // and, where the executable has them, startup.wav (the start-up sound, already a
 // whole WAVE file) and logo.bmp (the bitmap with the .bmp file header in front).
-// Exit codes: 0 all written; 1 the file is no message executable, or a file could
+// A file of those names already in DIR is replaced only with --force. Exit codes: 0 all
+// written; 1 the file is no message executable, a file exists without --force, or a file could
 // not be made (then none of them is); 2 usage.
 
 #include <cstdio>
@@ -16,8 +17,9 @@
 #include <vector>
 
 #include "message/bitmap_file.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 #include "tools/clipnote-decode/commands.h"
+#include "tools/common/command_line.h"
 #include "tools/clipnote-decode/message_input.h"
 
 namespace {
@@ -30,13 +32,14 @@ using clipnote::tools::OutputFile;
 struct Extracted {
   std::vector<std::unique_ptr<OutputFile>> files;
   std::vector<size_t> sizes;
+  bool force = false;  // files already there are replaced
   bool failed = false;
 
   void Write(const std::filesystem::path& path, Bytes bytes) {
     if (failed) return;
     auto file = std::make_unique<OutputFile>();
     std::string error;
-    failed = !file->Open(path.string(), error);
+    failed = !clipnote::tools::MayWriteOutput(path.string(), force, error) || !file->Open(path.string(), error);
     if (!failed) {
       if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file->stream());
       failed = !file->Finish(error);
@@ -69,14 +72,21 @@ bool IsWaveFile(Bytes bytes) {
          std::memcmp(bytes.data() + 8, "WAVE", 4) == 0;
 }
 
+constexpr clipnote::tools::Option kOptions[] = {clipnote::tools::kForceOption};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-decode extract", "MESSAGE.exe DIR",
+    "Writes what a message executable carries as ordinary files in DIR (made when missing):\n"
+    "message.263, message.723, and startup.wav and logo.bmp where it has them.",
+    kOptions, 2, 2,
+    "Exit codes: 0 all written; 1 no message executable, a file in DIR exists without --force,\n"
+    "or a file could not be made (then none of them is); 2 usage."};
+
 }  // namespace
 
 int RunExtractCommand(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: clipnote-decode extract MESSAGE.exe DIR\n");
-    return 2;
-  }
-  const char* path = argv[1];
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  const char* path = args.operands()[0].c_str();
   MessageInput input;
   std::string error;
   if (!ReadMessageInput(path, clipnote::message::SpeechForm::ByName, input, error)) {
@@ -89,7 +99,7 @@ int RunExtractCommand(int argc, char** argv) {
                  MessageKindName(message.kind));
     return 1;
   }
-  const std::filesystem::path directory = argv[2];
+  const std::filesystem::path directory = args.operands()[1];
   std::error_code made;
   std::filesystem::create_directories(directory, made);
   if (made) {
@@ -99,6 +109,7 @@ int RunExtractCommand(int argc, char** argv) {
 
   bool complete = true;
   Extracted out;
+  out.force = args.Has("force");
   if (message.video) {
     out.Write(directory / "message.263", input.Clip(*message.video));
   } else {

@@ -79,7 +79,7 @@ bool HavePlayerPage(std::string& error) {
   const std::string page{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   const size_t begin = page.find(kMessageBegin);
   if (in && begin != std::string::npos && page.find(kMessageEnd, begin) != std::string::npos) return true;
-  error = "no player page at " + pagePath.string() + " (build web/ first, or name it with CLIPNOTE_WEB_PAGE)";
+  error = "no player page at " + pagePath.string() + " (scripts/run --web builds it; CLIPNOTE_WEB_PAGE names another)";
   return false;
 }
 
@@ -91,7 +91,7 @@ std::optional<std::string> MessagePage(const MessageInput& message, const std::s
   const size_t begin = page.find(kMessageBegin);
   const size_t end = begin == std::string::npos ? begin : page.find(kMessageEnd, begin);
   if (!in || end == std::string::npos) {
-    error = "no player page at " + pagePath.string() + " (build web/ first, or name it with CLIPNOTE_WEB_PAGE)";
+    error = "no player page at " + pagePath.string() + " (scripts/run --web builds it; CLIPNOTE_WEB_PAGE names another)";
     return std::nullopt;
   }
   // The page's logo statement follows its files statement between the markers; the

@@ -21,9 +21,16 @@ using clipnote::message::MessageKind;
 // Tracks this close count as agreeing: well under what a viewer notices at the end.
 constexpr double kAgreeingMilliseconds = 500.0;
 
-void PrintInfoUsage() {
-  std::fprintf(stderr, "usage: clipnote-decode info FILE [--json] [--voice|--raw]\n");
-}
+constexpr clipnote::tools::Option kOptions[] = {
+    {"json", 0, nullptr, "print the same as one JSON object"},
+    kVoiceOption,
+    kRawOption,
+};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-decode info", "FILE",
+    "Says what a message or a clip holds: its pictures, its speech, and whether they last as long.",
+    kOptions, 1, 1,
+    "Exit codes: 0 reported; 1 the file is no message; 2 usage."};
 
 double VideoMilliseconds(const VideoSummary& video) { return video.lastTick * kMillisecondsPerTick; }
 double SpeechMilliseconds(const SpeechSummary& speech) { return speech.Frames() * kMillisecondsPerFrame; }
@@ -51,6 +58,9 @@ void PrintText(const char* path, const MessageInput& input, const VideoSummary* 
                const SpeechSummary* speech) {
   const clipnote::message::MessageFile& message = input.message;
   std::printf("%s: %s, %zu bytes\n", path, MessageKindName(message.kind), input.bytes.size());
+  for (const auto& [label, value] : PlainSummary(video, speech, input.bytes.size())) {
+    std::printf("  %-15s %s\n", (label + ":").c_str(), value.c_str());
+  }
   if (message.kind == MessageKind::Executable) {
     std::printf("  start-up sound: %s\n", message.startupSound ? "yes" : "no");
     std::printf("  logo bitmap:    %s\n", message.logo ? "yes" : "no");
@@ -68,7 +78,8 @@ void PrintText(const char* path, const MessageInput& input, const VideoSummary* 
                   VideoMilliseconds(*video) / 1000, video->lastTick);
       std::printf("  spacing:        %s\n", GapList(*video, false).c_str());
       std::printf("  quantiser:      %d to %d\n", video->quantiserMin, video->quantiserMax);
-      std::printf("  GOB headers:    %d\n", video->gobHeaders);
+      std::printf("  GOB headers:    %d (in %d of %d pictures)\n", video->gobHeaders, video->picturesWithGobHeaders,
+                  video->pictures);
       std::printf("  ends with:      %s\n", video->endOfSequence ? "an end-of-sequence code" : "the end of the data");
       const std::string stop = VideoStop(*video);
       if (!stop.empty()) std::printf("  decoding stops: %s\n", stop.c_str());
@@ -124,10 +135,10 @@ void PrintJson(const char* path, const MessageInput& input, const VideoSummary* 
     if (message.video->size > 0 && video->probeCode == 0) {
       std::printf(", \"width\": %d, \"height\": %d, \"pictures\": %d, \"intra_pictures\": %d, \"ticks\": %d, "
                   "\"duration_ms\": %.3f, \"tick_gaps\": %s, \"quantiser_min\": %d, \"quantiser_max\": %d, "
-                  "\"gob_headers\": %d, \"end_of_sequence\": %s, \"stops_early\": %s",
+                  "\"gob_headers\": %d, \"pictures_with_gob_headers\": %d, \"end_of_sequence\": %s, \"stops_early\": %s",
                   video->width, video->height, video->pictures, video->intraPictures, video->lastTick,
                   VideoMilliseconds(*video), GapList(*video, true).c_str(), video->quantiserMin, video->quantiserMax,
-                  video->gobHeaders, video->endOfSequence ? "true" : "false",
+                  video->gobHeaders, video->picturesWithGobHeaders, video->endOfSequence ? "true" : "false",
                   JsonString(VideoStop(*video)).c_str());
     }
     std::printf("}");
@@ -154,31 +165,11 @@ void PrintJson(const char* path, const MessageInput& input, const VideoSummary* 
 
 int RunInfoCommand(int argc, char** argv) {
   using clipnote::message::SpeechForm;
-  const char* path = nullptr;
-  bool json = false;
-  SpeechForm form = SpeechForm::ByName;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--json") == 0) {
-      json = true;
-    } else if (std::strcmp(argv[i], "--voice") == 0) {
-      form = SpeechForm::Voice;
-    } else if (std::strcmp(argv[i], "--raw") == 0) {
-      form = SpeechForm::Raw;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "clipnote-decode info: unknown option %s\n", argv[i]);
-      PrintInfoUsage();
-      return 2;
-    } else if (path == nullptr) {
-      path = argv[i];
-    } else {
-      PrintInfoUsage();
-      return 2;
-    }
-  }
-  if (path == nullptr) {
-    PrintInfoUsage();
-    return 2;
-  }
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  const char* path = args.operands()[0].c_str();
+  const bool json = args.Has("json");
+  const SpeechForm form = SpeechFormOf(args);
   MessageInput input;
   std::string error;
   if (!ReadMessageInput(path, form, input, error)) {

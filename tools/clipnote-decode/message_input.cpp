@@ -1,6 +1,8 @@
 #include "tools/clipnote-decode/message_input.h"
 
-#include "tools/clipnote-decode/file_input.h"
+#include <cstring>
+
+#include "tools/common/file_input.h"
 
 bool ReadMessageInput(const char* path, clipnote::message::SpeechForm form, MessageInput& input,
                       std::string& error) {
@@ -14,4 +16,13 @@ bool ReadMessageInput(const char* path, clipnote::message::SpeechForm form, Mess
   }
   input.message = std::move(*message);
   return true;
+}
+
+clipnote::message::SpeechForm SpeechFormOf(const clipnote::tools::Arguments& arguments) {
+  clipnote::message::SpeechForm form = clipnote::message::SpeechForm::ByName;
+  for (const auto& given : arguments.given()) {
+    if (std::strcmp(given.option->name, kVoiceOption.name) == 0) form = clipnote::message::SpeechForm::Voice;
+    if (std::strcmp(given.option->name, kRawOption.name) == 0) form = clipnote::message::SpeechForm::Raw;
+  }
+  return form;
 }

@@ -1,4 +1,4 @@
-// clipnote-decode pack MOVIE.263 [VOICE.723] OUT.exe [--logo BMP] [--sound WAV] [--template EXE]
+// clipnote-decode pack MOVIE.263 [VOICE.723] OUT.exe [--logo BMP] [--sound WAV] [--template EXE] [--force]
 //
 // Writes a message executable: the Windows player (the template this program carries,
 // or --template's) with the given clips as its message, and the logo and start-up
@@ -18,17 +18,28 @@
 #include "message/message_file.h"
 #include "message/resource_writer.h"
 #include "resources/player_template.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 #include "tools/clipnote-decode/commands.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/command_line.h"
+#include "tools/common/file_input.h"
 
 namespace {
 
 using clipnote::message::Bytes;
 using clipnote::message::MessageKind;
 
-constexpr const char* kUsage =
-    "usage: clipnote-decode pack MOVIE.263 [VOICE.723] OUT.exe [--logo BMP] [--sound WAV] [--template EXE]\n";
+constexpr clipnote::tools::Option kOptions[] = {
+    {"logo", 0, "BMP", "the logo the player shows, a .bmp file (else the template's)"},
+    {"sound", 0, "WAV", "the start-up sound, a .wav file (else the template's)"},
+    {"template", 0, "EXE", "the player to carry the message (else the one built in)"},
+    clipnote::tools::kForceOption,
+};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-decode pack", "MOVIE.263 [VOICE.723] OUT.exe",
+    "Writes a message executable: the Windows player with the given clips as its message. Either\n"
+    "clip may be left out, for a message with speech only or pictures only.",
+    kOptions, 2, 3,
+    "Exit codes: 0 written; 1 an input or the template refused, or OUT not written; 2 usage."};
 constexpr size_t kBitmapFileHeaderBytes = 14;
 
 bool Fail(const std::string& what) {
@@ -84,34 +95,21 @@ bool ReadSound(const char* path, clipnote::message::MessageResources& message) {
 }  // namespace
 
 int RunPackCommand(int argc, char** argv) {
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  for (const char* name : {"logo", "sound", "template"}) {
+    if (args.Values(name).size() > 1) return clipnote::tools::UsageError(kCommand, std::string("--") + name + " is given twice");
+  }
+  const auto logoPath = args.Value("logo"), soundPath = args.Value("sound"), templateOption = args.Value("template");
+  const char* logo = logoPath ? logoPath->c_str() : nullptr;
+  const char* sound = soundPath ? soundPath->c_str() : nullptr;
+  const char* templatePath = templateOption ? templateOption->c_str() : nullptr;
   std::vector<const char*> positional;
-  const char* logo = nullptr;
-  const char* sound = nullptr;
-  const char* templatePath = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const char** option = std::strcmp(argv[i], "--logo") == 0       ? &logo
-                          : std::strcmp(argv[i], "--sound") == 0    ? &sound
-                          : std::strcmp(argv[i], "--template") == 0 ? &templatePath
-                                                                    : nullptr;
-    if (option != nullptr) {
-      if (i + 1 == argc || *option != nullptr) {
-        std::fputs(kUsage, stderr);
-        return 2;
-      }
-      *option = argv[++i];
-    } else if (std::strncmp(argv[i], "--", 2) == 0) {
-      std::fputs(kUsage, stderr);
-      return 2;
-    } else {
-      positional.push_back(argv[i]);
-    }
-  }
-  if (positional.size() < 2 || positional.size() > 3) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  for (const std::string& operand : args.operands()) positional.push_back(operand.c_str());
   const char* out = positional.back();
   positional.pop_back();
+  std::string error;
+  if (!clipnote::tools::MayWriteOutput(out, args.Has("force"), error)) return clipnote::tools::Refuse(kCommand.program, error);
 
   clipnote::message::MessageResources message;
   bool haveMovie = false;
@@ -135,7 +133,6 @@ int RunPackCommand(int argc, char** argv) {
     return 1;
   }
   clipnote::tools::OutputFile file;
-  std::string error;
   bool written = file.Open(out, error);
   if (written) {
     std::fwrite(exe->data(), 1, exe->size(), file.stream());

@@ -1,9 +1,10 @@
-// clipnote-decode video IN.263|MESSAGE.exe OUT.y4m|OUT.yuv [--verbose]
+// clipnote-decode video IN.263|MESSAGE.exe OUT.y4m|OUT.yuv [--verbose] [--force]
 //
 // Decodes an H.263 clip (bare, or the one a message executable carries) exactly as the player does and writes every decoded
 // picture, as YUV4MPEG2 4:2:0 (.y4m) or raw planar frames (.yuv). Exit codes:
 // 0 clip decoded to its end; 1 decoding stopped part-way (what decoded is
-// written, and the message says where it stopped); 2 usage or file errors.
+// written, and the message says where it stopped), or OUT exists and --force is not given;
+// 2 usage or file errors.
 
 #include <cerrno>
 #include <cstdint>
@@ -13,9 +14,10 @@
 #include <vector>
 
 #include "message/message_file.h"
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/command_line.h"
 #include "tools/clipnote-decode/commands.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/file_input.h"
 #include "video/recon/decoder_buffers.h"
 #include "video/recon/picture_decoder.h"
 
@@ -70,32 +72,26 @@ bool OnlyPaddingFrom(const std::vector<uint8_t>& clip, int64_t offset) {
   return true;
 }
 
-void PrintUsage() {
-  std::fprintf(stderr, "usage: clipnote-decode video IN.263|MESSAGE.exe OUT.y4m|OUT.yuv [--verbose]\n");
-}
+constexpr clipnote::tools::Option kOptions[] = {
+    {"verbose", 'v', nullptr, "print a line for each picture"},
+    clipnote::tools::kForceOption,
+};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-decode video", "IN.263|MESSAGE.exe OUT.y4m|OUT.yuv",
+    "Decodes an H.263 clip (bare, or the one a message executable carries) exactly as the player\n"
+    "does and writes every picture, as YUV4MPEG2 (.y4m) or raw planar 4:2:0 frames (.yuv).",
+    kOptions, 2, 2,
+    "Exit codes: 0 decoded to its end; 1 decoding stopped part-way (what decoded is written),\n"
+    "or OUT exists and --force is not given; 2 usage, or a file that cannot be read or written."};
 
 }  // namespace
 
 int RunVideoCommand(int argc, char** argv) {
-  bool verbose = false;
-  std::vector<const char*> paths;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--verbose") == 0) {
-      verbose = true;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "clipnote-decode: unknown option %s\n", argv[i]);
-      PrintUsage();
-      return kExitError;
-    } else {
-      paths.push_back(argv[i]);
-    }
-  }
-  if (paths.size() != 2) {
-    PrintUsage();
-    return kExitError;
-  }
-  const char* inPath = paths[0];
-  const std::string outPath = paths[1];
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  const bool verbose = args.Has("verbose");
+  const char* inPath = args.operands()[0].c_str();
+  const std::string outPath = args.operands()[1];
   const bool y4m = EndsWith(outPath, ".y4m");
   if (!y4m && !EndsWith(outPath, ".yuv")) {
     std::fprintf(stderr, "clipnote-decode: %s: the output must end in .y4m or .yuv\n",
@@ -103,6 +99,10 @@ int RunVideoCommand(int argc, char** argv) {
     return kExitError;
   }
 
+  std::string error;
+  if (!clipnote::tools::MayWriteOutput(outPath, args.Has("force"), error)) {
+    return clipnote::tools::Refuse(kCommand.program, error);
+  }
   std::vector<uint8_t> clip;
   if (!ReadClip(inPath, clip)) return kExitError;
 
@@ -121,7 +121,6 @@ int RunVideoCommand(int argc, char** argv) {
   const size_t pictureBytes = static_cast<size_t>(width) * height * 3 / 2;
 
   clipnote::tools::OutputFile output;
-  std::string error;
   if (!output.Open(outPath, error)) {
     std::fprintf(stderr, "clipnote-decode: %s\n", error.c_str());
     return kExitError;

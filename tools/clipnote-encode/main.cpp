@@ -1,30 +1,27 @@
-#include <cstdio>
-#include <cstring>
-
-#include "tools/clipnote-decode/atomic_output.h"
 #include "tools/clipnote-encode/commands.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/command_line.h"
 
 namespace {
 
-void PrintUsage() {
-  std::fprintf(stderr,
-               "usage:\n"
-               "  clipnote-encode video IN.y4m OUT.263 [--quantiser Q] [--bitrate BITS_PER_S | --max-size BYTES]\n"
-               "                  [--gob-headers] [--reconstruction RECON.y4m]\n"
-               "  clipnote-encode speech IN.wav OUT.723 [--rate 6.3|5.3] [--no-silence] [--raw]\n");
-}
+constexpr clipnote::tools::Subcommand kCommands[] = {
+    {"video",
+     "IN.y4m OUT.263 [--quantiser Q] [--bitrate BITS_PER_S | --max-size BYTES] [--gob-headers]\n"
+     "                  [--reconstruction RECON.y4m] [--force]",
+     RunVideoCommand},
+    {"speech", "IN.wav OUT.723 [--rate 6.3|5.3] [--no-silence] [--raw] [--force]", RunSpeechCommand},
+};
+
+constexpr clipnote::tools::Program kProgram = {
+    "clipnote-encode",
+    "Encodes pictures into an H.263 clip and speech into a G.723.1 clip, as a message carries them.",
+    kCommands,
+    "An existing output is replaced only with --force (-y).",
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    PrintUsage();
-    return 2;
-  }
-  const char* command = argv[1];
   clipnote::tools::RemoveOutputsOnSignal("clipnote-encode");
-  if (std::strcmp(command, "video") == 0) return RunVideoCommand(argc - 1, argv + 1);
-  if (std::strcmp(command, "speech") == 0) return RunSpeechCommand(argc - 1, argv + 1);
-  PrintUsage();
-  return 2;
+  return clipnote::tools::RunProgram(kProgram, argc, argv);
 }

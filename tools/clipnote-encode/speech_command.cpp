@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "audio/encoder/speech_encoder.h"
-#include "tools/clipnote-decode/atomic_output.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/command_line.h"
+#include "tools/common/file_input.h"
 #include "tools/clipnote-encode/commands.h"
 #include "tools/clipnote-encode/wav_input.h"
 
@@ -17,13 +18,18 @@ namespace {
 
 constexpr uint32_t kPcmBytesPerFrame = 480;
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: clipnote-encode speech IN.wav OUT.723 [--rate 6.3|5.3] [--no-silence] [--raw]\n"
-               "IN.wav must be 16-bit PCM, mono, 8000 Hz. OUT is a VOICE clip (4-byte PCM-capacity\n"
-               "prefix, then the frames) or, with --raw, the bare frame stream.\n");
-  return 2;
-}
+constexpr clipnote::tools::Option kOptions[] = {
+    {"rate", 0, "6.3|5.3", "the bit rate in kbit/s (default 6.3)"},
+    {"no-silence", 0, nullptr, "code every frame as speech: no silence compression"},
+    {"raw", 0, nullptr, "write the bare frame stream, without the 4-byte PCM-capacity prefix"},
+    clipnote::tools::kForceOption,
+};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-encode speech", "IN.wav OUT.723",
+    "Encodes speech into a G.723.1 VOICE clip (a 4-byte PCM-capacity prefix, then the frames)\n"
+    "or, with --raw, the bare frame stream. IN.wav must be 16-bit PCM, mono, 8000 Hz.",
+    kOptions, 2, 2,
+    "Exit codes: 0 written; 1 refused (with the reason); 2 usage."};
 
 void PutLe32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -32,40 +38,28 @@ void PutLe32(std::vector<uint8_t>& out, uint32_t v) {
 }  // namespace
 
 int RunSpeechCommand(int argc, char** argv) {
-  const char* input = nullptr;
-  const char* output = nullptr;
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  const char* input = args.operands()[0].c_str();
+  const char* output = args.operands()[1].c_str();
   SpeechEncoderOptions options;
-  bool raw = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--rate") == 0 && i + 1 < argc) {
-      const std::string rate = argv[++i];
-      if (rate == "6.3") {
-        options.rate = Rate::Rate63;
-      } else if (rate == "5.3") {
-        options.rate = Rate::Rate53;
-      } else {
-        std::fprintf(stderr, "clipnote-encode speech: --rate is 6.3 or 5.3, not %s\n", rate.c_str());
-        return 2;
-      }
-    } else if (std::strcmp(argv[i], "--no-silence") == 0) {
-      options.silenceCompression = false;
-    } else if (std::strcmp(argv[i], "--raw") == 0) {
-      raw = true;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "clipnote-encode speech: unknown option %s\n", argv[i]);
-      return Usage();
-    } else if (!input) {
-      input = argv[i];
-    } else if (!output) {
-      output = argv[i];
+  const bool raw = args.Has("raw");
+  options.silenceCompression = !args.Has("no-silence");
+  if (const auto rate = args.Value("rate")) {
+    if (*rate == "6.3") {
+      options.rate = Rate::Rate63;
+    } else if (*rate == "5.3") {
+      options.rate = Rate::Rate53;
     } else {
-      return Usage();
+      return clipnote::tools::UsageError(kCommand, "--rate is 6.3 or 5.3, not " + *rate);
     }
   }
-  if (!input || !output) return Usage();
+  std::string error;
+  if (!clipnote::tools::MayWriteOutput(output, args.Has("force"), error)) {
+    return clipnote::tools::Refuse(kCommand.program, error);
+  }
 
   std::vector<uint8_t> file;
-  std::string error;
   if (!ReadWholeFile(input, file, error)) {
     std::fprintf(stderr, "clipnote-encode speech: %s\n", error.c_str());
     return 1;

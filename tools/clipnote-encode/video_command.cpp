@@ -1,13 +1,13 @@
 // clipnote-encode video IN.y4m OUT.263 [--quantiser Q] [--bitrate BITS_PER_S | --max-size BYTES]
-//                       [--gob-headers] [--reconstruction RECON.y4m]
+//                       [--gob-headers] [--reconstruction RECON.y4m] [--force]
 //
 // Encodes every picture of a 4:2:0 YUV4MPEG2 file (QCIF or CIF) with our H.263 encoder, each
 // at its time on the 29.97 Hz picture clock (the file's frame rate gives the times), and can
 // hold a bitrate (the quantiser then only starts the clip), and can
 // write the encoder's own reconstruction, which is what `clipnote-decode video OUT.263`
 // writes, byte for byte. Exit codes, as clipnote-encode speech and clipnote-decode: 0 written;
-// 1 refused (input that is no usable Y4M, a file that cannot be read or written, no quantiser
-// meeting --max-size), with the reason; 2 usage errors.
+// 1 refused (input that is no usable Y4M, a file that cannot be read or written, an output that
+// exists without --force, no quantiser meeting --max-size), with the reason; 2 usage errors.
 
 #include <cerrno>
 #include <cstdint>
@@ -19,8 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/clipnote-decode/atomic_output.h"
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/command_line.h"
+#include "tools/common/file_input.h"
 #include "tools/clipnote-encode/commands.h"
 #include "video/encoder/video_encoder.h"
 
@@ -28,8 +29,8 @@ using namespace clipnote::h263;
 
 namespace {
 
-constexpr int kExitRefused = 1;
-constexpr int kExitUsage = 2;
+using clipnote::tools::kExitRefused;
+using clipnote::tools::kExitUsage;
 
 struct Y4m {
   int width = 0;
@@ -105,15 +106,6 @@ bool ParseY4m(const std::vector<uint8_t>& bytes, Y4m& y4m, std::string& error) {
   return true;
 }
 
-bool ParseNumber(const char* text, int64_t low, int64_t high, int64_t& value) {
-  char* end = nullptr;
-  errno = 0;
-  const long long v = std::strtoll(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
-  value = v;
-  return true;
-}
-
 struct Reconstruction {
   std::FILE* out = nullptr;
   size_t bytes = 0;
@@ -125,62 +117,68 @@ void WriteReconstruction(void* context, int32_t, const uint8_t* picture) {
   std::fwrite(picture, 1, r->bytes, r->out);
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: clipnote-encode video IN.y4m OUT.263 [--quantiser Q] "
-               "[--bitrate BITS_PER_S | --max-size BYTES] [--gob-headers] "
-               "[--reconstruction RECON.y4m]\n");
-  return kExitUsage;
+constexpr clipnote::tools::Option kOptions[] = {
+    {"quantiser", 0, "Q", "the quantiser, 1 to 31 (with --bitrate: the first picture's)"},
+    {"bitrate", 0, "BITS_PER_S", "hold this many bits a second, 1000 to 100000000"},
+    {"max-size", 0, "BYTES", "the finest quantiser whose clip fits BYTES (given alone)"},
+    {"gob-headers", 0, nullptr, "a GOB header in front of every row of macroblocks but the first"},
+    {"reconstruction", 0, "RECON.y4m", "also write the pictures as the decoder will show them"},
+    clipnote::tools::kForceOption,
+};
+constexpr clipnote::tools::Command kCommand = {
+    "clipnote-encode video", "IN.y4m OUT.263",
+    "Encodes every picture of a 4:2:0 YUV4MPEG2 file (QCIF or CIF) into an H.263 clip, each at\n"
+    "its time on the 29.97 Hz picture clock.",
+    kOptions, 2, 2,
+    "Exit codes: 0 written; 1 refused (with the reason); 2 usage."};
+
+// The option's value as a whole number in [low, high]; a usage error says what it takes.
+bool NumberOption(const clipnote::tools::Arguments& args, const char* name, int64_t low, int64_t high,
+                  const char* takes, int64_t& value) {
+  const auto text = args.Value(name);
+  if (!text) return true;
+  const auto number = clipnote::tools::ParseInteger(*text, low, high);
+  if (!number) {
+    clipnote::tools::UsageError(kCommand, std::string("--") + name + " takes " + takes + ", not " + *text);
+    return false;
+  }
+  value = *number;
+  return true;
 }
 
 }  // namespace
 
 int RunVideoCommand(int argc, char** argv) {
-  if (argc < 3) return Usage();
-  const char* inPath = argv[1];
-  const std::string outPath = argv[2];
+  clipnote::tools::Arguments args;
+  if (const auto done = clipnote::tools::ParseCommandLine(kCommand, argc, argv, args)) return *done;
+  const char* inPath = args.operands()[0].c_str();
+  const std::string outPath = args.operands()[1];
   VideoEncoderSettings settings;
   int64_t maxBytes = 0;
-  bool quantiserGiven = false;
-  std::string reconstructionPath;
-  for (int i = 3; i < argc; ++i) {
-    const std::string option = argv[i];
-    int64_t value = 0;
-    if (option == "--gob-headers") {
-      settings.gobHeaders = true;
-    } else if (option == "--quantiser" && i + 1 < argc) {
-      if (!ParseNumber(argv[++i], 1, 31, value)) {
-        std::fprintf(stderr, "clipnote-encode: --quantiser takes 1 to 31, not %s\n", argv[i]);
-        return kExitUsage;
-      }
-      settings.quantiser = static_cast<int32_t>(value);
-      quantiserGiven = true;
-    } else if (option == "--max-size" && i + 1 < argc) {
-      if (!ParseNumber(argv[++i], 1, int64_t{1} << 40, value)) {
-        std::fprintf(stderr, "clipnote-encode: --max-size takes a number of bytes, not %s\n", argv[i]);
-        return kExitUsage;
-      }
-      maxBytes = value;
-    } else if (option == "--bitrate" && i + 1 < argc) {
-      if (!ParseNumber(argv[++i], 1000, 100000000, value)) {
-        std::fprintf(stderr, "clipnote-encode: --bitrate takes 1000 to 100000000 bits a second, not %s\n", argv[i]);
-        return kExitUsage;
-      }
-      settings.bitsPerSecond = static_cast<int32_t>(value);
-    } else if (option == "--reconstruction" && i + 1 < argc) {
-      reconstructionPath = argv[++i];
-    } else {
-      std::fprintf(stderr, "clipnote-encode: unknown option %s\n", argv[i]);
-      return Usage();
-    }
-  }
-  if (maxBytes > 0 && (quantiserGiven || settings.bitsPerSecond > 0)) {
-    std::fprintf(stderr, "clipnote-encode: --max-size chooses the quantiser: give it alone\n");
+  int64_t quantiser64 = settings.quantiser;
+  int64_t bitsPerSecond = 0;
+  const bool quantiserGiven = args.Has("quantiser");
+  const std::string reconstructionPath = args.Value("reconstruction").value_or("");
+  settings.gobHeaders = args.Has("gob-headers");
+  if (!NumberOption(args, "quantiser", 1, 31, "1 to 31", quantiser64) ||
+      !NumberOption(args, "max-size", 1, int64_t{1} << 40, "a number of bytes", maxBytes) ||
+      !NumberOption(args, "bitrate", 1000, 100000000, "1000 to 100000000 bits a second", bitsPerSecond)) {
     return kExitUsage;
+  }
+  settings.quantiser = static_cast<int32_t>(quantiser64);
+  settings.bitsPerSecond = static_cast<int32_t>(bitsPerSecond);
+  if (maxBytes > 0 && (quantiserGiven || settings.bitsPerSecond > 0)) {
+    return clipnote::tools::UsageError(kCommand, "--max-size chooses the quantiser: give it alone");
+  }
+  const bool force = args.Has("force");
+  std::string error;
+  for (const std::string& path : {outPath, reconstructionPath}) {
+    if (!path.empty() && !clipnote::tools::MayWriteOutput(path, force, error)) {
+      return clipnote::tools::Refuse("clipnote-encode video", error);
+    }
   }
 
   std::vector<uint8_t> input;
-  std::string error;
   if (!ReadWholeFile(inPath, input, error)) {
     std::fprintf(stderr, "clipnote-encode: %s\n", error.c_str());
     return kExitRefused;

@@ -24,67 +24,62 @@
 #include "authoring/message_pipeline.h"
 #include "message/message_file.h"
 #include "resources/player_template.h"
-#include "tools/clipnote-decode/atomic_output.h"
 #include "tools/clipnote-decode/clip_summary.h"
 #include "tools/clipnote-decode/html_page.h"
 #include "tools/make-message/media_reader.h"
 #include "tools/make-message/native_player.h"
-#include "tools/make-message/progress.h"
 #include "tools/make-message/speech_synthesis.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/command_line.h"
+#include "tools/common/progress.h"
 
 namespace fs = std::filesystem;
 using namespace clipnote::authoring;
 using namespace makemessage;
+namespace ct = clipnote::tools;
 
 namespace {
 
-constexpr int kExitMade = 0;
-constexpr int kExitRefused = 1;
-constexpr int kExitUsage = 2;
+constexpr int kExitMade = ct::kExitOk;
 constexpr int kExitInterrupted = 130;
 
-constexpr const char* kHelp =
-    "usage: make-message VIDEO [--audio FILE | --say TEXT | --say-file FILE | --no-audio] [options]\n"
-    "\n"
-    "Makes a Clipnote message from any video (any format ffmpeg reads; a still image is held\n"
-    "for the length of the speech): the video clip message.263 and the speech clip message.723,\n"
-    "and with --build-player the message itself, clipnote.exe. A message lasts at most 300 s:\n"
-    "take a part of a longer video with --start and --duration.\n"
-    "\n"
-    "sound (default: the video's own):\n"
-    "  --audio FILE           the sound of another file\n"
-    "  --say TEXT             a text spoken with espeak-ng\n"
-    "  --say-file FILE        a file whose text espeak-ng speaks (UTF-8)\n"
-    "  --no-audio             a message without sound (the player says 'Video only')\n"
-    "  --voice NAME           espeak-ng voice (default en-us; an unknown one lists the known)\n"
-    "  --speed WPM            espeak-ng words per minute\n"
-    "  --keep-level           do not bring the speech peak to -3 dBFS\n"
-    "  --rate 6.3|5.3         speech at 6.3 kbit/s (default) or 5.3 kbit/s\n"
-    "\n"
-    "pictures:\n"
-    "  --quantiser Q          H.263 quantiser 2..31, lower is sharper and larger (default 8)\n"
-    "  --start SECONDS        begin this far into the video (as ffmpeg's -ss)\n"
-    "  --duration SECONDS     take this much of it (as ffmpeg's -t)\n"
-    "  --max-size BYTES       make the whole clipnote.exe at most this large: quantiser and\n"
-    "                         picture spacing are chosen, and 5.3 kbit/s speech when 6.3 does\n"
-    "                         not fit; refused, saying what it needs, when nothing fits\n"
-    "\n"
-    "output (one message, one folder; missing folders are made):\n"
-    "  -o, --output DIR       where message.263 and message.723 go (default: the\n"
-    "                         --build-player folder if given, else here)\n"
-    "  --build-player DIR     also write DIR/clipnote.exe, the Windows player with the message\n"
-    "  --build-native-player DIR\n"
-    "                         also build clipnote.exe and the native clipnote around the clips\n"
-    "                         from a copy of this source (cmake and mingw-w64; minutes)\n"
-    "  --html OUT.html        also write the message as one web page that plays in any browser,\n"
-    "                         straight from disk (needs the browser player's page, built under web/)\n"
-    "  -f, -y, --force        replace files that are already there\n"
-    "  -q, --quiet            no progress and no summary\n"
-    "  --decoder PATH         accepted for old scripts (the clips are checked with the built-in\n"
-    "                         decoders); PATH must be an executable\n"
-    "  --work-dir DIR         accepted for old scripts (nothing intermediate is written)\n"
-    "  -h, --help             this text\n"
-    "  --version              the version\n";
+constexpr ct::Option kOptions[] = {
+    {"audio", 0, "FILE", "the sound of another file (default: the video's own)"},
+    {"say", 0, "TEXT", "a text spoken with espeak-ng"},
+    {"say-file", 0, "FILE", "a file whose text (UTF-8) espeak-ng speaks"},
+    {"no-audio", 0, nullptr, "a message without sound (the player says 'Video only')"},
+    {"voice", 0, "NAME", "espeak-ng voice (default en-us; an unknown one lists the known)"},
+    {"speed", 0, "WPM", "espeak-ng words per minute"},
+    {"keep-level", 0, nullptr, "do not bring the speech peak to -3 dBFS"},
+    {"rate", 0, "6.3|5.3", "speech at 6.3 kbit/s (default) or 5.3 kbit/s"},
+    {"quantiser", 0, "Q", "H.263 quantiser 2..31, lower is sharper and larger (default 8)"},
+    {"start", 0, "SECONDS", "begin this far into the video (as ffmpeg's -ss)"},
+    {"duration", 0, "SECONDS", "take this much of it (as ffmpeg's -t); a message lasts at most 300 s"},
+    {"max-size", 0, "BYTES", "make the whole clipnote.exe at most this large (quantiser, spacing, rate chosen)"},
+    {"output", 'o', "DIR", "where message.263 and message.723 go (default: the player's folder, else here)"},
+    {"build-player", 0, "DIR", "also write DIR/clipnote.exe, the Windows player with the message"},
+    {"build-native-player", 0, "DIR", "also build clipnote.exe and the native clipnote from source (minutes)"},
+    {"html", 0, "OUT.html", "also write the message as one web page that plays in any browser"},
+    ct::kForceOption,
+    ct::kQuietOption,
+    {"decoder", 0, "PATH", "accepted for old scripts (the clips are checked with the built-in decoders)"},
+    {"work-dir", 0, "DIR", "accepted for old scripts (nothing intermediate is written)"},
+};
+
+constexpr ct::Command kCommand = {
+    "make-message", "VIDEO",
+    "Makes a Clipnote message from any video (any format ffmpeg reads; a still image is held for\n"
+    "the length of the speech), with its own sound, another file's, a spoken text or none: the\n"
+    "video clip message.263 and the speech clip message.723, and with --build-player the message\n"
+    "itself, clipnote.exe. A message lasts at most 300 s: take a part of a longer video with\n"
+    "--start and --duration.",
+    kOptions, 1, 1,
+    "One message, one folder: the clips go into -o DIR, else into the --build-player folder, else\n"
+    "here; missing folders are made, and files already there are replaced only with --force.\n"
+    "--max-size chooses the quantiser and the picture spacing together, and 5.3 kbit/s speech when\n"
+    "6.3 does not fit, or refuses saying how many bytes the message needs. --html needs the\n"
+    "browser player's page (scripts/run --web builds it).\n"
+    "Exit codes: 0 made; 1 refused, with the reason; 2 usage; 130 interrupted."};
 
 struct Options {
   std::string video;
@@ -104,114 +99,58 @@ struct Options {
   bool quiet = false;
 };
 
-// The command line's one seam: an option table, usage errors as one line and a pointer to --help.
-struct UsageError {
-  std::string text;
-};
-
-bool ParseNumber(const std::string& text, double& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtod(text.c_str(), &end);
-  return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
-}
-
-bool ParseInteger(const std::string& text, int64_t& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtoll(text.c_str(), &end, 10);
-  return !text.empty() && end != nullptr && *end == '\0' && errno == 0;
-}
-
-// Returns 0 to go on, or the exit code (help and version end the run).
-int ParseOptions(int argc, char** argv, Options& o) {
-  int sounds = 0;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool inlineValue = false;
-    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-      value = arg.substr(arg.find('=') + 1);
-      arg = arg.substr(0, arg.find('='));
-      inlineValue = true;
-    }
-    const auto next = [&]() -> std::string {
-      if (inlineValue) return value;
-      if (i + 1 >= argc) throw UsageError{arg + " needs a value"};
-      return argv[++i];
-    };
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kHelp, stdout);
-      return -1;
-    } else if (arg == "--version") {
-      std::printf("make-message (Clipnote) %s\n", CLIPNOTE_VERSION);
-      return -1;
-    } else if (arg == "--audio") {
-      o.audio = next();
-      ++sounds;
-    } else if (arg == "--say") {
-      o.say = next();
-      ++sounds;
-    } else if (arg == "--say-file") {
-      o.sayFile = next();
-      ++sounds;
-    } else if (arg == "--no-audio") {
-      o.noAudio = true;
-      ++sounds;
-    } else if (arg == "-o" || arg == "--output") {
-      o.output = next();
-    } else if (arg == "--quantiser") {
-      int64_t q = 0;
-      if (!ParseInteger(next(), q) || q < 2 || q > 31) throw UsageError{"--quantiser must be between 2 and 31"};
-      o.quantiser = static_cast<int>(q);
-    } else if (arg == "--voice") {
-      o.voice = next();
-    } else if (arg == "--speed") {
-      int64_t s = 0;
-      if (!ParseInteger(next(), s) || s < 10 || s > 1000) throw UsageError{"--speed is words a minute, 10..1000"};
-      o.speed = static_cast<int>(s);
-    } else if (arg == "--keep-level") {
-      o.keepLevel = true;
-    } else if (arg == "--rate") {
-      const std::string r = next();
-      if (r != "6.3" && r != "5.3") throw UsageError{"--rate is 6.3 or 5.3, not " + r};
-      o.rate = r == "6.3" ? SpeechRate::k63 : SpeechRate::k53;
-    } else if (arg == "--start" || arg == "--duration") {
-      double v = 0;
-      const std::string text = next();
-      if (!ParseNumber(text, v) || v < 0 || (arg == "--duration" && v == 0)) {
-        throw UsageError{arg + " is a number of seconds" + (arg == "--duration" ? " above 0" : "") + ", not " + text};
-      }
-      (arg == "--start" ? o.start : o.duration) = v;
-    } else if (arg == "--max-size") {
-      int64_t b = 0;
-      if (!ParseInteger(next(), b) || b <= 0) throw UsageError{"--max-size is a number of bytes"};
-      o.maxBytes = b;
-    } else if (arg == "--decoder") {
-      o.decoder = next();
-    } else if (arg == "--build-player") {
-      o.buildPlayer = next();
-    } else if (arg == "--build-native-player") {
-      o.buildNativePlayer = next();
-    } else if (arg == "--html") {
-      o.html = next();
-    } else if (arg == "--work-dir") {
-      o.workDir = next();
-    } else if (arg == "-f" || arg == "-y" || arg == "--force") {
-      o.force = true;
-    } else if (arg == "-q" || arg == "--quiet") {
-      o.quiet = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      throw UsageError{"unknown option " + arg};
-    } else if (o.video.empty()) {
-      o.video = arg;
-    } else {
-      throw UsageError{"one video at a time ('" + arg + "' is a second)"};
-    }
+// Reads the command line into Options; nothing to run (help, version, a usage error: the code).
+std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
+  ct::Arguments args;
+  if (const auto done = ct::ParseCommandLine(kCommand, argc, argv, args)) return done;
+  o.video = args.operands()[0];
+  o.audio = args.Value("audio");
+  o.say = args.Value("say");
+  o.sayFile = args.Value("say-file");
+  o.noAudio = args.Has("no-audio");
+  if (int(o.audio.has_value()) + int(o.say.has_value()) + int(o.sayFile.has_value()) + int(o.noAudio) > 1) {
+    return ct::UsageError(kCommand, "--audio, --say, --say-file and --no-audio exclude each other");
   }
-  if (o.video.empty()) throw UsageError{"no video given"};
-  if (sounds > 1) throw UsageError{"--audio, --say, --say-file and --no-audio exclude each other"};
-  return 0;
+  o.output = args.Value("output").value_or("");
+  if (const auto q = args.Value("quantiser")) {
+    const auto value = ct::ParseInteger(*q, 2, 31);
+    if (!value) return ct::UsageError(kCommand, "--quantiser must be between 2 and 31");
+    o.quantiser = int(*value);
+  }
+  o.voice = args.Value("voice").value_or("en-us");
+  if (const auto speed = args.Value("speed")) {
+    const auto value = ct::ParseInteger(*speed, 10, 1000);
+    if (!value) return ct::UsageError(kCommand, "--speed is words a minute, 10..1000");
+    o.speed = int(*value);
+  }
+  o.keepLevel = args.Has("keep-level");
+  if (const auto rate = args.Value("rate")) {
+    if (*rate != "6.3" && *rate != "5.3") return ct::UsageError(kCommand, "--rate is 6.3 or 5.3, not " + *rate);
+    o.rate = *rate == "6.3" ? SpeechRate::k63 : SpeechRate::k53;
+  }
+  if (const auto start = args.Value("start")) {
+    const auto value = ct::ParseNumber(*start, 0, 1e9);
+    if (!value) return ct::UsageError(kCommand, "--start is a number of seconds, not " + *start);
+    o.start = *value;
+  }
+  if (const auto duration = args.Value("duration")) {
+    const auto value = ct::ParseNumber(*duration, 0, 1e9);
+    if (!value || *value <= 0) return ct::UsageError(kCommand, "--duration is a number of seconds above 0, not " + *duration);
+    o.duration = *value;
+  }
+  if (const auto bytes = args.Value("max-size")) {
+    const auto value = ct::ParseInteger(*bytes, 1, int64_t{1} << 40);
+    if (!value) return ct::UsageError(kCommand, "--max-size is a number of bytes, not " + *bytes);
+    o.maxBytes = *value;
+  }
+  o.decoder = args.Value("decoder");
+  o.buildPlayer = args.Value("build-player");
+  o.buildNativePlayer = args.Value("build-native-player");
+  o.html = args.Value("html");
+  o.workDir = args.Value("work-dir");
+  o.force = args.Has("force");
+  o.quiet = args.Has("quiet");
+  return std::nullopt;
 }
 
 std::atomic<bool> interrupted{false};
@@ -250,25 +189,17 @@ std::string ReadTextFile(const std::string& path) {
   return text.str();
 }
 
-// The summary in a person's terms, counted as `clipnote-decode info` counts.
+// The summary in a person's terms, counted and worded as `clipnote-decode info` says it.
 void PrintSummary(const AuthoredMessage& m, bool speech) {
   const VideoSummary video = SummariseVideo(m.movie);
   const SpeechSummary voice = SummariseSpeech(m.voice, true);
-  const double seconds = video.lastTick / 30.0;
-  std::printf("message: %.2f s, %d pictures (%.1f a second), quantiser %d\n", seconds, video.pictures,
-              seconds > 0 ? video.pictures / seconds : 0.0, m.quantiser);
-  if (speech) {
-    const int spoken = voice.frames63 + voice.frames53;
-    const double total = voice.Frames() * 0.03;
-    std::printf("speech: %.2f s of %.2f s sent as speech (%d%%) at %s kbit/s, the rest as silence\n", spoken * 0.03,
-                total, voice.Frames() > 0 ? spoken * 100 / voice.Frames() : 0,
-                m.rate == SpeechRate::k63 ? "6.3" : "5.3");
-  } else {
-    std::printf("speech: none (the player says 'Video only')\n");
+  const uint64_t bytes = !m.executable.empty() ? m.executable.size() : m.movie.size() + m.voice.size();
+  for (const auto& [label, value] : PlainSummary(&video, speech ? &voice : nullptr, bytes)) {
+    std::printf("%-9s %s\n", (label + ":").c_str(), value.c_str());
   }
-  std::printf("size: pictures %zu bytes, speech %zu bytes", m.movie.size(), m.voice.size());
-  if (!m.executable.empty()) std::printf(", the message executable %zu bytes", m.executable.size());
-  std::printf("\n");
+  std::printf("%-9s quantiser %d%s; clips of %zu and %zu bytes\n", "coded:", m.quantiser,
+              speech ? (m.rate == SpeechRate::k63 ? ", speech at 6.3 kbit/s" : ", speech at 5.3 kbit/s") : "",
+              m.movie.size(), m.voice.size());
 }
 
 int Run(const Options& o) {
@@ -294,14 +225,22 @@ int Run(const Options& o) {
     outputs.push_back(Join(*o.buildNativePlayer, "clipnote.exe"));
     outputs.push_back(Join(*o.buildNativePlayer, "clipnote"));
   }
-  if (!o.force) {
-    for (const std::string& path : outputs) {
-      if (fs::exists(path)) throw Refusal{"'" + path + "' is already there: --force (or -y) replaces it"};
-    }
+  for (const std::string& path : outputs) {
+    std::string why;
+    if (!ct::MayWriteOutput(path, o.force, why)) throw Refusal{why};
   }
   if (o.workDir) NeedFolder(*o.workDir);
 
-  Progress progress(!o.quiet && isatty(STDERR_FILENO));
+  ct::Progress bar(o.quiet);
+  std::string stageShown;
+  // The pipeline and the reader say how far they are as a fraction of their stage.
+  const auto show = [&](const std::string& stage, double fraction) {
+    if (stage != stageShown) {
+      bar.Stage(stage, 1.0);
+      stageShown = stage;
+    }
+    bar.Update(fraction);
+  };
   MediaReader video;
   std::string error;
   if (!video.Open(o.video, error)) throw Refusal{error};
@@ -330,7 +269,7 @@ int Run(const Options& o) {
   int spokenRate = 0;
   if (speech && (o.say || o.sayFile)) {
     const std::string text = o.say ? *o.say : ReadTextFile(*o.sayFile);
-    progress.Show("speaking the text", 0);
+    show("speaking the text", 0);
     if (!Speak(text, o.voice, o.speed, spoken, spokenRate, &interrupted, error)) throw Refusal{error};
   }
   for (const std::string& path : outputs) NeedFolder(fs::path(path).parent_path().empty()
@@ -347,7 +286,7 @@ int Run(const Options& o) {
   settings.playerTemplate.assign(player.begin(), player.end());
   MessagePipeline pipeline(settings);
   pipeline.SetCancel(&interrupted);
-  pipeline.SetProgress([&](Stage stage, double fraction) { progress.Show(StageName(stage), fraction); });
+  pipeline.SetProgress([&](Stage stage, double fraction) { show(StageName(stage), fraction); });
   if (!spoken.empty()) pipeline.AddSound(spoken, 1, spokenRate);
 
   const double total = wanted > 0 ? wanted : 1;
@@ -368,7 +307,7 @@ int Run(const Options& o) {
     }
     return pipeline.AddSound(samples, 1, rate);
   };
-  const ReadProgressFn onRead = [&](double seconds) { progress.Show("reading", seconds / total); };
+  const ReadProgressFn onRead = [&](double seconds) { show("reading", seconds / total); };
   const ReadWindow window{o.start, o.duration};
   const bool ownSound = speech && !soundFile && spoken.empty();
   if (!video.Read(window, onPicture, ownSound ? onSound : SoundFn{}, onRead, &interrupted, error)) {
@@ -397,7 +336,7 @@ int Run(const Options& o) {
     if (!file->Finish(error)) throw Refusal{error + "; nothing written"};
     files.push_back(std::move(file));
   };
-  progress.Show(StageName(Stage::kWriting), 0);
+  show(StageName(Stage::kWriting), 0);
   add(moviePath, message.movie.data(), message.movie.size());
   add(voicePath, message.voice.data(), message.voice.size());
   if (o.buildPlayer) add(Join(*o.buildPlayer, "clipnote.exe"), message.executable.data(), message.executable.size());
@@ -418,7 +357,7 @@ int Run(const Options& o) {
   std::vector<clipnote::tools::OutputFile*> all;
   for (auto& f : files) all.push_back(f.get());
   if (!clipnote::tools::CommitOutputs(all, error)) throw Refusal{error + "; nothing written"};
-  progress.Clear();
+  bar.Done();
   if (!o.quiet) {
     PrintSummary(message, speech);
     std::printf("wrote %s and %s\n", moviePath.c_str(), voicePath.c_str());
@@ -469,13 +408,7 @@ int Run(const Options& o) {
 
 int main(int argc, char** argv) {
   Options options;
-  try {
-    const int done = ParseOptions(argc, argv, options);
-    if (done != 0) return kExitMade;
-  } catch (const UsageError& e) {
-    std::fprintf(stderr, "make-message: %s\nTry 'make-message --help' for more.\n", e.text.c_str());
-    return kExitUsage;
-  }
+  if (const auto done = ParseOptions(argc, argv, options)) return *done;
   struct sigaction action = {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
@@ -487,7 +420,6 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "\nmake-message: interrupted; this run's unfinished files removed\n");
       return kExitInterrupted;
     }
-    std::fprintf(stderr, "make-message: error: %s\n", r.text.c_str());
-    return kExitRefused;
+    return ct::Refuse("make-message: error", r.text);
   }
 }

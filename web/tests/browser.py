@@ -134,8 +134,8 @@ class NativeReference:
         require(DECODE, "clipnote-decode")
         require(FIXTURES, "web-fixtures")
         self.dir = scratch_dir(owner)
-        self.run(DECODE, "video", os.path.join(RESOURCES, "message.263"), self.path("message.yuv"))
-        self.run(DECODE, "audio", os.path.join(RESOURCES, "message.723"), self.path("message.wav"))
+        self.run(DECODE, "video", os.path.join(RESOURCES, "message.263"), self.path("message.yuv"), "--force")
+        self.run(DECODE, "audio", os.path.join(RESOURCES, "message.723"), self.path("message.wav"), "--force")
         self.run(FIXTURES, "exe", os.path.join(RESOURCES, "message.263"), os.path.join(RESOURCES, "message.723"),
                  self.path("message.exe"))
 

@@ -24,7 +24,7 @@ const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "clipnote-wasm-"));
 
 function native(command, clip, out) {
   try {
-    execFileSync(decodePath, [command, path.join(root, clip), out], { stdio: "ignore" });
+    execFileSync(decodePath, [command, path.join(root, clip), out, "--force"], { stdio: "ignore" });
   } catch (error) {
     if (error.status !== 1) throw error;  // 1: decoding stopped part-way, what decoded is written
   }
@@ -78,7 +78,7 @@ require(path.resolve(modulePath))().then((m) => {
   const noSpeech = Buffer.from([0xe0, 0x01, 0, 0]);
   for (const args of packs) {
     const out = path.join(scratch, "packed.exe");
-    execFileSync(decodePath, ["pack", ...args.map((a) => (a.startsWith("--") ? a : path.join(root, a))), out],
+    execFileSync(decodePath, ["pack", ...args.map((a) => (a.startsWith("--") ? a : path.join(root, a))), out, "--force"],
                  { stdio: "ignore" });
     const file = (suffix) => { const f = args.find((a) => a.endsWith(suffix)); return f ? fs.readFileSync(path.join(root, f)) : null; };
     const parts = [playerTemplate, file(".263") || Buffer.alloc(0), file(".723") || noSpeech, file(".bmp"), file(".wav")];

@@ -232,9 +232,10 @@ class SelfContainedPage(PageTestCase):
     def make_page(self, message, out):
         # clipnote-decode html where it has the command, else the page maker it uses.
         page = os.path.join(os.path.dirname(SITE.rstrip("/")), "clipnote_message.html")
-        usage = subprocess.run([DECODE, "html"], capture_output=True, text=True).stderr
+        usage = subprocess.run([DECODE, "html", "--help"], capture_output=True, text=True).stdout
         if "usage: clipnote-decode html" in usage:
-            subprocess.run([DECODE, "html", message, out], check=True, env=dict(os.environ, CLIPNOTE_WEB_PAGE=page))
+            subprocess.run([DECODE, "html", message, out, "--force"], check=True,
+                           env=dict(os.environ, CLIPNOTE_WEB_PAGE=page))
             return True
         subprocess.run([sys.executable, os.path.join(ROOT, "web", "tools", "make_single_html.py"), SITE, out, message],
                        check=True)

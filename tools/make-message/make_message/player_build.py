@@ -45,7 +45,7 @@ def write_player(decoder, movie_path, speech_path, out_dir):
     its path. The same clips give the clipnote.exe of a build around them, byte for byte."""
     os.makedirs(out_dir, exist_ok=True)
     exe = os.path.join(out_dir, "clipnote.exe")
-    result = subprocess.run([decoder, "pack", movie_path, speech_path, exe],
+    result = subprocess.run([decoder, "pack", movie_path, speech_path, exe, "--force"],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, check=False)
     if result.returncode != 0:
         raise external.ToolError("clipnote-decode pack failed: "

@@ -19,6 +19,7 @@ def video_summary(clip):
         "bytes": len(clip),
         "pictures": len(headers),
         "intra": sum(1 for h in headers if h.kind == "INTRA"),
+        "gob_headers": len(gob_offsets),
         "pictures_with_gob_headers": gob_pictures,
         "gaps": dict(sorted(Counter(h263_stream.tick_gaps(trs)).items())),
         "last_tick": ticks,
@@ -43,8 +44,8 @@ def describe(video, speech):
     if video:
         gaps = ", ".join(f"{gap}: {count}" for gap, count in video["gaps"].items())
         lines.append(f"video: {video['bytes']} bytes, {video['pictures']} pictures "
-                     f"({video['intra']} intra, {video['pictures_with_gob_headers']} with GOB "
-                     f"headers) over {video['seconds']:.2f} s; gaps in ticks {{{gaps}}}")
+                     f"({video['intra']} intra; {video['gob_headers']} GOB headers in "
+                     f"{video['pictures_with_gob_headers']} pictures) over {video['seconds']:.2f} s; gaps in ticks {{{gaps}}}")
     if speech:
         lines.append(f"speech: {speech['bytes']} bytes, {speech['frames']} frames "
                      f"({speech['active']} active, {speech['sid']} SID, "

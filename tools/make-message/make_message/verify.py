@@ -70,7 +70,7 @@ def check_video(clip, ticks, decoder, work_dir):
     with open(path, "wb") as f:
         f.write(clip)
     out = os.path.join(work_dir, "check.yuv")
-    lines = _PICTURE_LINE.findall(_decode(decoder, ["video", path, out, "--verbose"],
+    lines = _PICTURE_LINE.findall(_decode(decoder, ["video", path, out, "--verbose", "--force"],
                                           "video clip"))
     if len(lines) != len(ticks):
         raise external.ToolError(f"clipnote-decode reported {len(lines)} of the {len(ticks)} "
@@ -98,7 +98,7 @@ def check_speech(clip, decoder, work_dir):
     with open(path, "wb") as f:
         f.write(clip)
     out = os.path.join(work_dir, "check.wav")
-    _decode(decoder, ["audio", path, out, "--voice"], "speech clip")
+    _decode(decoder, ["audio", path, out, "--voice", "--force"], "speech clip")
     with wave.open(out, "rb") as w:
         if (w.getframerate(), w.getnchannels(), w.getsampwidth()) != (8000, 1, 2):
             raise external.ToolError("clipnote-decode wrote speech that is not 8 kHz mono")

@@ -1,4 +1,4 @@
-#include "tools/clipnote-decode/atomic_output.h"
+#include "tools/common/atomic_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +22,7 @@ constexpr size_t kPathBytes = 4096;
 char slotPath[kSlots][kPathBytes];
 volatile sig_atomic_t slotUsed[kSlots];
 const char* programName = "clipnote-decode";
+volatile sig_atomic_t errorLineOpen = 0;
 
 int Claim(const std::string& path) {
   if (path.size() >= kPathBytes) return -1;
@@ -55,6 +56,7 @@ void OnSignal(int signal) {
   for (int i = 0; i < kSlots; ++i) {
     if (slotUsed[i] != 0) removed |= unlink(slotPath[i]) == 0;
   }
+  if (errorLineOpen != 0) WriteText("\n");
   WriteText(programName);
   WriteText(removed ? ": interrupted: unfinished output removed\n" : ": interrupted\n");
   std::signal(signal, SIG_DFL);
@@ -102,6 +104,18 @@ OutputFile::~OutputFile() { Discard(); }
 bool OutputFile::Open(const std::string& path, std::string& error) {
   Discard();
   path_ = path;
+  // A device or a pipe (/dev/null, /dev/stdout) is written as it is: there is no file to put in
+  // its place, and renaming one over it would replace the device itself.
+  struct stat existing {};
+  if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    stream_ = std::fopen(path.c_str(), "wb");
+    if (stream_ == nullptr) {
+      error = "cannot write " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    direct_ = true;
+    return true;
+  }
   const std::filesystem::path target(path);
   const std::string extension = target.extension().string();
   std::filesystem::path folder = target.parent_path();
@@ -137,10 +151,10 @@ bool OutputFile::Finish(std::string& error) {
   int code = 0;
   if (stream_ != nullptr) {
     if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) code = errno != 0 ? errno : EIO;
-    if (code == 0 && fsync(fileno(stream_)) != 0) code = errno;
+    if (code == 0 && !direct_ && fsync(fileno(stream_)) != 0) code = errno;
     if (std::fclose(stream_) != 0 && code == 0) code = errno;
     stream_ = nullptr;
-  } else {
+  } else if (!direct_) {
     const int fd = open(temporary_.c_str(), O_RDONLY);
     if (fd < 0 || fsync(fd) != 0) code = errno;
     if (fd >= 0) close(fd);
@@ -155,6 +169,7 @@ bool OutputFile::Finish(std::string& error) {
 
 void OutputFile::Discard() {
   CloseStream();
+  direct_ = false;
   if (!temporary_.empty()) {
     BlockSignals quiet;
     unlink(temporary_.c_str());
@@ -186,6 +201,7 @@ bool CommitOutputs(std::span<OutputFile* const> outputs, std::string& error) {
     }
   };
   for (OutputFile* output : outputs) {
+    if (output->direct_) continue;  // written in place already
     std::string previous = KeepPrevious(output->path_);
     if (std::rename(output->temporary_.c_str(), output->path_.c_str()) != 0) {
       error = "cannot replace " + output->path_ + ": " + std::strerror(errno);
@@ -203,6 +219,33 @@ bool CommitOutputs(std::span<OutputFile* const> outputs, std::string& error) {
   return true;
 }
 
+bool MayWriteOutput(const std::string& path, bool force, std::string& error) {
+  struct stat existing {};
+  if (lstat(path.c_str(), &existing) != 0) return true;
+  // Writing into a device or a pipe (/dev/null) replaces nothing.
+  struct stat target {};
+  if (stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode)) return true;
+  if (S_ISDIR(existing.st_mode)) {
+    error = path + " is a folder, not a file";  // not replaced, even when forced
+    return false;
+  }
+  if (force) return true;
+  error = path + " exists; --force (-y) replaces it";
+  return false;
+}
+
+bool MakeOutputFolders(const std::string& path, std::string& error) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (folder.empty()) return true;
+  std::error_code code;
+  std::filesystem::create_directories(folder, code);
+  if (code) {
+    error = "cannot make the folder " + folder.string() + ": " + code.message();
+    return false;
+  }
+  return true;
+}
+
 void RemoveOutputsOnSignal(const char* program) {
   programName = program;
   struct sigaction action {};
@@ -210,5 +253,7 @@ void RemoveOutputsOnSignal(const char* program) {
   sigemptyset(&action.sa_mask);
   for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
 }
+
+void NoteOpenErrorLine(bool open) { errorLineOpen = open ? 1 : 0; }
 
 }  // namespace clipnote::tools

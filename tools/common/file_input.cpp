@@ -1,4 +1,4 @@
-#include "tools/clipnote-decode/file_input.h"
+#include "tools/common/file_input.h"
 
 #include "message/file_bytes.h"
 
