@@ -4,6 +4,7 @@ older checkout), side by side in one run, on two inputs made here:
 
   a 17 s 320x240 video with its own sound (a moving test picture, a voice-like tone with pauses)
   a 3-minute QCIF camera-like clip (a moving picture with sensor noise), with its own sound
+  (both H.264 and AAC in MP4, as a phone or camera writes them)
 
 Each tool makes the clips and the executable (--build-player). Quality: PSNR of the pictures the
 player shows, tick by tick, against the letterboxed source; segmental SNR of the decoded speech
@@ -32,14 +33,15 @@ def ffmpeg(*args):
 
 
 def make_inputs(work):
-    short = os.path.join(work, "short-320x240.mkv")
+    short = os.path.join(work, "short-320x240.mp4")
     ffmpeg("-f", "lavfi", "-i", "testsrc2=s=320x240:r=30:d=17", "-f", "lavfi", "-i",
            "aevalsrc='0.5*sin(2*PI*(180+40*sin(2*PI*3*t))*t)*(1+0.5*sin(2*PI*5*t))*lt(mod(t,3),2)"
-           "+0.002*(random(0)-0.5)':s=44100:d=17", "-c:v", "ffv1", "-c:a", "pcm_s16le", short)
-    camera = os.path.join(work, "camera-qcif.mkv")
+           "+0.002*(random(0)-0.5)':s=44100:d=17", "-c:v", "libx264", "-crf", "18", "-pix_fmt", "yuv420p",
+           "-c:a", "aac", short)
+    camera = os.path.join(work, "camera-qcif.mp4")
     ffmpeg("-f", "lavfi", "-i", "testsrc2=s=176x144:r=30:d=180,noise=alls=6:allf=t", "-f", "lavfi", "-i",
            "aevalsrc='0.4*sin(2*PI*(200+60*sin(2*PI*2*t))*t)*lt(mod(t,5),3)+0.002*(random(0)-0.5)':s=48000:d=180",
-           "-c:v", "ffv1", "-c:a", "pcm_s16le", camera)
+           "-c:v", "libx264", "-crf", "20", "-pix_fmt", "yuv420p", "-c:a", "aac", camera)
     return [("17 s 320x240, own sound", short), ("3 min QCIF camera, own sound", camera)]
 
 

@@ -47,6 +47,9 @@ AVCodecContext* OpenDecoder(AVStream* stream) {
   if (codec == nullptr) return nullptr;
   AVCodecContext* context = avcodec_alloc_context3(codec);
   if (context == nullptr) return nullptr;
+  // Decoding is most of the reading: let the decoder use every core.
+  context->thread_count = 0;
+  context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   if (avcodec_parameters_to_context(context, stream->codecpar) < 0 || avcodec_open2(context, codec, nullptr) < 0) {
     avcodec_free_context(&context);
     return nullptr;
