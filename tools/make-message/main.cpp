@@ -375,8 +375,8 @@ int Run(const Options& o) {
     const bool ok = BuildPlayers(CLIPNOTE_SOURCE_DIR, message.movie, message.voice, work, built, log, error);
     std::vector<std::unique_ptr<clipnote::tools::OutputFile>> players;
     std::string commitError;
-    bool placed = ok;
-    if (ok) {
+    bool placed = ok && !interrupted;
+    if (placed) {
       std::vector<clipnote::tools::OutputFile*> list;
       for (const auto& [name, path] : built) {
         const std::vector<uint8_t> bytes = [&] {
@@ -397,7 +397,7 @@ int Run(const Options& o) {
     }
     std::error_code ec;
     fs::remove_all(work, ec);
-    if (!ok) throw Refusal{error};
+    if (!ok || interrupted) throw Refusal{interrupted ? "interrupted" : error};
     if (!placed) throw Refusal{commitError + "; the players were not written"};
     for (const auto& [name, path] : built) log("built " + Join(*o.buildNativePlayer, name.c_str()));
   }
