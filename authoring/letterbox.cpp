@@ -43,10 +43,31 @@ Taps MakeTaps(int in, int out) {
   return taps;
 }
 
+// The taps of a size pair, made once: a recording's pictures all have the same size.
+const Taps& TapsFor(int in, int out) {
+  thread_local int lastIn[4] = {}, lastOut[4] = {};
+  thread_local Taps cached[4];
+  thread_local int next = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (lastIn[i] == in && lastOut[i] == out) return cached[i];
+  }
+  const int slot = next;
+  next = (next + 1) % 4;
+  lastIn[slot] = in;
+  lastOut[slot] = out;
+  cached[slot] = MakeTaps(in, out);
+  return cached[slot];
+}
+
 void ScalePlane(std::span<const uint8_t> src, int srcW, int srcH, int stride,
                 uint8_t* dst, int dstStride, int dstW, int dstH) {
-  const Taps h = MakeTaps(srcW, dstW);
-  const Taps v = MakeTaps(srcH, dstH);
+  if (srcW == dstW && srcH == dstH) {
+    // The same size: the filter is one tap of weight 1.
+    for (int y = 0; y < dstH; ++y) std::copy_n(src.data() + size_t(y) * stride, dstW, dst + size_t(y) * dstStride);
+    return;
+  }
+  const Taps& h = TapsFor(srcW, dstW);
+  const Taps& v = TapsFor(srcH, dstH);
   std::vector<float> rows(size_t(srcH) * dstW);
   for (int y = 0; y < srcH; ++y) {
     const uint8_t* row = src.data() + size_t(y) * stride;

@@ -31,8 +31,6 @@ constexpr int kGobPayloadBytes = 600;
 constexpr int kGoodQuantiser = 12;
 constexpr int kFinestQuantiser = 2;
 constexpr int kCoarsestQuantiser = 31;
-// Room for the alignment the writer adds around each clip (file sections are 512-byte units).
-constexpr int64_t kExecutableSlack = 1024;
 
 using Picture = std::shared_ptr<const QcifPicture>;
 
@@ -136,7 +134,9 @@ struct MessagePipeline::State {
     while (!window.empty() && window.front().first <= next) window.pop_front();
   }
 
-  void Complete(int tick, const Picture& picture) {
+  // `decide`: schedule what can be decided now. The newest picture's tick is completed only
+  // by Finish, which knows where the message ends and decides the rest itself.
+  void Complete(int tick, const Picture& picture, bool decide = true) {
     if (tick == 0) {
       lastAnalysis = AnalysisFrame(picture->y);
       speeds.push_back(0.0);
@@ -154,9 +154,10 @@ struct MessagePipeline::State {
     } else {
       window.emplace_back(tick, picture);
     }
-    // The message ends no earlier than a tick after the newest picture, so a gap decided 8
-    // ticks behind the completed ones is the one the whole schedule would choose.
-    while (ticks.back() + 8 <= completeTick) Decide(std::numeric_limits<int>::max() / 2);
+    // The message ends no earlier than a tick after the newest (pending) picture, two after
+    // the last completed one, so a gap decided 8 ticks behind it never comes within 9 ticks
+    // of the end: it is the one the whole schedule would choose.
+    while (decide && ticks.back() + 8 <= completeTick) Decide(std::numeric_limits<int>::max() / 2);
   }
 };
 
@@ -364,7 +365,7 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
     reason = "a size budget needs the player template";
     return false;
   }
-  s.Complete(s.pendingTick, s.pending);
+  s.Complete(s.pendingTick, s.pending, false);
   s.pending.reset();
   const int frameCount = s.completeTick + 1;
 
@@ -393,7 +394,7 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
   } else {
     lastTick = std::max(2, static_cast<int>(std::ceil(seconds * kTicksPerSecond - 1e-6)));
   }
-  while (s.ticks.back() < lastTick) s.Decide(lastTick);
+  while (s.ticks.back() < lastTick) s.Decide(lastTick);  // gaps are chosen never to leave 1 tick
   s.window.clear();
   if (Cancelled(cancel_)) {
     reason = "interrupted";
@@ -419,15 +420,18 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
       return false;
     }
   } else {
-    // The smallest executable is the template with empty clips; the clips come on top.
-    message::MessageResources empty{{}, message::kNoSpeechVoiceClip, std::nullopt, std::nullopt};
+    // The executable's size for clips of these sizes (the writer aligns what it adds).
     std::string why;
-    const auto bare = message::WriteMessage(settings.playerTemplate, empty, why);
-    if (!bare) {
+    const auto executableBytes = [&](size_t movieBytes, size_t voiceBytes) -> int64_t {
+      message::MessageResources sized{std::vector<uint8_t>(movieBytes), std::vector<uint8_t>(voiceBytes),
+                                      std::nullopt, std::nullopt};
+      const auto exe = message::WriteMessage(settings.playerTemplate, sized, why);
+      return exe ? static_cast<int64_t>(exe->size()) : -1;
+    };
+    if (executableBytes(0, 4) < 0) {
       reason = "the player template cannot be written: " + why;
       return false;
     }
-    const int64_t overhead = static_cast<int64_t>(bare->size()) + kExecutableSlack;
     h263::VideoEncoder encoder;
     struct Choice {
       std::vector<int> ticks;
@@ -453,15 +457,19 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
       if (progress_) progress_(Stage::kFitting, std::min(1.0, double(++trials) / most));
     };
     int32_t error = h263::kEncoderOk;
-    // The finest quantiser of a spacing within videoBudget, or 0.
-    auto finest = [&](Choice& c, int64_t videoBudget) -> int {
+    // The finest quantiser of a spacing whose executable fits, 0 for none, -1 on a failure.
+    auto finest = [&](Choice& c, size_t voiceBytes) -> int {
+      const auto fits = [&](size_t movieBytes) {
+        const int64_t bytes = executableBytes(movieBytes, voiceBytes);
+        return bytes >= 0 && bytes <= settings.maxBytes;
+      };
       if (c.coarsest == 0) {
         const auto clip = EncodeClip(encoder, c.pictures, c.ticks, kCoarsestQuantiser, error);
         report();
         if (!clip) return -1;
         c.coarsest = static_cast<int64_t>(clip->size());
       }
-      if (c.coarsest > videoBudget) return 0;
+      if (!fits(size_t(c.coarsest))) return 0;
       int lo = kFinestQuantiser, hi = kCoarsestQuantiser;
       while (lo < hi) {
         if (Cancelled(cancel_)) return -1;
@@ -469,7 +477,7 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
         const auto clip = EncodeClip(encoder, c.pictures, c.ticks, mid, error);
         report();
         if (!clip) return -1;
-        if (static_cast<int64_t>(clip->size()) <= videoBudget) {
+        if (fits(clip->size())) {
           hi = mid;
         } else {
           lo = mid + 1;
@@ -487,10 +495,9 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
           return false;
         }
       }
-      const int64_t videoBudget = settings.maxBytes - overhead - static_cast<int64_t>(speech.voice.size());
       int bestQuantiser = 0;
       for (Choice& c : spacings) {
-        const int q = finest(c, videoBudget);
+        const int q = finest(c, speech.voice.size());
         if (q < 0) {
           reason = Cancelled(cancel_) ? "interrupted" : EncoderFailure(error);
           return false;
@@ -506,10 +513,12 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
       if (chosen != nullptr || tryRate == SpeechRate::k53) break;
     }
     if (chosen == nullptr) {
-      const int64_t need = overhead - kExecutableSlack + static_cast<int64_t>(speech.voice.size()) +
-                           spacings.back().coarsest;
+      // The smallest message: the coarsest quantiser at the spacing that gives the fewest bytes.
+      int64_t smallest = spacings.front().coarsest;
+      for (const Choice& c : spacings) smallest = std::min(smallest, c.coarsest);
+      const int64_t need = executableBytes(size_t(smallest), speech.voice.size());
       reason = "the message does not fit in " + std::to_string(settings.maxBytes) + " bytes: it needs at least " +
-               std::to_string(need) + " (the coarsest pictures, fewest of them and 5.3 kbit/s speech)";
+               std::to_string(need) + " (the coarsest pictures and 5.3 kbit/s speech)";
       return false;
     }
     const auto clip = EncodeClip(encoder, chosen->pictures, chosen->ticks, chosen->quantiser, error);

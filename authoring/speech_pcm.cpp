@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <numeric>
 
 namespace clipnote::authoring {
 namespace {
@@ -56,21 +57,34 @@ std::vector<int16_t> ToSpeechRate(std::span<const int16_t> interleaved, int chan
   const double cutoff = kPassFraction * 0.5 * std::min(1.0, double(kSpeechRate) / rate);
   const double step = 2 * cutoff;           // zero crossings per input sample
   const double halfWidth = kZeroCrossings / step;  // in input samples
-  for (int64_t n = 0; n < outCount; ++n) {
-    // Exact position in input samples: n * rate / 8000, whole part and fraction.
-    const int64_t whole = n * rate / kSpeechRate;
-    const double frac = double(n * rate % kSpeechRate) / kSpeechRate;
-    const double centre = double(whole) + frac;
-    const int64_t lo = static_cast<int64_t>(std::ceil(centre - halfWidth));
-    const int64_t hi = static_cast<int64_t>(std::floor(centre + halfWidth));
-    double sum = 0;
-    for (int64_t k = std::max<int64_t>(lo, 0); k <= hi && k < int64_t(frames); ++k) {
-      const double pos = std::abs(double(k) - centre) * step * kPhases;
-      const size_t i = static_cast<size_t>(pos);
-      if (i >= size_t(kZeroCrossings) * kPhases) continue;
-      const double f = pos - double(i);
-      sum += mono[k] * (table[i] + (table[i + 1] - table[i]) * f);
+  const auto weight = [&](double distance) {
+    const double pos = std::abs(distance) * step * kPhases;
+    const size_t i = static_cast<size_t>(pos);
+    if (i >= size_t(kZeroCrossings) * kPhases) return 0.0;
+    const double f = pos - double(i);
+    return table[i] + (table[i + 1] - table[i]) * f;
+  };
+  // The output positions fall on kSpeechRate / gcd phases of an input sample: each phase's
+  // weights are made once (offsets from the whole part of the position).
+  const int64_t phases = kSpeechRate / std::gcd<int64_t>(rate, kSpeechRate);
+  const int64_t reach = static_cast<int64_t>(std::ceil(halfWidth)) + 1;
+  std::vector<double> weights(size_t(phases) * size_t(2 * reach + 1));
+  for (int64_t p = 0; p < phases; ++p) {
+    const double frac = double(p * (kSpeechRate / phases)) / kSpeechRate;
+    for (int64_t j = -reach; j <= reach; ++j) {
+      const double distance = double(j) - frac;
+      weights[size_t(p * (2 * reach + 1) + j + reach)] = std::abs(distance) <= halfWidth ? weight(distance) : 0.0;
     }
+  }
+  for (int64_t n = 0; n < outCount; ++n) {
+    // Exact position in input samples: n * rate / 8000, whole part and phase.
+    const int64_t whole = n * rate / kSpeechRate;
+    const int64_t phase = (n * rate % kSpeechRate) / (kSpeechRate / phases);
+    const double* w = &weights[size_t(phase * (2 * reach + 1) + reach)];
+    double sum = 0;
+    const int64_t first = std::max<int64_t>(-reach, -whole);
+    const int64_t last = std::min<int64_t>(reach, int64_t(frames) - 1 - whole);
+    for (int64_t j = first; j <= last; ++j) sum += mono[size_t(whole + j)] * w[j];
     const double v = sum * step;  // unity gain at DC
     out[n] = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
   }

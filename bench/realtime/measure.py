@@ -59,7 +59,7 @@ def prepare_message(args, work):
               if p in wanted and not (p == "native" and args.native or p == "wine" and args.exe)]
     if args.rebuild or not all((message / name).exists() for name in needed + ["message.263"]):
         command = [str(ROOT / "tools" / "make-message" / "make-message"), str(source),
-                   "-o", str(message), "--decoder", str(args.decoder)]
+                   "-o", str(message), "--force"]
         # The native clipnote is built from source around the clips (which also builds
         # clipnote.exe); clipnote.exe alone is written by the message writer.
         if "clipnote" in needed:

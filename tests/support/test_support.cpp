@@ -239,4 +239,15 @@ bool RunningInCi() {
   return ci != nullptr && *ci != '\0' && std::strcmp(ci, "0") != 0 && std::strcmp(ci, "false") != 0;
 }
 
+SmallFilesystem::SmallFilesystem(const std::string& directory, int kilobytes, const std::string& options)
+    : directory_(directory) {
+  mounted_ = RunShell("mount -t tmpfs -o size=" + std::to_string(kilobytes) + "k" + (options.empty() ? "" : "," + options) +
+                      " clipnote-test '" + directory + "'")
+                 .status == 0;
+}
+
+SmallFilesystem::~SmallFilesystem() {
+  if (mounted_) RunShell("umount '" + directory_ + "'");
+}
+
 }  // namespace support

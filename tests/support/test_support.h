@@ -6,6 +6,7 @@
 // test which cannot run here is skipped, except in continuous integration.
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <map>
@@ -91,6 +92,21 @@ std::vector<uint8_t> MakeVoiceClip(uint32_t capacity, const std::vector<uint8_t>
 // 64-bit FNV-1a of the bytes: the checksums tests record for pictures and streams.
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes);
 
+// A tmpfs of `kilobytes` mounted on the folder (which must exist), unmounted when destroyed.
+// Needs root (REQUIRE_ROOT); mounted() says whether it worked.
+class SmallFilesystem {
+ public:
+  SmallFilesystem(const std::string& directory, int kilobytes, const std::string& options = "");
+  ~SmallFilesystem();
+  SmallFilesystem(const SmallFilesystem&) = delete;
+  SmallFilesystem& operator=(const SmallFilesystem&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string directory_;
+  bool mounted_ = false;
+};
+
 // CI set (and not 0 or false): everything a test needs is installed there.
 bool RunningInCi();
 
@@ -103,3 +119,10 @@ bool RunningInCi();
     GTEST_FAIL() << (reason) << " (CI must run this test)"; \
   }                                                         \
   GTEST_SKIP() << (reason)
+
+// Mounting a small filesystem and chattr take root, which CI has; elsewhere the test says why
+// it cannot run.
+#define REQUIRE_ROOT()                                                      \
+  if (geteuid() != 0) {                                                     \
+    CLIPNOTE_SKIP_UNLESS_CI("needs root (mount a small tmpfs, chattr +i)"); \
+  }

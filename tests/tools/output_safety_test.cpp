@@ -23,6 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using support::ReadFile;
 using support::RunShell;
+using support::SmallFilesystem;
 using support::WriteFile;
 
 const std::string kTool = std::string(CLIPNOTE_BINARY_DIR) + "/tools/clipnote-decode/clipnote-decode";
@@ -49,28 +50,6 @@ std::map<std::string, std::vector<uint8_t>> Listing(const std::string& directory
   }
   return files;
 }
-
-// Mounting a small filesystem takes root, which CI has; elsewhere the test says why it cannot run.
-#define REQUIRE_ROOT()                                                         \
-  if (geteuid() != 0) {                                                        \
-    CLIPNOTE_SKIP_UNLESS_CI("needs root (mount a small tmpfs, chattr +i)");    \
-  }
-
-// A tmpfs of `kilobytes`, unmounted at the end of the test.
-class SmallFilesystem {
- public:
-  SmallFilesystem(const std::string& directory, int kilobytes) : directory_(directory) {
-    mounted_ = RunShell("mount -t tmpfs -o size=" + std::to_string(kilobytes) + "k clipnote-test '" + directory + "'").status == 0;
-  }
-  ~SmallFilesystem() {
-    if (mounted_) RunShell("umount '" + directory_ + "'");
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string directory_;
-  bool mounted_ = false;
-};
 
 // The default message as an executable, so that extract and export have every part to write.
 std::string MessageExecutable() {

@@ -256,12 +256,15 @@ class SelfContainedPage(PageTestCase):
         self.assertPlaysFromFile(out)
 
     def test_make_message_page_of_the_two_clips_plays_from_file(self):
-        sys.path.insert(0, os.path.join(ROOT, "tools", "make-message"))
-        from make_message import html_page
-        out = os.path.join(scratch_dir(self), "clips.html")
-        os.environ["CLIPNOTE_WEB_SITE"] = SITE
-        html_page.write_html_page(out, os.path.join(ROOT, "resources", "message.263"),
-                                  os.path.join(ROOT, "resources", "message.723"))
+        # make-message --html: the writer puts the two clips into the player, and the page is
+        # made from that message as clipnote-decode html makes it.
+        folder = scratch_dir(self)
+        message = os.path.join(folder, "message.exe")
+        subprocess.run([DECODE, "pack", os.path.join(ROOT, "resources", "message.263"),
+                        os.path.join(ROOT, "resources", "message.723"), message, "--force"], check=True,
+                       stdout=subprocess.DEVNULL)
+        out = os.path.join(folder, "clips.html")
+        self.make_page(message, out)
         self.assertPlaysFromFile(out)
 
     def assertPlaysFromFile(self, out):

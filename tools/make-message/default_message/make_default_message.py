@@ -220,8 +220,8 @@ def main():
         os.makedirs(work, exist_ok=True)
         speech, spans, total = make_speech(work)
         scene = make_scene(work, spans, total)
-        command = [sys.executable, os.path.join(HERE, "..", "make-message"), scene,
-                   "--audio", speech, "-o", args.output]
+        command = [os.path.join(HERE, "..", "make-message"), scene,
+                   "--audio", speech, "-o", args.output, "--force"]
         if args.decoder:
             command += ["--decoder", args.decoder]
         sys.exit(subprocess.call(command))

@@ -1,1 +1,0 @@
-"""make-message: turns video and speech into the two clips a Clipnote player carries."""
