@@ -28,4 +28,24 @@ class BitWriter {
   bool overflow_ = false;
 };
 
+inline void BitWriter::Put(uint32_t value, int32_t bits) {
+  if (overflow_ || bits <= 0) return;
+  if (bits > 32) bits = 32;
+  if (static_cast<uint64_t>(bitCount_ + bits) > static_cast<uint64_t>(capacity_) * 8) {
+    overflow_ = true;
+    return;
+  }
+  // The bits go in at most five bytes: the partly written one keeps its first `used` bits.
+  const int64_t byte = bitCount_ >> 3;
+  const int32_t used = static_cast<int32_t>(bitCount_ & 7);
+  const uint64_t mask = bits == 32 ? 0xFFFFFFFFu : (uint64_t{1} << bits) - 1;
+  const uint64_t chunk = (uint64_t{value} & mask) << (64 - used - bits);
+  uint8_t* out = buffer_ + byte;
+  const uint8_t kept = used == 0 ? 0 : static_cast<uint8_t>(out[0] & (0xFF00u >> used));
+  out[0] = static_cast<uint8_t>(kept | (chunk >> 56));
+  const int32_t count = (used + bits + 7) >> 3;
+  for (int32_t i = 1; i < count; ++i) out[i] = static_cast<uint8_t>(chunk >> (56 - 8 * i));
+  bitCount_ += bits;
+}
+
 }  // namespace clipnote::h263

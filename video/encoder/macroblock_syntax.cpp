@@ -46,6 +46,7 @@ int32_t BlockEventBits(const int8_t levels[64], int32_t first) {
       break;
     }
   }
+  const VlcCodes& codes = EncoderCodes();
   int32_t bits = 0;
   int32_t run = 0;
   for (int32_t k = first; k <= last; ++k) {
@@ -53,7 +54,7 @@ int32_t BlockEventBits(const int8_t levels[64], int32_t first) {
       ++run;
       continue;
     }
-    bits += TcoefBits(k == last, run, levels[k]);
+    bits += TcoefBitsWith(codes, k == last, run, levels[k]);
     run = 0;
   }
   return bits;
@@ -67,13 +68,14 @@ void WriteBlockEvents(BitWriter& writer, const int8_t levels[64], int32_t first)
       break;
     }
   }
+  const VlcCodes& codes = EncoderCodes();
   int32_t run = 0;
   for (int32_t k = first; k <= last; ++k) {
     if (levels[k] == 0) {
       ++run;
       continue;
     }
-    WriteTcoef(writer, k == last, run, levels[k]);
+    WriteTcoefWith(writer, codes, k == last, run, levels[k]);
     run = 0;
   }
 }
