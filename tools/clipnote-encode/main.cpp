@@ -10,7 +10,7 @@ void PrintUsage() {
   std::fprintf(stderr,
                "usage:\n"
                "  clipnote-encode video IN.y4m OUT.263 [--quantiser Q] [--bitrate BITS_PER_S | --max-size BYTES]\n"
-               "                  [--gob-headers] [--reconstruction RECON.y4m]\n"
+               "                  [--gob-headers] [--speed thorough|fast] [--reconstruction RECON.y4m]\n"
                "  clipnote-encode speech IN.wav OUT.723 [--rate 6.3|5.3] [--no-silence] [--raw]\n");
 }
 

@@ -1,5 +1,5 @@
 // clipnote-encode video IN.y4m OUT.263 [--quantiser Q] [--bitrate BITS_PER_S | --max-size BYTES]
-//                       [--gob-headers] [--reconstruction RECON.y4m]
+//                       [--gob-headers] [--speed thorough|fast] [--reconstruction RECON.y4m]
 //
 // Encodes every picture of a 4:2:0 YUV4MPEG2 file (QCIF or CIF) with our H.263 encoder, each
 // at its time on the 29.97 Hz picture clock (the file's frame rate gives the times), and can
@@ -129,7 +129,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: clipnote-encode video IN.y4m OUT.263 [--quantiser Q] "
                "[--bitrate BITS_PER_S | --max-size BYTES] [--gob-headers] "
-               "[--reconstruction RECON.y4m]\n");
+               "[--speed thorough|fast] [--reconstruction RECON.y4m]\n");
   return kExitUsage;
 }
 
@@ -167,6 +167,16 @@ int RunVideoCommand(int argc, char** argv) {
         return kExitUsage;
       }
       settings.bitsPerSecond = static_cast<int32_t>(value);
+    } else if (option == "--speed" && i + 1 < argc) {
+      const std::string speed = argv[++i];
+      if (speed == "thorough") {
+        settings.speed = EncoderSpeed::kThorough;
+      } else if (speed == "fast") {
+        settings.speed = EncoderSpeed::kFast;
+      } else {
+        std::fprintf(stderr, "clipnote-encode: --speed is thorough or fast, not %s\n", speed.c_str());
+        return kExitUsage;
+      }
     } else if (option == "--reconstruction" && i + 1 < argc) {
       reconstructionPath = argv[++i];
     } else {

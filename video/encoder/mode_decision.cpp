@@ -1,5 +1,6 @@
 #include "video/encoder/mode_decision.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "video/encoder/encoder_kernels.h"
@@ -46,6 +47,12 @@ void SetCoded(CodedMacroblock& mb, int32_t k, bool coded) {
 
 }  // namespace
 
+int32_t InterBlockZeroSad(int32_t quant) {
+  // A level is not zero from |F| >= 2 quant + quant / 2; the transform rounds each of its
+  // two passes, so keep a margin of a few units of the coefficient.
+  return 4 * (2 * quant + quant / 2 - 2);
+}
+
 int64_t Lambda16(int32_t quant) { return (int64_t{136} * quant * quant) / 10; }
 
 ModeCost CodeIntraMacroblock(const MacroblockPlanes& source, int32_t row, int32_t column,
@@ -89,7 +96,8 @@ ModeCost CodeIntraMacroblock(const MacroblockPlanes& source, int32_t row, int32_
 
 ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPlanes& prediction,
                              int32_t row, int32_t column, int32_t quant,
-                             const int32_t idctWeights[6], CodedMacroblock& mb) {
+                             const int32_t idctWeights[6], CodedMacroblock& mb,
+                             int32_t skipSad, bool estimate) {
   const EncoderKernels& kernels = EncoderKernelTable();
   const int64_t lambda = Lambda16(quant);
   mb.notCoded = false;
@@ -104,18 +112,39 @@ ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPla
     const uint8_t* predicted = BlockAt(prediction, row, column, k, &predictionStride);
     const int64_t predictionError = BlockSquaredError(predicted, predictionStride, samples, stride);
     int16_t values[64];
+    int32_t residualSad = 0;
     for (int32_t i = 0; i < 64; ++i) {
       const int32_t at = (i >> 3);
       values[i] = static_cast<int16_t>(samples[at * stride + (i & 7)] -
                                        predicted[at * predictionStride + (i & 7)]);
+      residualSad += values[i] < 0 ? -values[i] : values[i];
     }
+    int32_t count = 0;
     int16_t coefficients[64];
-    kernels.forwardTransform(coefficients, values);
-    const int32_t count = QuantiseInter(mb.levels[k], coefficients, quant);
+    if (residualSad >= skipSad) {
+      kernels.forwardTransform(coefficients, values);
+      count = QuantiseInter(mb.levels[k], coefficients, quant);
+    }
     bool coded = false;
     int64_t codedError = predictionError;
     int32_t codedBits = 0;
-    if (count > 0) {
+    if (count > 0 && estimate) {
+      // What the levels change of each coefficient's squared error, as the decoder
+      // dequantises them.
+      const int32_t even = (quant & 1) == 0 ? 1 : 0;
+      int64_t change = 0;
+      for (int32_t i = 0; i < 64; ++i) {
+        const int32_t level = mb.levels[k][i];
+        if (level == 0) continue;
+        const int32_t f = coefficients[zigzagToRaster[i]];
+        const int32_t magnitude = quant * (2 * (level < 0 ? -level : level) + 1) - even;
+        const int32_t rebuilt = level < 0 ? -magnitude : magnitude;
+        change += int64_t{f - rebuilt} * (f - rebuilt) - int64_t{f} * f;
+      }
+      codedError = std::max<int64_t>(predictionError + change, 0);
+      codedBits = BlockEventBits(mb.levels[k], 0);
+      coded = 16 * codedError + lambda * codedBits < 16 * predictionError;
+    } else if (count > 0) {
       int16_t residual[64];
       DequantiseLevels(residual, mb.levels[k], quant, false);
       IdctToResidualWith(idctWeights, residual);
