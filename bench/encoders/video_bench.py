@@ -56,7 +56,7 @@ def sources(seconds):
         "testsrc2+noise": (["-f", "lavfi", "-i", f"testsrc2={q},noise=alls=10:allf=t"], None),
         "mandelbrot zoom": (["-f", "lavfi", "-i", f"mandelbrot={q}"], None),
         "life cells": (["-f", "lavfi", "-i",
-                        f"life={q}:mold=10:ratio=0.2:death_color=#204080:life_color=#e0c040,"
+                        f"life={q}:seed=7:mold=10:ratio=0.2:death_color=#204080:life_color=#e0c040,"
                         "noise=alls=4:allf=t"], None),
         "scene cuts": (["-f", "lavfi", "-i",
                         f"testsrc2={q}:d={third}[a];"

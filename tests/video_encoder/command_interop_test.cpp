@@ -33,14 +33,14 @@ const InteropCase kInteropCases[] = {
     {"cut to a zoom", "testsrc2=s=176x144:r=30000/1001:d=3[a];"
                       "mandelbrot=s=176x144:r=30000/1001,trim=duration=3,setpts=PTS-STARTPTS[b];"
                       "[a][b]concat=n=2[out0]", 8, true},
-    {"cells, coarse", "life=s=176x144:r=30000/1001:mold=10:ratio=0.2:death_color=#204080:"
+    {"cells, coarse", "life=s=176x144:r=30000/1001:seed=7:mold=10:ratio=0.2:death_color=#204080:"
                       "life_color=#e0c040,noise=alls=6:allf=t,trim=duration=6", 20, false},
     {"test pattern held at 96 kbit/s", "testsrc2=s=176x144:r=30000/1001:d=6,noise=alls=8:allf=t", 8, true,
      96000},
     {"cut to a zoom, fast, at 64 kbit/s", "testsrc2=s=176x144:r=30000/1001:d=3[a];"
                       "mandelbrot=s=176x144:r=30000/1001,trim=duration=3,setpts=PTS-STARTPTS[b];"
                       "[a][b]concat=n=2[out0]", 8, false, 64000, "fast"},
-    {"cells, fast", "life=s=176x144:r=30000/1001:mold=10:ratio=0.2:death_color=#204080:"
+    {"cells, fast", "life=s=176x144:r=30000/1001:seed=7:mold=10:ratio=0.2:death_color=#204080:"
                     "life_color=#e0c040,noise=alls=6:allf=t,trim=duration=6", 4, false, 0, "fast"},
 };
 
