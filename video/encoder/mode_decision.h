@@ -26,10 +26,12 @@ struct ModeCost {
 
 int64_t Lambda16(int32_t quant);
 
-// Intra coding of macroblock (row, column) of `source` into mb (type INTRA).
+// Intra coding of macroblock (row, column) of `source` into mb (type INTRA). With
+// `estimate`, errors are reckoned on the coefficients (the transform keeps energy) instead
+// of being rebuilt through the decoder's kernels.
 ModeCost CodeIntraMacroblock(const MacroblockPlanes& source, int32_t row, int32_t column,
                              int32_t quant, const int32_t idctWeights[6], bool interPicture,
-                             CodedMacroblock& mb);
+                             CodedMacroblock& mb, bool estimate = false);
 
 // The residual sum of absolute differences below which no coefficient of an inter block can
 // leave the dead zone at `quant`: every coefficient is at most a quarter of that sum (the
@@ -39,8 +41,7 @@ int32_t InterBlockZeroSad(int32_t quant);
 // Inter coding against `prediction` (a picture laid out as `source`) into mb (type INTER,
 // MVD codes already set by the caller). Blocks whose residual SAD is below `skipSad` are left
 // uncoded without being transformed (InterBlockZeroSad(quant) changes nothing; more trades
-// quality for speed). With `estimate`, a coded block's error is reckoned on its coefficients
-// (the transform keeps energy) instead of being rebuilt through the decoder's kernels.
+// quality for speed). `estimate` as for CodeIntraMacroblock.
 ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPlanes& prediction,
                              int32_t row, int32_t column, int32_t quant,
                              const int32_t idctWeights[6], CodedMacroblock& mb,

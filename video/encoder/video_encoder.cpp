@@ -179,7 +179,8 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
   CodedMacroblock chosen;
   CodedMacroblock candidate;
   if (!interPicture) {
-    CodeIntraMacroblock(source, row, column, quant, idctWeights_, false, chosen);
+    CodeIntraMacroblock(source, row, column, quant, idctWeights_, false, chosen,
+                        settings_.speed == EncoderSpeed::kFast);
     SetQuantiserOf(chosen, quant, &mbQuant_);
     quantSum_ += mbQuant_;
     WriteMacroblock(writer_, chosen, false);
@@ -256,7 +257,7 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
   // than it differs from the motion's prediction.
   const bool tryIntra = !fast || refreshDue || 4 * LumaDeviation(source_, w, row, column) < 5 * sad;
   if (tryIntra &&
-      (CodeIntraMacroblock(source, row, column, quant, idctWeights_, true, candidate).cost < bestCost ||
+      (CodeIntraMacroblock(source, row, column, quant, idctWeights_, true, candidate, fast).cost < bestCost ||
        refreshDue)) {
     chosen = candidate;
     vectorX = 0;
