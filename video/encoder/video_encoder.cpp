@@ -28,6 +28,9 @@ static_assert(kMostPictureBytes <= kMostVideoPictureBytes);
 // Forced intra refresh comes a little before the period ends, and macroblocks start at
 // different points of it so that the refresh spreads over the pictures.
 constexpr int32_t kRefreshAt = kIntraRefreshPeriod - 2;
+// The fast setting chooses intra by itself less often, so other decoders drift further from
+// ours between refreshes: it refreshes sooner.
+constexpr int32_t kFastRefreshAt = kIntraRefreshPeriod * 3 / 4;
 
 // The fast setting leaves inter blocks uncoded below this many quarters of the dead zone's SAD.
 constexpr int32_t kFastSkipScale = 5;
@@ -189,7 +192,7 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
   }
   const int64_t lambda = Lambda16(quant);
   const bool fast = settings_.speed == EncoderSpeed::kFast;
-  const bool refreshDue = sinceIntra_[n] >= kRefreshAt;
+  const bool refreshDue = sinceIntra_[n] >= (fast ? kFastRefreshAt : kRefreshAt);
   const MacroblockPlanes previous{d.previousPicture, d.previousPicture + w * h,
                                   d.previousPicture + w * h + (w / 2) * (h / 2), w};
   const MotionSearch search{source_, d.previousPicture, d.interpolatedReference, w, h, quant,
