@@ -2,7 +2,7 @@
 """Our H.263 encoder beside ffmpeg's, on the same QCIF sources at the same picture schedule
 (every picture at 30000/1001 Hz).
 
-For each source: ours at quantisers 4, 8, 12 and 20; ffmpeg's -c:v h263 at the bitrates ours
+For each source: ours at quantisers 4, 8, 12 and 20, at each --speed setting asked for; ffmpeg's -c:v h263 at the bitrates ours
 reached, once at its defaults and once with -mbd rd -trellis 1. Every stream is decoded by
 our decoder (clipnote-decode video); PSNR-Y is of that against the source. Prints the points,
 the BD-rate of ours against each ffmpeg setting per source and on average (negative: ours
@@ -12,6 +12,7 @@ reconstruction equals our decoder's pictures of its stream, and reports the lowe
 ffmpeg's decode of our stream against ours.
 
     nice -n 19 bench/encoders/video_bench.py [--seconds S] [--build build/native] [--work DIR]
+        [--speeds thorough,fast] [--only NAME,...]
     nice -n 19 bench/encoders/video_bench.py --interop --seconds 180   # the long exactness run
 
 Needs ffmpeg and numpy (Debian's python3-numpy, so /usr/bin/python3).
@@ -40,13 +41,22 @@ def sources(seconds):
     q = f"s={W}x{H}:r={RATE}"
     half = seconds / 2
     third = seconds / 3
+    footage = ROOT / "bench/encoders/footage"
+    loop = lambda path: ["-stream_loop", "-1", "-i", str(path)]
     return {
-        # The default message's landscape scene, as our decoder shows it, looped to length.
-        "landscape": (["-stream_loop", "-1", "-i", str(ROOT / "resources/message.263")], None),
+        # Camera footage (bench/encoders/footage/README.md says where it comes from), looped
+        # to length: a hand moving a box, a hand turning a cup, people walking past a fixed
+        # camera at 10 pictures a second (each picture held for three ticks).
+        "camera: box": (loop(footage / "box.mkv"), None),
+        "camera: cup": (loop(footage / "cup.mkv"), None),
+        "camera: walkers": (loop(footage / "pedestrians.mkv"), None),
+        # The default message's landscape scene, as our decoder shows it, looped to length
+        # (already H.263-coded, so it flatters an H.263 encoder).
+        "landscape": (loop(ROOT / "resources/message.263"), None),
         "testsrc2+noise": (["-f", "lavfi", "-i", f"testsrc2={q},noise=alls=10:allf=t"], None),
         "mandelbrot zoom": (["-f", "lavfi", "-i", f"mandelbrot={q}"], None),
         "life cells": (["-f", "lavfi", "-i",
-                        f"life={q}:mold=10:ratio=0.2:death_color=#204080:life_color=#e0c040,"
+                        f"life={q}:seed=7:mold=10:ratio=0.2:death_color=#204080:life_color=#e0c040,"
                         "noise=alls=4:allf=t"], None),
         "scene cuts": (["-f", "lavfi", "-i",
                         f"testsrc2={q}:d={third}[a];"
@@ -114,11 +124,12 @@ def make_source(name, recipe, seconds, path):
          "-vf", f"scale={W}:{H}", "-pix_fmt", "yuv420p", str(path)])
 
 
-def ours(build, source, quantiser, work):
-    clip = work / f"ours_q{quantiser}.263"
-    recon = work / f"ours_q{quantiser}.recon.y4m"
+def ours(build, source, quantiser, work, speed="thorough"):
+    clip = work / f"ours_{speed}_q{quantiser}.263"
+    recon = work / f"ours_{speed}_q{quantiser}.recon.y4m"
     cpu = cpu_seconds([str(build / "tools/clipnote-encode/clipnote-encode"), "video", str(source),
-                       str(clip), "--quantiser", str(quantiser), "--reconstruction", str(recon), "--force"])
+                       str(clip), "--quantiser", str(quantiser), "--speed", speed,
+                       "--reconstruction", str(recon), "--force"])
     return clip, recon, cpu
 
 
@@ -144,54 +155,64 @@ def theirs(source, bitrate, extra, work, tag):
 
 
 def bench(args, build, work):
+    modes = args.speeds.split(",")
     table = []
-    bd = {k: [] for k in FFMPEG_SETTINGS}
-    speed = {"ours": [0, 0.0], **{k: [0, 0.0] for k in FFMPEG_SETTINGS}}
+    bd = {(m, k): [] for m in modes for k in FFMPEG_SETTINGS}
+    speed = {**{m: [0, 0.0] for m in modes}, **{k: [0, 0.0] for k in FFMPEG_SETTINGS}}
     for name, recipe in sources(args.seconds).items():
+        if args.only and not any(o in name for o in args.only.split(",")):
+            continue
         source = work / "source.y4m"
         make_source(name, recipe, args.seconds, source)
         original = read_y4m(source)
         n = len(original)
-        points = {"ours": [], **{k: [] for k in FFMPEG_SETTINGS}}
+        points = {**{m: [] for m in modes}, **{k: [] for k in FFMPEG_SETTINGS}}
         exact = True
         lowest_interop = 99.0
         for q in QUANTISERS:
-            clip, recon, cpu = ours(build, source, q, work)
-            shown = decode_ours(build, clip, work)
-            exact &= len(shown) == n and np.array_equal(read_y4m(recon), shown)
-            ff = decode_ffmpeg(clip, work)
-            if len(ff) == len(shown):
-                lowest_interop = min(lowest_interop, psnr_y(ff, shown).min())
-            else:
-                lowest_interop = float("nan")
-            size = clip.stat().st_size
-            points["ours"].append((size, psnr_y(shown, original).mean()))
-            speed["ours"][0] += n; speed["ours"][1] += cpu
-            bitrate = size * 8 / (n * 1001 / 30000)
+            for mode in modes:
+                clip, recon, cpu = ours(build, source, q, work, mode)
+                shown = decode_ours(build, clip, work)
+                exact &= len(shown) == n and np.array_equal(read_y4m(recon), shown)
+                ff = decode_ffmpeg(clip, work)
+                if len(ff) == len(shown):
+                    lowest_interop = min(lowest_interop, psnr_y(ff, shown).min())
+                else:
+                    lowest_interop = float("nan")
+                size = clip.stat().st_size
+                points[mode].append((size, psnr_y(shown, original).mean()))
+                speed[mode][0] += n; speed[mode][1] += cpu
+                if mode == modes[0]:
+                    bitrate = size * 8 / (n * 1001 / 30000)
+            # ffmpeg's at the bitrate the first of our modes reached.
             for tag, extra in FFMPEG_SETTINGS.items():
                 fclip, fcpu = theirs(source, bitrate, extra, work, f"{tag}_q{q}")
                 fshown = decode_ours(build, fclip, work)
                 points[tag].append((fclip.stat().st_size, psnr_y(fshown[:n], original[: len(fshown)]).mean()))
                 speed[tag][0] += n; speed[tag][1] += fcpu
         row = [name, n, "yes" if exact else "NO", f"{lowest_interop:.2f}"]
-        for tag in FFMPEG_SETTINGS:
-            value = bd_rate(points["ours"], points[tag])
-            bd[tag].append(value)
-            row.append(f"{value:+.1f}%")
+        for mode in modes:
+            for tag in FFMPEG_SETTINGS:
+                value = bd_rate(points[mode], points[tag])
+                bd[(mode, tag)].append(value)
+                row.append(f"{value:+.1f}%")
         table.append(row)
         for who, pts in points.items():
             print(f"  {name:16s} {who:10s} " +
                   "  ".join(f"{b:8d} B {p:5.2f} dB" for b, p in pts), flush=True)
     print()
-    print("| Source | Pictures | Reference = our decode | Lowest ffmpeg vs ours (dB) | "
-          "BD-rate vs ffmpeg default | BD-rate vs -mbd rd -trellis 1 |")
-    print("|---|---|---|---|---|---|")
+    header = ["Source", "Pictures", "Reference = our decode", "Lowest ffmpeg vs ours (dB)"]
+    header += [f"{m} vs {'ffmpeg default' if t == 'default' else '-mbd rd -trellis 1'}"
+               for m in modes for t in FFMPEG_SETTINGS]
+    print("| " + " | ".join(header) + " |")
+    print("|" + "---|" * len(header))
     for row in table:
         print("| " + " | ".join(str(c) for c in row) + " |")
     print("| **average** | | | | " + " | ".join(f"**{np.nanmean(v):+.1f}%**" for v in bd.values()) + " |")
     print()
     for who, (pictures, cpu) in speed.items():
-        print(f"speed {who:10s} {pictures / cpu:8.0f} pictures/s (CPU time, one thread)")
+        if cpu > 0:
+            print(f"speed {who:10s} {pictures / cpu:8.0f} pictures/s (CPU time, one thread)")
 
 
 def interop(args, build, work):
@@ -200,14 +221,16 @@ def interop(args, build, work):
     for name, recipe in sources(args.seconds).items():
         source = work / "source.y4m"
         make_source(name, recipe, args.seconds, source)
-        for q in (2, 8, 20):
-            clip, recon, _ = ours(build, source, q, work)
+        if args.only and not any(o in name for o in args.only.split(",")):
+            continue
+        for q, mode in [(q, m) for q in (2, 8, 20) for m in args.speeds.split(",")]:
+            clip, recon, _ = ours(build, source, q, work, mode)
             shown = decode_ours(build, clip, work)
             ff = decode_ffmpeg(clip, work)
             exact = np.array_equal(read_y4m(recon), shown)
             low = psnr_y(ff, shown).min() if len(ff) == len(shown) else float("nan")
             worst = min(worst, low)
-            print(f"{name:16s} q{q:<2d} {len(shown)} pictures  reference = our decode: "
+            print(f"{name:16s} q{q:<2d} {mode:8s} {len(shown)} pictures  reference = our decode: "
                   f"{'yes' if exact else 'NO'}  lowest ffmpeg vs ours {low:.2f} dB", flush=True)
     print(f"lowest over all: {worst:.2f} dB")
 
@@ -218,6 +241,9 @@ def main():
     parser.add_argument("--build", default=str(ROOT / "build/native"))
     parser.add_argument("--work")
     parser.add_argument("--interop", action="store_true")
+    parser.add_argument("--speeds", default="thorough,fast",
+                        help="our encoder's --speed settings, comma-separated")
+    parser.add_argument("--only", help="comma-separated pieces of the source names to run")
     args = parser.parse_args()
     build = pathlib.Path(args.build).resolve()
     with tempfile.TemporaryDirectory(dir=args.work) as work:

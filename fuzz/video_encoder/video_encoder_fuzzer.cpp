@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.gobPayloadBytes = (flags & 16) != 0 ? 1 + (data[1] >> 2) * 8 : 0;
   // Rates from far too few bits for the pictures to far too many.
   settings.bitsPerSecond = (flags & 32) != 0 ? 1000 + (flags >> 6) * 250000 + data[1] * 400 : 0;
+  settings.speed = (data[2] & 0x80) != 0 ? EncoderSpeed::kFast : EncoderSpeed::kThorough;
   const int32_t count = 1 + data[2] % (cif ? 2 : kMostPictures);
   size_t at = 3;
   if (size < at + 2 * static_cast<size_t>(count)) return 0;

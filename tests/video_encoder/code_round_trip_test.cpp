@@ -10,6 +10,7 @@
 #include "video/encoder/bit_writer.h"
 #include "video/encoder/macroblock_syntax.h"
 #include "video/encoder/picture_headers.h"
+#include "video/encoder/quantise.h"
 #include "video/encoder/vlc_codes.h"
 #include "video/parser/bit_reader.h"
 #include "video/parser/macroblock_syntax.h"
@@ -167,6 +168,42 @@ TEST(CodeRoundTrip, HeadersAndMacroblocksReadBack) {
   EXPECT_EQ(d.gobHeaderPresent, 1);
   EXPECT_EQ(d.gfid, 1);
   EXPECT_EQ(d.gquant, 17);
+}
+
+TEST(CodeRoundTrip, IntraDcIsNeverAForbiddenCode) {
+  // Each row: an intra block's DC coefficient, the INTRADC the quantiser picks and the byte
+  // written for it. The field is never 0 or 128; 128 goes out as 255, which reads back as
+  // 128 (8 x 128 + 8 = 1032); the ends clamp to 1 and 254.
+  struct Row {
+    int dc;
+    int code;
+    int byte;
+  };
+  const Row rows[] = {{-32768, 1, 1}, {0, 1, 1},       {15, 1, 1},       {20, 2, 2},
+                      {1027, 127, 127}, {1028, 128, 255}, {1032, 128, 255}, {1035, 128, 255},
+                      {1036, 129, 129}, {2040, 254, 254}, {32767, 254, 254}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.dc);
+    int16_t coefficients[64] = {};
+    coefficients[0] = static_cast<int16_t>(row.dc);
+    CodedMacroblock mb;
+    mb.mbType = kMbIntra;
+    QuantiseIntra(mb.levels[0], coefficients, 8);
+    EXPECT_EQ(static_cast<uint8_t>(mb.levels[0][0]), row.code);
+    for (int k = 1; k < 6; ++k) mb.levels[k][0] = mb.levels[0][0];
+    Written w;
+    WriteMacroblock(w.writer, mb, false);
+    w.writer.AlignWithZeros();
+    // MCBPC (1 bit for intra, no coded chroma) and CBPY (4 bits for none): the first
+    // INTRADC starts at bit 5.
+    const uint32_t bits = (uint32_t{w.bytes[0]} << 8) | w.bytes[1];
+    EXPECT_EQ((bits >> 3) & 0xFF, static_cast<uint32_t>(row.byte));
+    w.Read();
+    int8_t levels[6][64];
+    videoDecoder.pictureCodingType = 0;
+    ASSERT_EQ(DecodeMacroblockSyntax(levels[0], levels[4], levels[5]), 0);
+    EXPECT_EQ(static_cast<uint8_t>(levels[0][0]), row.code);
+  }
 }
 
 TEST(CodeRoundTrip, WriterNeverPassesItsCapacity) {

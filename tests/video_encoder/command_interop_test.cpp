@@ -24,6 +24,8 @@ struct InteropCase {
   const char* source;  // an ffmpeg -f lavfi graph of QCIF pictures at 30000/1001 Hz
   int quantiser;
   bool gobHeaders;
+  int bitrate = 0;  // above 0: held with --bitrate (the quantiser moves with DQUANT)
+  const char* speed = "thorough";
 };
 
 const InteropCase kInteropCases[] = {
@@ -31,8 +33,15 @@ const InteropCase kInteropCases[] = {
     {"cut to a zoom", "testsrc2=s=176x144:r=30000/1001:d=3[a];"
                       "mandelbrot=s=176x144:r=30000/1001,trim=duration=3,setpts=PTS-STARTPTS[b];"
                       "[a][b]concat=n=2[out0]", 8, true},
-    {"cells, coarse", "life=s=176x144:r=30000/1001:mold=10:ratio=0.2:death_color=#204080:"
+    {"cells, coarse", "life=s=176x144:r=30000/1001:seed=7:mold=10:ratio=0.2:death_color=#204080:"
                       "life_color=#e0c040,noise=alls=6:allf=t,trim=duration=6", 20, false},
+    {"test pattern held at 96 kbit/s", "testsrc2=s=176x144:r=30000/1001:d=6,noise=alls=8:allf=t", 8, true,
+     96000},
+    {"cut to a zoom, fast, at 64 kbit/s", "testsrc2=s=176x144:r=30000/1001:d=3[a];"
+                      "mandelbrot=s=176x144:r=30000/1001,trim=duration=3,setpts=PTS-STARTPTS[b];"
+                      "[a][b]concat=n=2[out0]", 8, false, 64000, "fast"},
+    {"cells, fast", "life=s=176x144:r=30000/1001:seed=7:mold=10:ratio=0.2:death_color=#204080:"
+                    "life_color=#e0c040,noise=alls=6:allf=t,trim=duration=6", 4, false, 0, "fast"},
 };
 
 TEST(EncodeCommand, ReconstructionIsOurDecodeAndFfmpegsStaysClose) {
@@ -50,6 +59,8 @@ TEST(EncodeCommand, ReconstructionIsOurDecodeAndFfmpegsStaysClose) {
     std::vector<std::string> encode = {kEncode, "video", in, clip, "--quantiser", std::to_string(c.quantiser),
                                        "--reconstruction", recon, "--force"};
     if (c.gobHeaders) encode.push_back("--gob-headers");
+    if (c.bitrate > 0) encode.insert(encode.end(), {"--bitrate", std::to_string(c.bitrate)});
+    encode.insert(encode.end(), {"--speed", c.speed});
     const support::RunResult run = support::Run(encode);
     ASSERT_EQ(run.status, 0) << run.Output();
     ASSERT_EQ(support::Run({kDecode, "video", clip, decoded, "--force"}).status, 0);
@@ -104,6 +115,7 @@ TEST(EncodeCommand, AnswersEveryInputAndOptionAsItShould) {
   };
   const std::vector<Row> rows = {
       {"fixed quantiser", good, {"--quantiser", "12"}, 0, "6 pictures, 176x144, quantiser 12"},
+      {"fast", good, {"--speed", "fast", "--quantiser", "6"}, 0, "6 pictures, 176x144, quantiser 6"},
       {"held bitrate", good, {"--bitrate", "64000", "--gob-headers"}, 0, "64000 bits/s from quantiser"},
       {"size budget met", good, {"--max-size", "60000"}, 0, "6 pictures, 176x144, quantiser"},
       {"size budget out of reach", good, {"--max-size", "40"}, 1, "do not fit 40 bytes at any quantiser"},
@@ -118,6 +130,7 @@ TEST(EncodeCommand, AnswersEveryInputAndOptionAsItShould) {
       {"quantiser 0", good, {"--quantiser", "0"}, 2, "--quantiser takes 1 to 31, not 0"},
       {"size in words", good, {"--max-size", "big"}, 2, "--max-size takes a number of bytes, not big"},
       {"bitrate too low", good, {"--bitrate", "999"}, 2, "--bitrate takes 1000 to 100000000"},
+      {"speed in words", good, {"--speed", "quick"}, 2, "--speed is thorough or fast, not quick"},
       {"budget and quantiser", good, {"--max-size", "9000", "--quantiser", "4"}, 2, "give it alone"},
       {"unknown option", good, {"--fast"}, 2, "unknown option --fast"},
       {"option without value", good, {"--quantiser"}, 2, "--quantiser needs a value (Q)"},

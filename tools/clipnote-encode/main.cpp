@@ -7,7 +7,7 @@ namespace {
 constexpr clipnote::tools::Subcommand kCommands[] = {
     {"video",
      "IN.y4m OUT.263 [--quantiser Q] [--bitrate BITS_PER_S | --max-size BYTES] [--gob-headers]\n"
-     "                  [--reconstruction RECON.y4m] [--force]",
+     "                  [--speed thorough|fast] [--reconstruction RECON.y4m] [--force]",
      RunVideoCommand},
     {"speech", "IN.wav OUT.723 [--rate 6.3|5.3] [--no-silence] [--raw] [--force]", RunSpeechCommand},
 };

@@ -1,5 +1,5 @@
 // clipnote-encode video IN.y4m OUT.263 [--quantiser Q] [--bitrate BITS_PER_S | --max-size BYTES]
-//                       [--gob-headers] [--reconstruction RECON.y4m] [--force]
+//                       [--gob-headers] [--speed thorough|fast] [--reconstruction RECON.y4m] [--force]
 //
 // Encodes every picture of a 4:2:0 YUV4MPEG2 file (QCIF or CIF) with our H.263 encoder, each
 // at its time on the 29.97 Hz picture clock (the file's frame rate gives the times), and can
@@ -122,6 +122,7 @@ constexpr clipnote::tools::Option kOptions[] = {
     {"bitrate", 0, "BITS_PER_S", "hold this many bits a second, 1000 to 100000000"},
     {"max-size", 0, "BYTES", "the finest quantiser whose clip fits BYTES (given alone)"},
     {"gob-headers", 0, nullptr, "a GOB header in front of every row of macroblocks but the first"},
+    {"speed", 0, "thorough|fast", "how hard the encoder searches (default thorough)"},
     {"reconstruction", 0, "RECON.y4m", "also write the pictures as the decoder will show them"},
     clipnote::tools::kForceOption,
 };
@@ -160,6 +161,15 @@ int RunVideoCommand(int argc, char** argv) {
   const bool quantiserGiven = args.Has("quantiser");
   const std::string reconstructionPath = args.Value("reconstruction").value_or("");
   settings.gobHeaders = args.Has("gob-headers");
+  if (const auto speed = args.Value("speed")) {
+    if (*speed == "thorough") {
+      settings.speed = EncoderSpeed::kThorough;
+    } else if (*speed == "fast") {
+      settings.speed = EncoderSpeed::kFast;
+    } else {
+      return clipnote::tools::UsageError(kCommand, "--speed is thorough or fast, not " + *speed);
+    }
+  }
   if (!NumberOption(args, "quantiser", 1, 31, "1 to 31", quantiser64) ||
       !NumberOption(args, "max-size", 1, int64_t{1} << 40, "a number of bytes", maxBytes) ||
       !NumberOption(args, "bitrate", 1000, 100000000, "1000 to 100000000 bits a second", bitsPerSecond)) {

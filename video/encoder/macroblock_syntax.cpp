@@ -38,44 +38,44 @@ bool BlockIsCoded(const CodedMacroblock& mb, int32_t k) {
   return ((mb.cbpc >> (5 - k)) & 1) != 0;
 }
 
+// Each level is coded once the next one is found (or the block ends, for the last): one
+// pass over the block.
 int32_t BlockEventBits(const int8_t levels[64], int32_t first) {
-  int32_t last = -1;
-  for (int32_t k = 63; k >= first; --k) {
-    if (levels[k] != 0) {
-      last = k;
-      break;
-    }
-  }
+  const VlcCodes& codes = EncoderCodes();
   int32_t bits = 0;
+  int32_t pendingRun = 0;
+  int32_t pending = 0;
   int32_t run = 0;
-  for (int32_t k = first; k <= last; ++k) {
+  for (int32_t k = first; k < 64; ++k) {
     if (levels[k] == 0) {
       ++run;
       continue;
     }
-    bits += TcoefBits(k == last, run, levels[k]);
+    if (pending != 0) bits += TcoefBitsWith(codes, 0, pendingRun, pending);
+    pending = levels[k];
+    pendingRun = run;
     run = 0;
   }
+  if (pending != 0) bits += TcoefBitsWith(codes, 1, pendingRun, pending);
   return bits;
 }
 
 void WriteBlockEvents(BitWriter& writer, const int8_t levels[64], int32_t first) {
-  int32_t last = -1;
-  for (int32_t k = 63; k >= first; --k) {
-    if (levels[k] != 0) {
-      last = k;
-      break;
-    }
-  }
+  const VlcCodes& codes = EncoderCodes();
+  int32_t pendingRun = 0;
+  int32_t pending = 0;
   int32_t run = 0;
-  for (int32_t k = first; k <= last; ++k) {
+  for (int32_t k = first; k < 64; ++k) {
     if (levels[k] == 0) {
       ++run;
       continue;
     }
-    WriteTcoef(writer, k == last, run, levels[k]);
+    if (pending != 0) WriteTcoefWith(writer, codes, 0, pendingRun, pending);
+    pending = levels[k];
+    pendingRun = run;
     run = 0;
   }
+  if (pending != 0) WriteTcoefWith(writer, codes, 1, pendingRun, pending);
 }
 
 int32_t MacroblockHeaderBits(const CodedMacroblock& mb, bool interPicture) {

@@ -1,5 +1,6 @@
 #include "video/encoder/mode_decision.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "video/encoder/encoder_kernels.h"
@@ -34,6 +35,24 @@ int64_t BlockSquaredError(const uint8_t* a, int32_t strideA, const uint8_t* b, i
   return sum;
 }
 
+// What the levels from scan position `first` change of their coefficients' squared error,
+// as the decoder dequantises them (the transform keeps energy, so this is the change of the
+// block's squared error but for rounding and clipping).
+int64_t LevelErrorChange(const int16_t coefficients[64], const int8_t levels[64], int32_t quant,
+                         int32_t first) {
+  const int32_t even = (quant & 1) == 0 ? 1 : 0;
+  int64_t change = 0;
+  for (int32_t i = first; i < 64; ++i) {
+    const int32_t level = levels[i];
+    if (level == 0) continue;
+    const int32_t f = coefficients[zigzagToRaster[i]];
+    const int32_t magnitude = quant * (2 * (level < 0 ? -level : level) + 1) - even;
+    const int32_t rebuilt = level < 0 ? -magnitude : magnitude;
+    change += int64_t{f - rebuilt} * (f - rebuilt) - int64_t{f} * f;
+  }
+  return change;
+}
+
 void SetCoded(CodedMacroblock& mb, int32_t k, bool coded) {
   if (k < 4) {
     const uint8_t bit = static_cast<uint8_t>(1u << (3 - k));
@@ -46,11 +65,17 @@ void SetCoded(CodedMacroblock& mb, int32_t k, bool coded) {
 
 }  // namespace
 
+int32_t InterBlockZeroSad(int32_t quant) {
+  // A level is not zero from |F| >= 2 quant + quant / 2; the transform rounds each of its
+  // two passes, so keep a margin of a few units of the coefficient.
+  return 4 * (2 * quant + quant / 2 - 2);
+}
+
 int64_t Lambda16(int32_t quant) { return (int64_t{136} * quant * quant) / 10; }
 
 ModeCost CodeIntraMacroblock(const MacroblockPlanes& source, int32_t row, int32_t column,
                              int32_t quant, const int32_t idctWeights[6], bool interPicture,
-                             CodedMacroblock& mb) {
+                             CodedMacroblock& mb, bool estimate) {
   const EncoderKernels& kernels = EncoderKernelTable();
   const int64_t lambda = Lambda16(quant);
   mb = CodedMacroblock{};
@@ -64,18 +89,29 @@ ModeCost CodeIntraMacroblock(const MacroblockPlanes& source, int32_t row, int32_
     int16_t coefficients[64];
     kernels.forwardTransform(coefficients, values);
     const int32_t count = QuantiseIntra(mb.levels[k], coefficients, quant);
-    // The block as the decoder rebuilds it, with its AC levels and with the DC alone.
-    int16_t rebuilt[64];
-    uint8_t out[64];
-    DequantiseLevels(rebuilt, mb.levels[k], quant, true);
-    IdctToPixelsWith(idctWeights, out, rebuilt);
-    const int64_t codedError = BlockSquaredError(out, 8, samples, stride);
     const int32_t codedBits = count > 0 ? BlockEventBits(mb.levels[k], 1) : 0;
-    int8_t dcOnly[64] = {};
-    dcOnly[0] = mb.levels[k][0];
-    DequantiseLevels(rebuilt, dcOnly, quant, true);
-    IdctToPixelsWith(idctWeights, out, rebuilt);
-    const int64_t dcError = BlockSquaredError(out, 8, samples, stride);
+    int64_t codedError = 0;
+    int64_t dcError = 0;
+    if (estimate) {
+      // The errors on the coefficients: the DC's, every AC coefficient's energy, less what
+      // the AC levels take back.
+      const int32_t dc = coefficients[0] - (8 * static_cast<uint8_t>(mb.levels[k][0]) + 8);
+      dcError = int64_t{dc} * dc;
+      for (int32_t i = 1; i < 64; ++i) dcError += int64_t{coefficients[i]} * coefficients[i];
+      codedError = std::max<int64_t>(dcError + LevelErrorChange(coefficients, mb.levels[k], quant, 1), 0);
+    } else {
+      // The block as the decoder rebuilds it, with its AC levels and with the DC alone.
+      int16_t rebuilt[64];
+      uint8_t out[64];
+      DequantiseLevels(rebuilt, mb.levels[k], quant, true);
+      IdctToPixelsWith(idctWeights, out, rebuilt);
+      codedError = BlockSquaredError(out, 8, samples, stride);
+      int8_t dcOnly[64] = {};
+      dcOnly[0] = mb.levels[k][0];
+      DequantiseLevels(rebuilt, dcOnly, quant, true);
+      IdctToPixelsWith(idctWeights, out, rebuilt);
+      dcError = BlockSquaredError(out, 8, samples, stride);
+    }
     const bool coded = count > 0 && 16 * codedError + lambda * codedBits < 16 * dcError;
     if (!coded) std::memset(mb.levels[k] + 1, 0, 63);
     SetCoded(mb, k, coded);
@@ -89,7 +125,8 @@ ModeCost CodeIntraMacroblock(const MacroblockPlanes& source, int32_t row, int32_
 
 ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPlanes& prediction,
                              int32_t row, int32_t column, int32_t quant,
-                             const int32_t idctWeights[6], CodedMacroblock& mb) {
+                             const int32_t idctWeights[6], CodedMacroblock& mb,
+                             int32_t skipSad, bool estimate) {
   const EncoderKernels& kernels = EncoderKernelTable();
   const int64_t lambda = Lambda16(quant);
   mb.notCoded = false;
@@ -104,18 +141,28 @@ ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPla
     const uint8_t* predicted = BlockAt(prediction, row, column, k, &predictionStride);
     const int64_t predictionError = BlockSquaredError(predicted, predictionStride, samples, stride);
     int16_t values[64];
+    int32_t residualSad = 0;
     for (int32_t i = 0; i < 64; ++i) {
       const int32_t at = (i >> 3);
       values[i] = static_cast<int16_t>(samples[at * stride + (i & 7)] -
                                        predicted[at * predictionStride + (i & 7)]);
+      residualSad += values[i] < 0 ? -values[i] : values[i];
     }
+    int32_t count = 0;
     int16_t coefficients[64];
-    kernels.forwardTransform(coefficients, values);
-    const int32_t count = QuantiseInter(mb.levels[k], coefficients, quant);
+    if (residualSad >= skipSad) {
+      kernels.forwardTransform(coefficients, values);
+      count = QuantiseInter(mb.levels[k], coefficients, quant);
+    }
     bool coded = false;
     int64_t codedError = predictionError;
     int32_t codedBits = 0;
-    if (count > 0) {
+    if (count > 0 && estimate) {
+      codedError =
+          std::max<int64_t>(predictionError + LevelErrorChange(coefficients, mb.levels[k], quant, 0), 0);
+      codedBits = BlockEventBits(mb.levels[k], 0);
+      coded = 16 * codedError + lambda * codedBits < 16 * predictionError;
+    } else if (count > 0) {
       int16_t residual[64];
       DequantiseLevels(residual, mb.levels[k], quant, false);
       IdctToResidualWith(idctWeights, residual);

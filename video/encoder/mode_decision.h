@@ -26,16 +26,26 @@ struct ModeCost {
 
 int64_t Lambda16(int32_t quant);
 
-// Intra coding of macroblock (row, column) of `source` into mb (type INTRA).
+// Intra coding of macroblock (row, column) of `source` into mb (type INTRA). With
+// `estimate`, errors are reckoned on the coefficients (the transform keeps energy) instead
+// of being rebuilt through the decoder's kernels.
 ModeCost CodeIntraMacroblock(const MacroblockPlanes& source, int32_t row, int32_t column,
                              int32_t quant, const int32_t idctWeights[6], bool interPicture,
-                             CodedMacroblock& mb);
+                             CodedMacroblock& mb, bool estimate = false);
+
+// The residual sum of absolute differences below which no coefficient of an inter block can
+// leave the dead zone at `quant`: every coefficient is at most a quarter of that sum (the
+// transform is orthonormal), plus the transform's rounding.
+int32_t InterBlockZeroSad(int32_t quant);
 
 // Inter coding against `prediction` (a picture laid out as `source`) into mb (type INTER,
-// MVD codes already set by the caller).
+// MVD codes already set by the caller). Blocks whose residual SAD is below `skipSad` are left
+// uncoded without being transformed (InterBlockZeroSad(quant) changes nothing; more trades
+// quality for speed). `estimate` as for CodeIntraMacroblock.
 ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPlanes& prediction,
                              int32_t row, int32_t column, int32_t quant,
-                             const int32_t idctWeights[6], CodedMacroblock& mb);
+                             const int32_t idctWeights[6], CodedMacroblock& mb,
+                             int32_t skipSad = 0, bool estimate = false);
 
 // Squared error of macroblock (row, column) between two pictures laid out alike.
 int64_t MacroblockSquaredError(const MacroblockPlanes& a, const MacroblockPlanes& b, int32_t row,

@@ -1,5 +1,7 @@
 #include "video/encoder/motion_estimation.h"
 
+#include <cstdint>
+
 #include "video/encoder/encoder_kernels.h"
 #include "video/encoder/macroblock_syntax.h"
 #include "video/encoder/vlc_codes.h"
@@ -11,6 +13,7 @@ namespace {
 
 constexpr int32_t kMaxVector = 31;
 constexpr int32_t kDiamondSteps = 16;
+constexpr int32_t kFastDiamondSteps = 4;
 
 int32_t VectorBits(MotionVector v, MotionVector predictor) {
   const VlcCodes& c = EncoderCodes();
@@ -69,7 +72,8 @@ MotionVector SearchMotion(const MotionSearch& s, int32_t row, int32_t column,
     consider(MotionVector{candidates[i].x & ~1, candidates[i].y & ~1});
   }
   // Diamond steps of one sample while they improve.
-  for (int32_t step = 0; step < kDiamondSteps; ++step) {
+  const int32_t steps = s.fast ? kFastDiamondSteps : kDiamondSteps;
+  for (int32_t step = 0; step < steps; ++step) {
     const MotionVector c = best.vector;
     bool moved = false;
     moved |= consider({c.x - 2, c.y});
@@ -77,6 +81,23 @@ MotionVector SearchMotion(const MotionSearch& s, int32_t row, int32_t column,
     moved |= consider({c.x, c.y - 2});
     moved |= consider({c.x, c.y + 2});
     if (!moved) break;
+  }
+  if (s.fast) {
+    // Half samples: the four nearest, then the diagonal between the better of left and
+    // right and the better of up and down.
+    const MotionVector c = best.vector;
+    const MotionVector ring[4] = {{c.x - 1, c.y}, {c.x + 1, c.y}, {c.x, c.y - 1}, {c.x, c.y + 1}};
+    int32_t costs[4];
+    for (int32_t i = 0; i < 4; ++i) {
+      costs[i] = INT32_MAX;
+      if (!VectorAllowed(s, row, column, ring[i])) continue;
+      const int32_t d = PredictionSad(s, row, column, ring[i]);
+      costs[i] = d + s.lambda * VectorBits(ring[i], predictor);
+      if (costs[i] < best.cost) best = Best{ring[i], costs[i], d};
+    }
+    consider({c.x + (costs[0] < costs[1] ? -1 : 1), c.y + (costs[2] < costs[3] ? -1 : 1)});
+    *sad = best.sad;
+    return best.vector;
   }
   // The diagonal neighbours once, then the half-sample ring.
   {

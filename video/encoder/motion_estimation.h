@@ -23,6 +23,9 @@ struct MotionSearch {
   int32_t width;
   int32_t height;
   int32_t lambda;  // weight of one vector bit against one unit of SAD
+  // Fewer steps: the diamond stops after a few moves, and of the half-sample ring only the
+  // four nearest positions and the diagonal between the two best of them are tried.
+  bool fast = false;
 };
 
 bool VectorAllowed(const MotionSearch& search, int32_t row, int32_t column, MotionVector v);

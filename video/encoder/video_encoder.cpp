@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "video/encoder/encoder_kernels.h"
 #include "video/encoder/mode_decision.h"
 #include "video/encoder/motion_estimation.h"
 #include "video/encoder/picture_headers.h"
@@ -27,6 +28,24 @@ static_assert(kMostPictureBytes <= kMostVideoPictureBytes);
 // Forced intra refresh comes a little before the period ends, and macroblocks start at
 // different points of it so that the refresh spreads over the pictures.
 constexpr int32_t kRefreshAt = kIntraRefreshPeriod - 2;
+// The fast setting chooses intra by itself less often, so other decoders drift further from
+// ours between refreshes: it refreshes sooner.
+constexpr int32_t kFastRefreshAt = kIntraRefreshPeriod * 3 / 4;
+
+// The fast setting leaves inter blocks uncoded below this many quarters of the dead zone's SAD.
+constexpr int32_t kFastSkipScale = 5;
+
+// Sum of absolute differences of a luma macroblock from its own mean.
+int32_t LumaDeviation(const uint8_t* luma, int32_t width, int32_t row, int32_t column) {
+  const uint8_t* at = luma + 16 * row * width + 16 * column;
+  int32_t sum = 0;
+  for (int32_t y = 0; y < 16; ++y) {
+    for (int32_t x = 0; x < 16; ++x) sum += at[y * width + x];
+  }
+  uint8_t flat[256];
+  std::memset(flat, (sum + 128) >> 8, sizeof flat);
+  return EncoderKernelTable().sad16x16(at, width, flat, 16);
+}
 
 int32_t FormatOf(int32_t width, int32_t height) {
   if (width == 176 && height == 144) return kSourceFormatQcif;
@@ -49,7 +68,8 @@ VideoEncoder::VideoEncoder()
 int32_t VideoEncoder::Start(const VideoEncoderSettings& settings) {
   started_ = false;
   const int32_t format = FormatOf(settings.width, settings.height);
-  if (format == 0 || settings.quantiser < 1 || settings.quantiser > 31 || settings.bitsPerSecond < 0) {
+  if (format == 0 || settings.quantiser < 1 || settings.quantiser > 31 || settings.bitsPerSecond < 0 ||
+      (settings.speed != EncoderSpeed::kThorough && settings.speed != EncoderSpeed::kFast)) {
     return kEncoderBadSettings;
   }
   settings_ = settings;
@@ -92,7 +112,11 @@ int32_t VideoEncoder::EncodePicture(const uint8_t* picture, size_t pictureBytes,
   // Ticks are whatever the caller gives; the span a picture stands for is held to one second
   // so that a far jump cannot overflow the rate's arithmetic.
   const int64_t span = inter ? std::min<int64_t>(tick - lastTick_, 30) : 1;
+  pictureTarget_ = 0;
   quant_ = inter ? NextQuantiser(span) : settings_.quantiser;
+  mbQuant_ = quant_;
+  wantQuant_ = quant_;
+  quantSum_ = 0;
   source_ = picture;
   VideoDecoder& d = videoDecoder;
   const uint8_t quant = static_cast<uint8_t>(quant_);
@@ -111,11 +135,14 @@ int32_t VideoEncoder::EncodePicture(const uint8_t* picture, size_t pictureBytes,
                 writer_.BitCount() - segmentStart > int64_t{8} * settings_.gobPayloadBytes);
     }
     if (header) {
+      // A GOB header sets the quantiser at no cost.
       segmentStart = writer_.BitCount();
-      WriteGobHeader(writer_, gob, inter ? 1 : 0, quant);
+      mbQuant_ = wantQuant_;
+      WriteGobHeader(writer_, gob, inter ? 1 : 0, static_cast<uint8_t>(mbQuant_));
     }
     d.mvPredictionMode = (gob == 0 || header) ? 1 : 3;
     for (int32_t column = 0; column < w / 16; ++column) EncodeMacroblock(gob, column, inter);
+    if (pictureTarget_ > 0) wantQuant_ = RowQuantiser(gob + 1, gobs, writer_.BitCount());
   }
   writer_.AlignWithZeros();
   if (writer_.Overflowed()) return kEncoderSelfCheck;
@@ -131,11 +158,23 @@ int32_t VideoEncoder::EncodePicture(const uint8_t* picture, size_t pictureBytes,
   return kEncoderOk;
 }
 
+// A coded macroblock at `quant` while `*inForce` holds: its type carries DQUANT when they
+// differ, and the quantiser in force becomes `quant`.
+static void SetQuantiserOf(CodedMacroblock& mb, int32_t quant, int32_t* inForce) {
+  static constexpr uint8_t kIndexOf[5] = {1, 0, 0, 2, 3};  // delta -2..2 -> DQUANT code
+  if (quant == *inForce) return;
+  mb.mbType = mb.mbType == kMbIntra ? kMbIntraQ : kMbInterQ;
+  mb.dquantIndex = kIndexOf[quant - *inForce + 2];
+  *inForce = quant;
+}
+
 void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPicture) {
   VideoDecoder& d = videoDecoder;
   const int32_t w = settings_.width;
   const int32_t h = settings_.height;
-  const int32_t quant = quant_;
+  // The quantiser this macroblock is coded at if it is coded: a step towards the one the rate
+  // asks for, sent as DQUANT.
+  const int32_t quant = mbQuant_ + std::clamp(wantQuant_ - mbQuant_, -2, 2);
   const int32_t columns = w / 16;
   const int32_t n = row * columns + column;
   d.mbIndex = static_cast<uint16_t>(n);
@@ -143,15 +182,35 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
   CodedMacroblock chosen;
   CodedMacroblock candidate;
   if (!interPicture) {
-    CodeIntraMacroblock(source, row, column, quant, idctWeights_, false, chosen);
+    CodeIntraMacroblock(source, row, column, quant, idctWeights_, false, chosen,
+                        settings_.speed == EncoderSpeed::kFast);
+    SetQuantiserOf(chosen, quant, &mbQuant_);
+    quantSum_ += mbQuant_;
     WriteMacroblock(writer_, chosen, false);
     sinceIntra_[n] = 0;
     return;
   }
   const int64_t lambda = Lambda16(quant);
+  const bool fast = settings_.speed == EncoderSpeed::kFast;
+  const bool refreshDue = sinceIntra_[n] >= (fast ? kFastRefreshAt : kRefreshAt);
   const MacroblockPlanes previous{d.previousPicture, d.previousPicture + w * h,
                                   d.previousPicture + w * h + (w / 2) * (h / 2), w};
-  // Not coded: the previous picture's macroblock as it stands.
+  const MotionSearch search{source_, d.previousPicture, d.interpolatedReference, w, h, quant,
+                            fast};
+  const int32_t zeroBlockSad = InterBlockZeroSad(quant);
+  // Not coded: the previous picture's macroblock as it stands. When the whole luma
+  // macroblock differs from it by less than one block's dead zone, no vector can pay for
+  // itself by much, and the fast setting takes it as it is.
+  if (fast && !refreshDue && PredictionSad(search, row, column, MotionVector{}) < zeroBlockSad) {
+    quantSum_ += mbQuant_;
+    chosen.notCoded = true;
+    WriteMacroblock(writer_, chosen, true);
+    d.mvStore[column * kMaxMbRows + row][0] = 0;
+    d.mvStore[column * kMaxMbRows + row][1] = 0;
+    lastVectors_[2 * n] = 0;
+    lastVectors_[2 * n + 1] = 0;
+    return;
+  }
   int64_t bestCost = 16 * MacroblockSquaredError(source, previous, row, column) + lambda * 1;
   chosen.notCoded = true;
   int8_t vectorX = 0;
@@ -169,7 +228,6 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
   if (row > 0) candidates[count++] = stored(column, row - 1);
   if (row > 0 && column + 1 < columns) candidates[count++] = stored(column + 1, row - 1);
   candidates[count++] = MotionVector{lastVectors_[2 * n], lastVectors_[2 * n + 1]};
-  const MotionSearch search{source_, d.previousPicture, d.interpolatedReference, w, h, quant};
   int32_t sad = 0;
   const MotionVector v = SearchMotion(search, row, column, candidates, count, predictor, &sad);
   uint8_t* const p = prediction_.data();
@@ -186,25 +244,32 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
   candidate.mvdCodeX = MvdCodeFor(v.x, predictor.x);
   candidate.mvdCodeY = MvdCodeFor(v.y, predictor.y);
   const MacroblockPlanes prediction{p, pu, pv, w};
+  // Blocks the motion left well inside the dead zone are not transformed; the fast setting
+  // also gives up those that could reach only a level or two.
   const ModeCost interCost =
-      CodeInterMacroblock(source, prediction, row, column, quant, idctWeights_, candidate);
+      CodeInterMacroblock(source, prediction, row, column, quant, idctWeights_, candidate,
+                          fast ? kFastSkipScale * zeroBlockSad / 4 : zeroBlockSad, fast);
   if (interCost.cost < bestCost) {
     bestCost = interCost.cost;
     chosen = candidate;
     vectorX = static_cast<int8_t>(v.x);
     vectorY = static_cast<int8_t>(v.y);
   }
-  // Intra: when it pays, and always when the macroblock is due for its refresh.
-  const bool refreshDue = sinceIntra_[n] >= kRefreshAt;
-  const ModeCost intraCost =
-      CodeIntraMacroblock(source, row, column, quant, idctWeights_, true, candidate);
-  if (refreshDue || intraCost.cost < bestCost) {
+  // Intra: when it pays, and always when the macroblock is due for its refresh. The fast
+  // setting tries it only where the luma varies about its own mean less than a quarter more
+  // than it differs from the motion's prediction.
+  const bool tryIntra = !fast || refreshDue || 4 * LumaDeviation(source_, w, row, column) < 5 * sad;
+  if (tryIntra &&
+      (CodeIntraMacroblock(source, row, column, quant, idctWeights_, true, candidate, fast).cost < bestCost ||
+       refreshDue)) {
     chosen = candidate;
     vectorX = 0;
     vectorY = 0;
   }
+  if (!chosen.notCoded) SetQuantiserOf(chosen, quant, &mbQuant_);
+  quantSum_ += mbQuant_;
   WriteMacroblock(writer_, chosen, true);
-  const bool intra = chosen.mbType == kMbIntra;
+  const bool intra = chosen.mbType == kMbIntra || chosen.mbType == kMbIntraQ;
   if (intra) {
     sinceIntra_[n] = 0;
   } else if (!chosen.notCoded) {
@@ -234,7 +299,19 @@ int32_t VideoEncoder::NextQuantiser(int64_t ticks) {
   // picture the target, at most halved or doubled a picture so quality changes gently.
   const int64_t wanted = (interComplexity_ + target / 2) / target;
   const int64_t moved = std::clamp<int64_t>(wanted, quant_ / 2, 2 * quant_ + 1);
+  pictureTarget_ = target;
   return static_cast<int32_t>(std::clamp<int64_t>(moved, 1, 31));
+}
+
+int32_t VideoEncoder::RowQuantiser(int32_t gobsDone, int32_t gobs, int64_t bits) const {
+  // The picture's bits if the remaining rows cost what the rows so far did: a quarter over
+  // the target coarsens by one, a fifth under it refines by one, within 3 of the picture's
+  // quantiser.
+  const int64_t projected = bits * gobs / gobsDone;
+  int32_t next = mbQuant_;
+  if (4 * projected > 5 * pictureTarget_) ++next;
+  if (5 * projected < 4 * pictureTarget_) --next;
+  return std::clamp(next, std::max(quant_ - 3, 1), std::min(quant_ + 3, 31));
 }
 
 void VideoEncoder::AccountBits(int64_t ticks, int64_t bits, bool interPicture) {
@@ -246,7 +323,10 @@ void VideoEncoder::AccountBits(int64_t ticks, int64_t bits, bool interPicture) {
   // Before the first inter picture, a guess from the intra one: inter pictures of the same
   // content take about a third of its bits.
   if (interPicture || interComplexity_ == 0) {
-    interComplexity_ = std::max<int64_t>(bits * quant_ / (interPicture ? 1 : 3), 1);
+    // The quantiser the macroblocks were coded at on average.
+    const int32_t macroblocks = (settings_.width / 16) * (settings_.height / 16);
+    const int64_t quant = std::max<int64_t>((quantSum_ + macroblocks / 2) / macroblocks, 1);
+    interComplexity_ = std::max<int64_t>(bits * quant / (interPicture ? 1 : 3), 1);
   }
 }
 

@@ -34,6 +34,16 @@ inline constexpr size_t kMostVideoPictureBytes = 423000;
 // Each macroblock is coded intra at least once in every this many times it is coded.
 inline constexpr int32_t kIntraRefreshPeriod = 132;
 
+// How hard the encoder looks for the cheapest coding of each macroblock.
+enum class EncoderSpeed : int32_t {
+  // Every mode and every vector candidate tried by rate and distortion.
+  kThorough = 0,
+  // A search that stops early with fewer half-sample positions, block errors reckoned on
+  // the coefficients, intra tried only where the macroblock's own variation is near or below
+  // what the motion search left, and still macroblocks left not coded without a search.
+  kFast = 1,
+};
+
 struct VideoEncoderSettings {
   int32_t width = 176;  // 176 x 144 (QCIF) or 352 x 288 (CIF)
   int32_t height = 144;
@@ -45,6 +55,7 @@ struct VideoEncoderSettings {
   // Above 0: a GOB header at the start of the next GOB once this many bytes were written
   // since the picture or the last GOB header began.
   int32_t gobPayloadBytes = 0;
+  EncoderSpeed speed = EncoderSpeed::kThorough;
 };
 
 class VideoEncoder {
@@ -69,6 +80,8 @@ class VideoEncoder {
   void EncodeMacroblock(int32_t row, int32_t column, bool interPicture);
   // The quantiser for the next picture, `ticks` after the last one.
   int32_t NextQuantiser(int64_t ticks);
+  // The quantiser for the rest of the picture once `gobsDone` of `gobs` rows took `bits`.
+  int32_t RowQuantiser(int32_t gobsDone, int32_t gobs, int64_t bits) const;
   void AccountBits(int64_t ticks, int64_t bits, bool interPicture);
 
   VideoEncoderSettings settings_;
@@ -78,6 +91,13 @@ class VideoEncoder {
   size_t pictureSize_ = 0;
   const uint8_t* source_ = nullptr;
   int32_t quant_ = 8;  // the picture's
+  // Inside a picture: the quantiser in force, the one the rate asks for (reached by DQUANT,
+  // at most 2 a macroblock, or at a GOB header), the picture's bit target (0: none) and the
+  // sum of the macroblocks' quantisers.
+  int32_t mbQuant_ = 8;
+  int32_t wantQuant_ = 8;
+  int64_t pictureTarget_ = 0;
+  int64_t quantSum_ = 0;
   // Rate control: bits written beyond the rate's share so far (negative: under it), and the
   // last inter picture's bits x quantiser, which the next picture's quantiser is judged by.
   int64_t excessBits_ = 0;

@@ -54,7 +54,10 @@ const VlcCodes& EncoderCodes() {
 void WriteCode(BitWriter& writer, const VlcCode& code) { writer.Put(code.bits, code.length); }
 
 void WriteTcoef(BitWriter& writer, int32_t last, int32_t run, int32_t level) {
-  const VlcCodes& c = EncoderCodes();
+  WriteTcoefWith(writer, EncoderCodes(), last, run, level);
+}
+
+void WriteTcoefWith(BitWriter& writer, const VlcCodes& c, int32_t last, int32_t run, int32_t level) {
   const int32_t magnitude = std::abs(level);
   if (magnitude <= kTcoefTableMaxLevel && run >= 0 && run < 64) {
     const VlcCode& code = c.tcoef[last != 0][run][magnitude];
@@ -70,12 +73,7 @@ void WriteTcoef(BitWriter& writer, int32_t last, int32_t run, int32_t level) {
 }
 
 int32_t TcoefBits(int32_t last, int32_t run, int32_t level) {
-  const int32_t magnitude = std::abs(level);
-  if (magnitude <= kTcoefTableMaxLevel && run >= 0 && run < 64) {
-    const VlcCode& code = EncoderCodes().tcoef[last != 0][run][magnitude];
-    if (code.length != 0) return code.length + 1;
-  }
-  return kTcoefEscapeBits;
+  return TcoefBitsWith(EncoderCodes(), last, run, level);
 }
 
 }  // namespace clipnote::h263
