@@ -154,15 +154,16 @@ TEST(Pipeline, TheCheckRefusesDamagedClips) {
   EXPECT_FALSE(CheckClips(out.movie, out.ticks, std::vector<uint8_t>{1, 2}, reason));
 }
 
-// Three seconds of motion and speech, into the player under a budget.
+// Ten seconds of motion and speech, into the player under a budget: long enough that the
+// speech rate moves the executable by more than the writer's alignment.
 bool Budgeted(int64_t maxBytes, AuthoredMessage& out, std::string& reason) {
   MessageSettings settings;
   settings.maxBytes = maxBytes;
   const auto player = PlayerTemplate();
   settings.playerTemplate.assign(player.begin(), player.end());
   MessagePipeline p(settings);
-  for (int i = 0; i < 45; ++i) p.AddPicture(i / 15.0, Frame(160, 120, BarAt(i / 15.0, 160)).Picture());
-  p.AddSound(Tone(3, 16000, 1), 1, 16000);
+  for (int i = 0; i < 150; ++i) p.AddPicture(i / 15.0, Frame(160, 120, BarAt(i / 15.0, 160)).Picture());
+  p.AddSound(Tone(10, 16000, 1), 1, 16000);
   return p.Finish(out, reason);
 }
 

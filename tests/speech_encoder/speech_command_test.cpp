@@ -114,7 +114,7 @@ TEST(SpeechCommand, WritesWhatTheEncoderMakesOfTheWav) {
   for (const bool silent : {true, false}) {
     const std::string quiet = support::WriteFile(support::Scratch("quiet.wav"),
                                                  SpeechWav(silent ? Constant(0, 8000) : Melody(150, 8000)));
-    const support::RunResult run = support::Run({kTool, "speech", quiet, support::Scratch("quiet.723")});
+    const support::RunResult run = support::Run({kTool, "speech", quiet, support::Scratch("quiet.723"), "--force"});
     EXPECT_EQ(run.status, 0) << run.Output();
     EXPECT_EQ(run.out.find("--no-silence") != std::string::npos, silent) << run.out;
   }
