@@ -294,8 +294,9 @@ std::vector<int> CoarserSchedule(std::span<const int> ticks, int minGap) {
   return out;
 }
 
-bool CheckClips(std::span<const uint8_t> movie, std::span<const int> ticks, std::span<const uint8_t> voice,
-                std::string& reason) {
+namespace {
+
+bool CheckMovie(std::span<const uint8_t> movie, std::span<const int> ticks, std::string& reason) {
   if (!movie.empty()) {
     h263::VideoDecoderBuffers buffers;
     h263::StartVideoClip(buffers, movie.data(), movie.size());
@@ -316,6 +317,10 @@ bool CheckClips(std::span<const uint8_t> movie, std::span<const int> ticks, std:
       }
     }
   }
+  return true;
+}
+
+bool CheckVoice(std::span<const uint8_t> voice, std::string& reason) {
   speech::VoiceClip clip;
   if (speech::ParseVoiceClip(voice.data(), voice.size(), clip) != speech::VoiceClipError::None) {
     reason = "the VOICE clip cannot be read";
@@ -354,6 +359,13 @@ bool CheckClips(std::span<const uint8_t> movie, std::span<const int> ticks, std:
   return true;
 }
 
+}  // namespace
+
+bool CheckClips(std::span<const uint8_t> movie, std::span<const int> ticks, std::span<const uint8_t> voice,
+                std::string& reason) {
+  return CheckMovie(movie, ticks, reason) && CheckVoice(voice, reason);
+}
+
 bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
   State& s = *state_;
   const MessageSettings& settings = s.settings;
@@ -369,16 +381,12 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
   s.pending.reset();
   const int frameCount = s.completeTick + 1;
 
-  std::vector<int16_t> samples;
-  if (settings.speech) {
-    if (s.mono.empty()) {
-      reason = "no sound";
-      return false;
-    }
-    samples = ToSpeechRate(s.mono, 1, s.rate);
-    if (settings.levelSpeech) NormalisePeak(samples);
+  if (settings.speech && s.mono.empty()) {
+    reason = "no sound";
+    return false;
   }
-  const double seconds = std::max(double(frameCount) / kTicksPerSecond, double(samples.size()) / kSpeechRate);
+  const int64_t sampleCount = settings.speech ? SpeechSampleCount(int64_t(s.mono.size()), s.rate) : 0;
+  const double seconds = std::max(double(frameCount) / kTicksPerSecond, double(sampleCount) / kSpeechRate);
   if (seconds > kMaxMessageSeconds) {
     char text[64];
     std::snprintf(text, sizeof text, "%.1f", seconds);
@@ -403,23 +411,66 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
 
   SpeechClip speech;
   SpeechRate rate = settings.rate;
-  if (settings.speech) {
-    if (!EncodeSpeech(samples, speechFrames, rate, progress_, cancel_, speech)) {
-      reason = "interrupted";
-      return false;
+  std::vector<int16_t> samples;
+  // The speech clip at `rate`; false only when cancelled.
+  const auto makeSpeech = [&](const std::function<void(Stage, double)>& progress) {
+    if (!settings.speech) {
+      speech.voice = message::kNoSpeechVoiceClip;
+      return true;
     }
-  } else {
-    speech.voice = message::kNoSpeechVoiceClip;
-  }
+    if (samples.empty()) {
+      samples = ToSpeechRate(s.mono, 1, s.rate);
+      if (settings.levelSpeech) NormalisePeak(samples);
+    }
+    return EncodeSpeech(samples, speechFrames, rate, progress, cancel_, speech);
+  };
 
   int quantiser = settings.quantiser;
   std::vector<int> ticks = s.ticks;
   if (s.Streaming()) {
+    // The video clip is already coded: check it while the speech clip is made and checked.
     if (s.encoderError != h263::kEncoderOk) {
       reason = EncoderFailure(s.encoderError);
       return false;
     }
+    bool speechMade = false;
+    bool voiceOk = false;
+    std::string voiceReason;
+    const std::function<void()> speechWork = [&] {
+      speechMade = makeSpeech(settings.runBeside ? nullptr : progress_);
+      if (speechMade) voiceOk = CheckVoice(speech.voice, voiceReason);
+    };
+    if (progress_) progress_(Stage::kSpeech, 0.0);
+    bool movieOk = false;
+    if (settings.runBeside) {
+      // Waits for the task however this scope is left: it works on this frame's locals.
+      struct Joined {
+        std::function<void()> wait;
+        ~Joined() {
+          if (wait) wait();
+        }
+      } beside{settings.runBeside(speechWork)};
+      movieOk = CheckMovie(s.movie, ticks, reason);
+    } else {
+      speechWork();
+      if (progress_) progress_(Stage::kChecking, 0.0);
+      movieOk = CheckMovie(s.movie, ticks, reason);
+    }
+    if (!movieOk) return false;
+    if (!speechMade) {
+      reason = "interrupted";
+      return false;
+    }
+    if (!voiceOk) {
+      reason = voiceReason;
+      return false;
+    }
+    if (progress_) progress_(Stage::kChecking, 1.0);
   } else {
+    if (!makeSpeech(progress_)) {
+      reason = "interrupted";
+      return false;
+    }
     // The executable's size for clips of these sizes (the writer aligns what it adds).
     std::string why;
     const auto executableBytes = [&](size_t movieBytes, size_t voiceBytes) -> int64_t {
@@ -490,7 +541,7 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
       if (tryRate != rate) {
         if (!settings.speech) break;
         rate = tryRate;
-        if (!EncodeSpeech(samples, speechFrames, rate, progress_, cancel_, speech)) {
+        if (!makeSpeech(progress_)) {
           reason = "interrupted";
           return false;
         }
@@ -530,11 +581,10 @@ bool MessagePipeline::Finish(AuthoredMessage& out, std::string& reason) {
     ticks = chosen->ticks;
     quantiser = chosen->quantiser;
     s.scheduled.clear();
+    if (progress_) progress_(Stage::kVideo, 1.0);
+    if (progress_) progress_(Stage::kChecking, 0.0);
+    if (!CheckClips(s.movie, ticks, speech.voice, reason)) return false;
   }
-  if (progress_) progress_(Stage::kVideo, 1.0);
-
-  if (progress_) progress_(Stage::kChecking, 0.0);
-  if (!CheckClips(s.movie, ticks, speech.voice, reason)) return false;
 
   out = AuthoredMessage{};
   if (!settings.playerTemplate.empty()) {

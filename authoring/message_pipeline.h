@@ -55,6 +55,11 @@ struct MessageSettings {
   int64_t maxBytes = 0;
   // The player executable the message goes into; empty: clips only.
   std::vector<uint8_t> playerTemplate;
+  // Runs a task beside Finish's own work and returns the wait for its end. Without a budget,
+  // Finish makes the speech clip (resampling, levelling, encoding, its check) that way while
+  // it checks the video clip. Empty: everything in turn on the caller's thread (as in the
+  // browser, which has no threads). The task reports no progress.
+  std::function<std::function<void()>(std::function<void()>)> runBeside;
 };
 
 // Where Finish is; fraction runs 0..1 within each stage.

@@ -37,6 +37,10 @@ std::vector<double> KernelTable() {
 
 }  // namespace
 
+int64_t SpeechSampleCount(int64_t frames, int rate) {
+  return rate > 0 ? (frames * kSpeechRate + rate / 2) / rate : 0;
+}
+
 std::vector<int16_t> ToSpeechRate(std::span<const int16_t> interleaved, int channels, int rate) {
   if (channels <= 0 || rate <= 0) return {};
   const size_t frames = interleaved.size() / size_t(channels);
@@ -46,7 +50,7 @@ std::vector<int16_t> ToSpeechRate(std::span<const int16_t> interleaved, int chan
     for (int c = 0; c < channels; ++c) sum += interleaved[i * channels + c];
     mono[i] = float(sum) / channels;
   }
-  const int64_t outCount = (int64_t(frames) * kSpeechRate + rate / 2) / rate;
+  const int64_t outCount = SpeechSampleCount(int64_t(frames), rate);
   std::vector<int16_t> out(static_cast<size_t>(outCount));
   if (rate == kSpeechRate) {
     for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<int16_t>(std::lround(mono[i]));

@@ -17,6 +17,9 @@ inline constexpr int kSpeechFrameSamples = 240;
 // The output has round(frames * 8000 / rate) samples. Empty for rate or channels <= 0.
 std::vector<int16_t> ToSpeechRate(std::span<const int16_t> interleaved, int channels, int rate);
 
+// How many samples ToSpeechRate makes of `frames` sample frames at `rate` Hz (0 for rate <= 0).
+int64_t SpeechSampleCount(int64_t frames, int rate);
+
 // Brings the peak to -3 dBFS so quiet recordings use the coder's range; silence stays.
 void NormalisePeak(std::vector<int16_t>& samples);
 

@@ -2,9 +2,12 @@
 """Time, bytes and quality of make-message against another make-message (the Python one of an
 older checkout), side by side in one run, on two inputs made here:
 
-  a 17 s 320x240 video with its own sound (a moving test picture, a voice-like tone with pauses)
+  a 17 s 320x240 video with its own sound (a moving test picture, speech with pauses)
   a 3-minute QCIF camera-like clip (a moving picture with sensor noise), with its own sound
   (both H.264 and AAC in MP4, as a phone or camera writes them)
+
+The sound is real speech: espeak-ng speaks several sentences with pauses between them, mixed
+under a faint room noise; the 3-minute clip repeats that passage.
 
 Each tool makes the clips and the executable (--build-player). Quality: PSNR of the pictures the
 player shows, tick by tick, against the letterboxed source; segmental SNR of the decoded speech
@@ -32,15 +35,35 @@ def ffmpeg(*args):
     subprocess.run(["nice", "-n", "19", "ffmpeg", "-hide_banner", "-nostdin", "-v", "error", "-y", *args], check=True)
 
 
+SENTENCES = [
+    "Hello, this is a short message from me.",
+    "I am testing the new recorder on my computer.",
+    "The pictures move a little, and the sound should be clear.",
+    "Call me back when you have a moment.",
+    "Thank you, and see you soon.",
+]
+
+
+def make_speech(work):
+    """A passage of spoken sentences with pauses between them, as a WAV file."""
+    path = os.path.join(work, "speech.wav")
+    markup = "<speak>" + "".join(f"{s}<break time=\"900ms\"/>" for s in SENTENCES) + "</speak>"
+    subprocess.run(["nice", "-n", "19", "espeak-ng", "-m", "-v", "en", "-s", "150", "-w", path, markup],
+                   check=True, stdout=subprocess.DEVNULL)
+    return path
+
+
 def make_inputs(work):
+    speech = make_speech(work)
+    # The speech, repeated as long as needed, under a faint noise floor like a room's.
+    sound = ["-stream_loop", "-1", "-i", speech, "-f", "lavfi", "-i", "anoisesrc=a=0.002:c=pink:r=48000"]
+    mix = ["-filter_complex", "[1:a]aresample=48000,volume=0.8[s];[s][2:a]amix=inputs=2:duration=first:normalize=0[a]",
+           "-map", "0:v", "-map", "[a]"]
     short = os.path.join(work, "short-320x240.mp4")
-    ffmpeg("-f", "lavfi", "-i", "testsrc2=s=320x240:r=30:d=17", "-f", "lavfi", "-i",
-           "aevalsrc='0.5*sin(2*PI*(180+40*sin(2*PI*3*t))*t)*(1+0.5*sin(2*PI*5*t))*lt(mod(t,3),2)"
-           "+0.002*(random(0)-0.5)':s=44100:d=17", "-c:v", "libx264", "-crf", "18", "-pix_fmt", "yuv420p",
-           "-c:a", "aac", short)
+    ffmpeg("-f", "lavfi", "-i", "testsrc2=s=320x240:r=30:d=17", *sound, *mix, "-t", "17",
+           "-c:v", "libx264", "-crf", "18", "-pix_fmt", "yuv420p", "-c:a", "aac", short)
     camera = os.path.join(work, "camera-qcif.mp4")
-    ffmpeg("-f", "lavfi", "-i", "testsrc2=s=176x144:r=30:d=180,noise=alls=6:allf=t", "-f", "lavfi", "-i",
-           "aevalsrc='0.4*sin(2*PI*(200+60*sin(2*PI*2*t))*t)*lt(mod(t,5),3)+0.002*(random(0)-0.5)':s=48000:d=180",
+    ffmpeg("-f", "lavfi", "-i", "testsrc2=s=176x144:r=30:d=180,noise=alls=6:allf=t", *sound, *mix, "-t", "180",
            "-c:v", "libx264", "-crf", "20", "-pix_fmt", "yuv420p", "-c:a", "aac", camera)
     return [("17 s 320x240, own sound", short), ("3 min QCIF camera, own sound", camera)]
 

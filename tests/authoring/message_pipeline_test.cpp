@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 #include "authoring/message_pipeline.h"
@@ -42,32 +45,54 @@ struct StreamCase {
   double fps;
   int frames;
   double soundSeconds;  // 0: a message without sound
+  bool beside = false;  // the speech made on a second thread: the same bytes as in turn
 };
 
 class Streamed : public testing::TestWithParam<StreamCase> {};
 
 // The schedule decided a few ticks behind the newest picture is the one the whole recording
 // at once would get, and both clips decode as planned.
+AuthoredMessage StreamedMessage(const StreamCase& c, bool beside, TickGrid* grid) {
+  MessageSettings settings;
+  settings.speech = c.soundSeconds > 0;
+  if (beside) {
+    settings.runBeside = [](std::function<void()> task) {
+      auto worker = std::make_shared<std::thread>(std::move(task));
+      return std::function<void()>([worker] { worker->join(); });
+    };
+  }
+  MessagePipeline pipeline(settings);
+  for (int i = 0; i < c.frames; ++i) {
+    const double t = i / c.fps;
+    const Frame frame(160, 120, BarAt(t, 160));
+    EXPECT_TRUE(pipeline.AddPicture(t, frame.Picture()));
+    QcifPicture q;
+    EXPECT_TRUE(Letterbox(frame.Picture(), q));
+    if (grid != nullptr) grid->Add(t, q);
+  }
+  if (settings.speech) {
+    EXPECT_TRUE(pipeline.AddSound(Tone(c.soundSeconds, 44100, 2), 2, 44100));
+  }
+  AuthoredMessage out;
+  std::string reason;
+  EXPECT_TRUE(pipeline.Finish(out, reason)) << reason;
+  return out;
+}
+
 TEST_P(Streamed, ScheduleIsTheWholeRecordingsSchedule) {
   const StreamCase c = GetParam();
   MessageSettings settings;
   settings.speech = c.soundSeconds > 0;
-  MessagePipeline pipeline(settings);
   TickGrid grid;
-  for (int i = 0; i < c.frames; ++i) {
-    const double t = i / c.fps;
-    const Frame frame(160, 120, BarAt(t, 160));
-    ASSERT_TRUE(pipeline.AddPicture(t, frame.Picture()));
-    QcifPicture q;
-    ASSERT_TRUE(Letterbox(frame.Picture(), q));
-    grid.Add(t, q);
-  }
-  if (settings.speech) {
-    ASSERT_TRUE(pipeline.AddSound(Tone(c.soundSeconds, 44100, 2), 2, 44100));
-  }
-  AuthoredMessage out;
+  const AuthoredMessage out = StreamedMessage(c, c.beside, &grid);
+  ASSERT_FALSE(out.ticks.empty());
   std::string reason;
-  ASSERT_TRUE(pipeline.Finish(out, reason)) << reason;
+  if (c.beside) {
+    const AuthoredMessage inTurn = StreamedMessage(c, false, nullptr);
+    EXPECT_EQ(out.movie, inTurn.movie);
+    EXPECT_EQ(out.voice, inTurn.voice);
+    EXPECT_EQ(out.activeFrames, inTurn.activeFrames);
+  }
 
   std::vector<std::vector<uint8_t>> analysis;
   for (const QcifPicture& q : grid.Frames()) analysis.push_back(AnalysisFrame(q.y));
@@ -86,7 +111,9 @@ INSTANTIATE_TEST_SUITE_P(Recordings, Streamed,
                                          StreamCase{60, 130, 0}, StreamCase{30, 1, 0}, StreamCase{30, 9, 0},
                                          StreamCase{30, 10, 0}, StreamCase{30, 17, 0},
                                          StreamCase{30, 30, 2.5},    // the speech is longer: the last picture held
-                                         StreamCase{24, 60, 1.0}));  // the pictures are longer
+                                         StreamCase{24, 60, 1.0},    // the pictures are longer
+                                         StreamCase{30, 30, 2.5, true}, StreamCase{24, 60, 1.0, true},
+                                         StreamCase{30, 90, 0, true}));
 
 TEST(Pipeline, RefusesWhatMakesNoMessage) {
   const Frame frame(64, 48, 10);

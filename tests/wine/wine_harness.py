@@ -79,9 +79,11 @@ MISSING_CLIP_BOXES = {
 def add_player_options(parser):
     """--pack DECODER --pack-clip FILE...: play a message executable that DECODER's pack
     command writes from the clips (into the player template it carries), not clipnote.exe.
-    --expect-box TITLE: the player first shows that missing-clip box, to be dismissed."""
+    --expect-box TITLE: the player first shows that missing-clip box, to be dismissed.
+    --player EXE: play that message executable as it is (one make-message wrote, say)."""
     parser.add_argument("--pack", metavar="DECODER", help="clipnote-decode, to write the player")
     parser.add_argument("--pack-clip", action="append", default=[], metavar="FILE")
+    parser.add_argument("--player", metavar="EXE", help="a message executable to play as it is")
     parser.add_argument("--expect-box", choices=sorted(MISSING_CLIP_BOXES), metavar="TITLE")
 
 
@@ -98,7 +100,9 @@ def start_player(wine, args, player):
 
 
 def player_to_test(args, work):
-    """clipnote.exe of the Windows tree, or the executable pack writes into work."""
+    """--player's executable, clipnote.exe of the Windows tree, or the one pack writes into work."""
+    if getattr(args, "player", None):
+        return Path(args.player)
     if not args.pack:
         return find_win32_output(args.win32_build_dir, "clipnote.exe")
     exe = Path(work) / "written.exe"

@@ -15,10 +15,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "authoring/message_pipeline.h"
@@ -282,6 +284,11 @@ int Run(const Options& o) {
   settings.levelSpeech = !o.keepLevel;
   settings.speech = speech;
   settings.maxBytes = o.maxBytes;
+  // The speech clip is made on a second thread while the video clip is checked.
+  settings.runBeside = [](std::function<void()> task) {
+    auto worker = std::make_shared<std::thread>(std::move(task));
+    return std::function<void()>([worker] { worker->join(); });
+  };
   const auto player = clipnote::PlayerTemplate();
   settings.playerTemplate.assign(player.begin(), player.end());
   MessagePipeline pipeline(settings);
