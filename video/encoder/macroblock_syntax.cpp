@@ -1,5 +1,11 @@
 #include "video/encoder/macroblock_syntax.h"
 
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "video/encoder/vlc_codes.h"
 #include "video/parser/video_decoder.h"
 
@@ -38,44 +44,52 @@ bool BlockIsCoded(const CodedMacroblock& mb, int32_t k) {
   return ((mb.cbpc >> (5 - k)) & 1) != 0;
 }
 
-// Each level is coded once the next one is found (or the block ends, for the last): one
-// pass over the block.
+namespace {
+
+// Bit i set where levels[i] is not zero, for i from `first`: the event loops below step from
+// one level to the next without looking at the zeros between them.
+uint64_t NonzeroLevels(const int8_t levels[64], int32_t first) {
+  uint64_t mask = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int32_t i = 0; i < 4; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + 16 * i));
+    const uint32_t isZero = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+    mask |= uint64_t{~isZero & 0xFFFFu} << (16 * i);
+  }
+#else
+  for (int32_t i = 0; i < 64; ++i) mask |= uint64_t{levels[i] != 0} << i;
+#endif
+  return mask & (~uint64_t{0} << first);
+}
+
+}  // namespace
+
+// Each level is coded with the run of zeros before it, the last one with LAST set.
 int32_t BlockEventBits(const int8_t levels[64], int32_t first) {
   const VlcCodes& codes = EncoderCodes();
+  uint64_t mask = NonzeroLevels(levels, first);
   int32_t bits = 0;
-  int32_t pendingRun = 0;
-  int32_t pending = 0;
-  int32_t run = 0;
-  for (int32_t k = first; k < 64; ++k) {
-    if (levels[k] == 0) {
-      ++run;
-      continue;
-    }
-    if (pending != 0) bits += TcoefBitsWith(codes, 0, pendingRun, pending);
-    pending = levels[k];
-    pendingRun = run;
-    run = 0;
+  int32_t next = first;
+  while (mask != 0) {
+    const int32_t at = std::countr_zero(mask);
+    mask &= mask - 1;
+    bits += TcoefBitsWith(codes, mask == 0, at - next, levels[at]);
+    next = at + 1;
   }
-  if (pending != 0) bits += TcoefBitsWith(codes, 1, pendingRun, pending);
   return bits;
 }
 
 void WriteBlockEvents(BitWriter& writer, const int8_t levels[64], int32_t first) {
   const VlcCodes& codes = EncoderCodes();
-  int32_t pendingRun = 0;
-  int32_t pending = 0;
-  int32_t run = 0;
-  for (int32_t k = first; k < 64; ++k) {
-    if (levels[k] == 0) {
-      ++run;
-      continue;
-    }
-    if (pending != 0) WriteTcoefWith(writer, codes, 0, pendingRun, pending);
-    pending = levels[k];
-    pendingRun = run;
-    run = 0;
+  uint64_t mask = NonzeroLevels(levels, first);
+  int32_t next = first;
+  while (mask != 0) {
+    const int32_t at = std::countr_zero(mask);
+    mask &= mask - 1;
+    WriteTcoefWith(writer, codes, mask == 0, at - next, levels[at]);
+    next = at + 1;
   }
-  if (pending != 0) WriteTcoefWith(writer, codes, 1, pendingRun, pending);
 }
 
 int32_t MacroblockHeaderBits(const CodedMacroblock& mb, bool interPicture) {
