@@ -139,15 +139,10 @@ ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPla
     int32_t predictionStride = 0;
     const uint8_t* samples = BlockAt(source, row, column, k, &stride);
     const uint8_t* predicted = BlockAt(prediction, row, column, k, &predictionStride);
-    const int64_t predictionError = BlockSquaredError(predicted, predictionStride, samples, stride);
     int16_t values[64];
     int32_t residualSad = 0;
-    for (int32_t i = 0; i < 64; ++i) {
-      const int32_t at = (i >> 3);
-      values[i] = static_cast<int16_t>(samples[at * stride + (i & 7)] -
-                                       predicted[at * predictionStride + (i & 7)]);
-      residualSad += values[i] < 0 ? -values[i] : values[i];
-    }
+    const int64_t predictionError =
+        kernels.blockResidual(values, samples, stride, predicted, predictionStride, &residualSad);
     int32_t count = 0;
     int16_t coefficients[64];
     if (residualSad >= skipSad) {
