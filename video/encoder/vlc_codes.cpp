@@ -41,6 +41,16 @@ VlcCodes MakeCodes() {
       c.tcoef[row.last][row.run][row.level] = code;
     }
   }
+  for (int32_t last = 0; last < 2; ++last) {
+    for (int32_t run = 0; run < 64; ++run) {
+      for (int32_t magnitude = 0; magnitude < 128; ++magnitude) {
+        const VlcCode* code =
+            magnitude <= kTcoefTableMaxLevel ? &c.tcoef[last][run][magnitude] : nullptr;
+        c.tcoefBits[last][run][magnitude] = static_cast<uint8_t>(
+            code != nullptr && code->length != 0 ? code->length + 1 : kTcoefEscapeBits);
+      }
+    }
+  }
   return c;
 }
 

@@ -28,6 +28,8 @@ struct VlcCodes {
   VlcCode tcoefEscape;
   // [LAST][RUN][|LEVEL|]: the code before its sign bit (length 0 where ESCAPE is needed).
   VlcCode tcoef[2][64][kTcoefTableMaxLevel + 1];
+  // [LAST][RUN][|LEVEL|]: the bits of the whole event, sign bit or ESCAPE included.
+  uint8_t tcoefBits[2][64][128];
 };
 
 // The codes, made from the parser's tables on first use.
@@ -41,10 +43,7 @@ int32_t TcoefBits(int32_t last, int32_t run, int32_t level);
 // The same with the codes at hand, for loops over many events.
 inline int32_t TcoefBitsWith(const VlcCodes& c, int32_t last, int32_t run, int32_t level) {
   const int32_t magnitude = level < 0 ? -level : level;
-  if (magnitude <= kTcoefTableMaxLevel && run >= 0 && run < 64) {
-    const VlcCode& code = c.tcoef[last != 0][run][magnitude];
-    if (code.length != 0) return code.length + 1;
-  }
+  if (magnitude < 128 && run >= 0 && run < 64) return c.tcoefBits[last != 0][run][magnitude];
   return kTcoefEscapeBits;
 }
 
