@@ -44,10 +44,6 @@ bool BlockIsCoded(const CodedMacroblock& mb, int32_t k) {
   return ((mb.cbpc >> (5 - k)) & 1) != 0;
 }
 
-namespace {
-
-// Bit i set where levels[i] is not zero, for i from `first`: the event loops below step from
-// one level to the next without looking at the zeros between them.
 uint64_t NonzeroLevels(const int8_t levels[64], int32_t first) {
   uint64_t mask = 0;
 #if defined(__SSE2__)
@@ -62,8 +58,6 @@ uint64_t NonzeroLevels(const int8_t levels[64], int32_t first) {
 #endif
   return mask & (~uint64_t{0} << first);
 }
-
-}  // namespace
 
 // Each level is coded with the run of zeros before it, the last one with LAST set.
 int32_t BlockEventBits(const int8_t levels[64], int32_t first) {

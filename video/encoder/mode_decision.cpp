@@ -1,9 +1,11 @@
 #include "video/encoder/mode_decision.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "video/encoder/encoder_kernels.h"
+#include "video/encoder/macroblock_syntax.h"
 #include "video/encoder/quantise.h"
 #include "video/parser/video_decoder.h"
 #include "video/recon/dequantise.h"
@@ -42,9 +44,9 @@ int64_t LevelErrorChange(const int16_t coefficients[64], const int8_t levels[64]
                          int32_t first) {
   const int32_t even = (quant & 1) == 0 ? 1 : 0;
   int64_t change = 0;
-  for (int32_t i = first; i < 64; ++i) {
+  for (uint64_t mask = NonzeroLevels(levels, first); mask != 0; mask &= mask - 1) {
+    const int32_t i = std::countr_zero(mask);
     const int32_t level = levels[i];
-    if (level == 0) continue;
     const int32_t f = coefficients[zigzagToRaster[i]];
     const int32_t magnitude = quant * (2 * (level < 0 ? -level : level) + 1) - even;
     const int32_t rebuilt = level < 0 ? -magnitude : magnitude;
@@ -84,8 +86,11 @@ ModeCost CodeIntraMacroblock(const MacroblockPlanes& source, int32_t row, int32_
   for (int32_t k = 0; k < 6; ++k) {
     int32_t stride = 0;
     const uint8_t* samples = BlockAt(source, row, column, k, &stride);
+    // The samples as values: their residual from a black prediction (stride 0: one row).
+    static constexpr uint8_t kBlack[8] = {};
     int16_t values[64];
-    for (int32_t i = 0; i < 64; ++i) values[i] = samples[(i >> 3) * stride + (i & 7)];
+    int32_t unusedSad = 0;
+    kernels.blockResidual(values, samples, stride, kBlack, 0, &unusedSad);
     int16_t coefficients[64];
     kernels.forwardTransform(coefficients, values);
     const int32_t count = QuantiseIntra(mb.levels[k], coefficients, quant);
