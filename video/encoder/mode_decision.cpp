@@ -27,14 +27,10 @@ const uint8_t* BlockAt(const MacroblockPlanes& p, int32_t row, int32_t column, i
 }
 
 int64_t BlockSquaredError(const uint8_t* a, int32_t strideA, const uint8_t* b, int32_t strideB) {
-  int64_t sum = 0;
-  for (int32_t y = 0; y < 8; ++y) {
-    for (int32_t x = 0; x < 8; ++x) {
-      const int32_t d = int32_t{a[y * strideA + x]} - int32_t{b[y * strideB + x]};
-      sum += d * d;
-    }
-  }
-  return sum;
+  // The residual kernel's sum of squares; its values and SAD are not needed here.
+  int16_t values[64];
+  int32_t sad = 0;
+  return EncoderKernelTable().blockResidual(values, a, strideA, b, strideB, &sad);
 }
 
 // What the levels from scan position `first` change of their coefficients' squared error,
