@@ -2,10 +2,10 @@
 // scene panning with noise, one every 2 ticks (15 pictures a second), at a quantiser; prints
 // pictures per second, the multiple of real time at 15 pictures a second, and the bytes.
 //
-//   nice -n 19 node bench/encoders/video_wasm_speed.js build/web/site/clipnote_wasm.js [PICTURES] [Q] [OUT]
+//   nice -n 19 node bench/encoders/video_wasm_speed.js build/web/site/clipnote_wasm.js [PICTURES] [Q] [OUT] [thorough|fast]
 //
 // With OUT it also writes OUT.263 (the stream) and OUT.y4m (the pictures, at 15000/1001 Hz),
-// so `clipnote-encode video OUT.y4m native.263 --quantiser Q` can be compared byte for byte.
+// so `clipnote-encode video OUT.y4m native.263 --quantiser Q --speed S` can be compared byte for byte.
 
 const fs = require("fs");
 const path = require("path");
@@ -14,6 +14,8 @@ const modulePath = process.argv[2] || "build/web/site/clipnote_wasm.js";
 const count = Number(process.argv[3] || 300);
 const quantiser = Number(process.argv[4] || 8);
 const out = process.argv[5];
+const speed = process.argv[6] || "thorough";
+if (speed !== "thorough" && speed !== "fast") throw new Error(`speed ${speed}: thorough or fast`);
 const W = 176, H = 144, BYTES = W * H * 3 / 2;
 
 function picture(i, out) {
@@ -30,7 +32,7 @@ function picture(i, out) {
 }
 
 require(path.resolve(modulePath))().then((m) => {
-  if (m._cn_encode_video_start(W, H, quantiser, 0, 0) !== 0) throw new Error("start refused");
+  if (m._cn_encode_video_start(W, H, quantiser, 0, 0, speed === "fast" ? 1 : 0) !== 0) throw new Error("start refused");
   const pictures = [];
   for (let i = 0; i < count; ++i) {
     const p = new Uint8Array(BYTES);
@@ -56,6 +58,6 @@ require(path.resolve(modulePath))().then((m) => {
     const header = Buffer.from(`YUV4MPEG2 W${W} H${H} F15000:1001 Ip A1:1 C420jpeg\n`);
     fs.writeFileSync(out + ".y4m", Buffer.concat([header, ...pictures.flatMap((p) => [Buffer.from("FRAME\n"), p])]));
   }
-  console.log(`${count} pictures, quantiser ${quantiser}, ${bytes} bytes: ${rate.toFixed(0)} pictures/s, ` +
+  console.log(`${count} pictures, quantiser ${quantiser}, ${speed}, ${bytes} bytes: ${rate.toFixed(0)} pictures/s, ` +
               `${(rate / 15).toFixed(1)} x real time at 15 pictures/s`);
 });

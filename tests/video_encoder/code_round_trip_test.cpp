@@ -100,6 +100,55 @@ TEST(CodeRoundTrip, EveryTcoefEventAndEscapeReadsBack) {
   EXPECT_EQ(tableCodes, 2 * 102);
 }
 
+// Whole blocks as the block writer codes them, and as their bit count says, against the
+// same events written one by one, from a start that is not on a byte boundary.
+TEST(CodeRoundTrip, BlockEventsMatchTheEventsOneByOne) {
+  struct BlockCase {
+    const char* name;
+    int32_t first;       // 0 inter, 1 after INTRADC
+    int32_t density;     // in 64ths: how many positions hold a level
+    int32_t largest;     // levels are 1..largest in magnitude
+  };
+  constexpr BlockCase kCases[] = {
+      {"one level", 0, 1, 3},     {"sparse", 0, 6, 5},        {"dense, small", 0, 48, 2},
+      {"every position", 0, 64, 12}, {"escapes", 0, 20, 127}, {"intra, dense", 1, 40, 30},
+      {"intra, empty", 1, 0, 1},
+  };
+  uint32_t state = 2024;
+  const auto next = [&state] { return (state = state * 1664525u + 1013904223u) >> 8; };
+  for (const BlockCase& c : kCases) {
+    for (int trial = 0; trial < 50; ++trial) {
+      int8_t levels[64] = {};
+      levels[0] = 77;  // an intra block's DC code, not an event
+      for (int32_t i = c.first; i < 64; ++i) {
+        if (static_cast<int32_t>(next() % 64) >= c.density) continue;
+        const int32_t magnitude = 1 + static_cast<int32_t>(next() % c.largest);
+        levels[i] = static_cast<int8_t>(next() % 2 ? -magnitude : magnitude);
+      }
+      if (c.name == kCases[0].name) levels[63] = -1;
+      Written block, events;
+      block.writer.Put(5, 3);
+      events.writer.Put(5, 3);
+      WriteBlockEvents(block.writer, levels, c.first);
+      int32_t run = 0, lastAt = -1;
+      for (int32_t i = c.first; i < 64; ++i) lastAt = levels[i] != 0 ? i : lastAt;
+      for (int32_t i = c.first; i < 64; ++i) {
+        if (levels[i] == 0) {
+          ++run;
+          continue;
+        }
+        WriteTcoef(events.writer, i == lastAt, run, levels[i]);
+        run = 0;
+      }
+      ASSERT_EQ(block.writer.BitCount(), events.writer.BitCount()) << c.name << " " << trial;
+      EXPECT_EQ(BlockEventBits(levels, c.first), events.writer.BitCount() - 3) << c.name;
+      for (size_t i = 0; i < events.writer.Bytes(); ++i) {
+        ASSERT_EQ(block.bytes[i], events.bytes[i]) << c.name << " " << trial << " byte " << i;
+      }
+    }
+  }
+}
+
 TEST(CodeRoundTrip, HeadersAndMacroblocksReadBack) {
   // A picture header, a GOB header and macroblocks of each kind, with DQUANT and vectors
   // that need the partner difference.

@@ -86,6 +86,16 @@ TEST(EncoderKernels, PlainAndSse2Agree) {
     const int off = trial % 7;
     EXPECT_EQ(kPlainEncoderKernels.sad16x16(a.data() + off, 48, b.data() + 3, 40),
               kSse2EncoderKernels.sad16x16(a.data() + off, 48, b.data() + 3, 40));
+    // The 8 x 8 residual at the same strides: the values, their squares and their SAD.
+    int16_t plainValues[64], wideValues[64];
+    int32_t plainSad = -1, wideSad = -2;
+    const int32_t plainSquares = kPlainEncoderKernels.blockResidual(
+        plainValues, a.data() + off, 48, b.data() + 3, 40, &plainSad);
+    const int32_t wideSquares = kSse2EncoderKernels.blockResidual(
+        wideValues, a.data() + off, 48, b.data() + 3, 40, &wideSad);
+    EXPECT_EQ(plainSquares, wideSquares);
+    EXPECT_EQ(plainSad, wideSad);
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(plainValues[i], wideValues[i]) << i;
   }
 }
 #endif

@@ -23,6 +23,10 @@ struct EncoderKernels {
   // levels written are not zero.
   int32_t (*quantiseLevels)(int8_t levels[64], const int16_t coefficients[64], int32_t quant,
                             bool intra);
+  // The 8 x 8 residual source - prediction into raster-order values; returns its sum of
+  // squares (the prediction's squared error) and sets *sad to its sum of magnitudes.
+  int32_t (*blockResidual)(int16_t values[64], const uint8_t* source, int32_t sourceStride,
+                           const uint8_t* prediction, int32_t predictionStride, int32_t* sad);
 };
 
 extern const EncoderKernels kPlainEncoderKernels;
@@ -39,11 +43,15 @@ int32_t Sad16x16Plain(const uint8_t* a, int32_t strideA, const uint8_t* b, int32
 void ForwardTransformPlain(int16_t coefficients[64], const int16_t values[64]);
 int32_t QuantiseLevelsPlain(int8_t levels[64], const int16_t coefficients[64], int32_t quant,
                             bool intra);
+int32_t BlockResidualPlain(int16_t values[64], const uint8_t* source, int32_t sourceStride,
+                           const uint8_t* prediction, int32_t predictionStride, int32_t* sad);
 #if defined(__SSE2__)
 int32_t Sad16x16Sse2(const uint8_t* a, int32_t strideA, const uint8_t* b, int32_t strideB);
 void ForwardTransformSse2(int16_t coefficients[64], const int16_t values[64]);
 int32_t QuantiseLevelsSse2(int8_t levels[64], const int16_t coefficients[64], int32_t quant,
                            bool intra);
+int32_t BlockResidualSse2(int16_t values[64], const uint8_t* source, int32_t sourceStride,
+                          const uint8_t* prediction, int32_t predictionStride, int32_t* sad);
 #endif
 
 }  // namespace clipnote::h263

@@ -29,6 +29,10 @@ uint8_t MvdCodeFor(int32_t vector, int32_t predictor);
 // Coded-block bit of block k (0..3 luma, 4 Cb, 5 Cr).
 bool BlockIsCoded(const CodedMacroblock& mb, int32_t k);
 
+// Bit i set where levels[i] is not zero, for i from `first`: loops over a block's levels
+// step from one to the next without looking at the zeros between them.
+uint64_t NonzeroLevels(const int8_t levels[64], int32_t first);
+
 // Bits of the TCOEF events of one block from scan position `first` (0, or 1 after INTRADC).
 int32_t BlockEventBits(const int8_t levels[64], int32_t first);
 void WriteBlockEvents(BitWriter& writer, const int8_t levels[64], int32_t first);

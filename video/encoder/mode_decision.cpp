@@ -1,9 +1,11 @@
 #include "video/encoder/mode_decision.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "video/encoder/encoder_kernels.h"
+#include "video/encoder/macroblock_syntax.h"
 #include "video/encoder/quantise.h"
 #include "video/parser/video_decoder.h"
 #include "video/recon/dequantise.h"
@@ -25,14 +27,10 @@ const uint8_t* BlockAt(const MacroblockPlanes& p, int32_t row, int32_t column, i
 }
 
 int64_t BlockSquaredError(const uint8_t* a, int32_t strideA, const uint8_t* b, int32_t strideB) {
-  int64_t sum = 0;
-  for (int32_t y = 0; y < 8; ++y) {
-    for (int32_t x = 0; x < 8; ++x) {
-      const int32_t d = int32_t{a[y * strideA + x]} - int32_t{b[y * strideB + x]};
-      sum += d * d;
-    }
-  }
-  return sum;
+  // The residual kernel's sum of squares; its values and SAD are not needed here.
+  int16_t values[64];
+  int32_t sad = 0;
+  return EncoderKernelTable().blockResidual(values, a, strideA, b, strideB, &sad);
 }
 
 // What the levels from scan position `first` change of their coefficients' squared error,
@@ -42,9 +40,9 @@ int64_t LevelErrorChange(const int16_t coefficients[64], const int8_t levels[64]
                          int32_t first) {
   const int32_t even = (quant & 1) == 0 ? 1 : 0;
   int64_t change = 0;
-  for (int32_t i = first; i < 64; ++i) {
+  for (uint64_t mask = NonzeroLevels(levels, first); mask != 0; mask &= mask - 1) {
+    const int32_t i = std::countr_zero(mask);
     const int32_t level = levels[i];
-    if (level == 0) continue;
     const int32_t f = coefficients[zigzagToRaster[i]];
     const int32_t magnitude = quant * (2 * (level < 0 ? -level : level) + 1) - even;
     const int32_t rebuilt = level < 0 ? -magnitude : magnitude;
@@ -84,8 +82,11 @@ ModeCost CodeIntraMacroblock(const MacroblockPlanes& source, int32_t row, int32_
   for (int32_t k = 0; k < 6; ++k) {
     int32_t stride = 0;
     const uint8_t* samples = BlockAt(source, row, column, k, &stride);
+    // The samples as values: their residual from a black prediction (stride 0: one row).
+    static constexpr uint8_t kBlack[8] = {};
     int16_t values[64];
-    for (int32_t i = 0; i < 64; ++i) values[i] = samples[(i >> 3) * stride + (i & 7)];
+    int32_t unusedSad = 0;
+    kernels.blockResidual(values, samples, stride, kBlack, 0, &unusedSad);
     int16_t coefficients[64];
     kernels.forwardTransform(coefficients, values);
     const int32_t count = QuantiseIntra(mb.levels[k], coefficients, quant);
@@ -139,15 +140,10 @@ ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPla
     int32_t predictionStride = 0;
     const uint8_t* samples = BlockAt(source, row, column, k, &stride);
     const uint8_t* predicted = BlockAt(prediction, row, column, k, &predictionStride);
-    const int64_t predictionError = BlockSquaredError(predicted, predictionStride, samples, stride);
     int16_t values[64];
     int32_t residualSad = 0;
-    for (int32_t i = 0; i < 64; ++i) {
-      const int32_t at = (i >> 3);
-      values[i] = static_cast<int16_t>(samples[at * stride + (i & 7)] -
-                                       predicted[at * predictionStride + (i & 7)]);
-      residualSad += values[i] < 0 ? -values[i] : values[i];
-    }
+    const int64_t predictionError =
+        kernels.blockResidual(values, samples, stride, predicted, predictionStride, &residualSad);
     int32_t count = 0;
     int16_t coefficients[64];
     if (residualSad >= skipSad) {

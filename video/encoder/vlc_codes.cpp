@@ -41,6 +41,16 @@ VlcCodes MakeCodes() {
       c.tcoef[row.last][row.run][row.level] = code;
     }
   }
+  for (int32_t last = 0; last < 2; ++last) {
+    for (int32_t run = 0; run < 64; ++run) {
+      for (int32_t magnitude = 0; magnitude < 128; ++magnitude) {
+        const VlcCode* code =
+            magnitude <= kTcoefTableMaxLevel ? &c.tcoef[last][run][magnitude] : nullptr;
+        c.tcoefBits[last][run][magnitude] = static_cast<uint8_t>(
+            code != nullptr && code->length != 0 ? code->length + 1 : kTcoefEscapeBits);
+      }
+    }
+  }
   return c;
 }
 
@@ -55,21 +65,6 @@ void WriteCode(BitWriter& writer, const VlcCode& code) { writer.Put(code.bits, c
 
 void WriteTcoef(BitWriter& writer, int32_t last, int32_t run, int32_t level) {
   WriteTcoefWith(writer, EncoderCodes(), last, run, level);
-}
-
-void WriteTcoefWith(BitWriter& writer, const VlcCodes& c, int32_t last, int32_t run, int32_t level) {
-  const int32_t magnitude = std::abs(level);
-  if (magnitude <= kTcoefTableMaxLevel && run >= 0 && run < 64) {
-    const VlcCode& code = c.tcoef[last != 0][run][magnitude];
-    if (code.length != 0) {
-      writer.Put(static_cast<uint32_t>(code.bits) << 1 | (level < 0 ? 1u : 0u), code.length + 1);
-      return;
-    }
-  }
-  WriteCode(writer, c.tcoefEscape);
-  writer.Put(last != 0, 1);
-  writer.Put(static_cast<uint32_t>(run) & 63, 6);
-  writer.Put(static_cast<uint32_t>(level) & 255, 8);
 }
 
 int32_t TcoefBits(int32_t last, int32_t run, int32_t level) {

@@ -34,16 +34,20 @@ extern "C" {
 CLIPNOTE_WEB_EXPORT uint8_t* cn_encode_video_picture_buffer() { return Encoder().picture.data(); }
 
 // Starts a clip: 176 x 144 or 352 x 288, quantiser 1..31 (the first picture's when
-// bitsPerSecond is above 0), GOB headers on every GOB when gobHeaders is not 0.
+// bitsPerSecond is above 0), GOB headers on every GOB when gobHeaders is not 0, speed 0
+// thorough or 1 fast (as clipnote-encode's --speed; left out by a caller, it is 0).
 // Returns 0, or 1 for settings the encoder does not take.
 CLIPNOTE_WEB_EXPORT int32_t cn_encode_video_start(int32_t width, int32_t height, int32_t quantiser,
-                                                  int32_t bitsPerSecond, int32_t gobHeaders) {
+                                                  int32_t bitsPerSecond, int32_t gobHeaders,
+                                                  int32_t speed) {
+  if (speed != 0 && speed != 1) return 1;
   VideoEncoderSettings settings;
   settings.width = width;
   settings.height = height;
   settings.quantiser = quantiser;
   settings.bitsPerSecond = bitsPerSecond;
   settings.gobHeaders = gobHeaders != 0;
+  settings.speed = speed == 1 ? EncoderSpeed::kFast : EncoderSpeed::kThorough;
   return Encoder().encoder.Start(settings);
 }
 
