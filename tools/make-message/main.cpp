@@ -385,7 +385,8 @@ int Run(const Options& o) {
     bool placed = ok && !interrupted;
     if (placed) {
       std::vector<clipnote::tools::OutputFile*> list;
-      for (const auto& [name, path] : built) {
+      for (const auto& [name, builtPath] : built) {
+        const std::string& path = builtPath;  // a lambda may not capture a structured binding before C++23 in clang
         const std::vector<uint8_t> bytes = [&] {
           std::ifstream in(path, std::ios::binary);
           return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
