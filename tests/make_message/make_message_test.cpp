@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -227,7 +228,8 @@ class OtherInputs : public ::testing::Test {
 TEST_F(OtherInputs, StillPictureHeldForSpokenText) {
   const std::string image = Out("still.png");
   Ffmpeg("-f lavfi -i testsrc=s=176x144 -frames:v 1 " + Quote(image));
-  const RunResult run = MakeMessage({image, "--say", "Hello there, this is a still picture.", "-o", Out("said")});
+  const std::string text = support::WriteText(Out("said.txt"), "Hello there, this is a still picture.");
+  const RunResult run = MakeMessage({image, "--say-file", text, "--speed", "200", "--quantiser", "10", "-o", Out("said")});
   ASSERT_EQ(run.status, 0) << run.Output();
   const std::vector<int> kinds = FrameKinds(ReadFile(Out("said/message.723")));
   const VideoSummary video = SummariseVideo(ReadFile(Out("said/message.263")));
@@ -283,6 +285,68 @@ TEST_F(OtherInputs, NewOptions) {
   EXPECT_FALSE(fs::exists(Out("tight/message.263")));
 }
 
+// --build-native-player on stand-in source trees whose players are the video clip they were
+// given: the copy of the tree, both builds, the players put in place
+// (the native one executable), a tree without a native player, a failing build, no tree.
+TEST_F(OtherInputs, NativePlayersBuiltFromASourceTree) {
+  if (!support::HaveTool("cmake")) {
+    CLIPNOTE_SKIP_UNLESS_CI("needs cmake");
+  }
+  // An executable named clipnote, as the real trees have, overwritten by the clip it was given.
+  const std::string player =
+      "cmake_minimum_required(VERSION 3.16)\nproject(standin C)\n"
+      "if(CMAKE_TOOLCHAIN_FILE)\n  set(folder platform/win32)\n  set(suffix .exe)\nelse()\n%NATIVE%"
+      "  set(folder platform/gtk)\n  set(suffix \"\")\nendif()\n"
+      "file(WRITE ${CMAKE_BINARY_DIR}/main.c \"int main(void) { return 0; }\\n\")\n"
+      "add_executable(clipnote ${CMAKE_BINARY_DIR}/main.c)\n"
+      "set_target_properties(clipnote PROPERTIES SUFFIX \"${suffix}\" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${folder})\n"
+      "add_custom_command(TARGET clipnote POST_BUILD\n"
+      "  COMMAND ${CMAKE_COMMAND} -E %COPY% ${CMAKE_SOURCE_DIR}/resources/message.263 $<TARGET_FILE:clipnote>)\n";
+  const auto standIn = [&](const std::string& name, const std::string& native, const std::string& copy) {
+    const std::string tree = Out("tree-" + name);
+    for (const char* sub : {"/cmake", "/build", "/resources"}) fs::create_directories(tree + sub);
+    std::string text = player;
+    text.replace(text.find("%NATIVE%"), 8, native);
+    text.replace(text.find("%COPY%"), 6, copy);
+    support::WriteText(tree + "/CMakeLists.txt", text);
+    support::WriteText(tree + "/cmake/mingw-i686.cmake", "");
+    support::WriteText(tree + "/build/left-over", "not copied");
+    std::error_code ec;
+    fs::create_symlink("CMakeLists.txt", tree + "/link", ec);
+    return tree;
+  };
+  const struct {
+    std::string tree;
+    int status;
+    std::vector<std::string> players;
+    std::string words;
+  } rows[] = {
+      {standIn("both", "", "copy"), 0, {"clipnote.exe", "clipnote"}, "built "},
+      {standIn("windows", "  return()\n", "copy"), 0, {"clipnote.exe"}, "no native player yet"},
+      {standIn("failing", "", "false"), 1, {}, "building clipnote.exe failed:"},
+      {Out("no-tree"), 1, {}, "no Clipnote source tree at"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.tree);
+    const std::string folder = row.tree + "-players";
+    const RunResult run = MakeMessage({clip_, "--no-audio", "--build-native-player", folder},
+                                      "CLIPNOTE_SOURCE_DIR=" + Quote(row.tree) + " ");
+    EXPECT_EQ(run.status, row.status) << run.Output();
+    EXPECT_NE(run.err.find(row.words), std::string::npos) << run.err;
+    const std::vector<uint8_t> movie = ReadFile(folder + "/message.263");
+    for (const char* name : {"clipnote.exe", "clipnote"}) {
+      const bool wanted = std::find(row.players.begin(), row.players.end(), name) != row.players.end();
+      ASSERT_EQ(fs::exists(folder + "/" + name), wanted) << name;
+      if (wanted) {
+        EXPECT_EQ(ReadFile(folder + "/" + name), movie) << name;
+      }
+    }
+    if (!row.players.empty() && row.players.back() == "clipnote") {
+      EXPECT_NE(fs::status(folder + "/clipnote").permissions() & fs::perms::owner_exec, fs::perms::none);
+    }
+  }
+}
+
 TEST_F(OtherInputs, RefusalsAreClearAndWriteNothing) {
   const std::string garbage = support::WriteText(Out("garbage.mp4"), std::string(190, 'x'));
   const std::string sound = Out("sound.wav");
@@ -309,6 +373,8 @@ TEST_F(OtherInputs, RefusalsAreClearAndWriteNothing) {
       {{clip_, "--no-audio", "--html", Out("no-site.html")}, "browser player's page"},
       {{clip_, "--say", "hello", "--voice", "vulcan"}, "no voice 'vulcan'; the known voices are: af "},
       {{clip_, "--no-audio", "--start", "5"}, "past its end"},
+      {{clip_, "--say-file", Out("missing.txt")}, "cannot read"},
+      {{clip_, "--no-audio"}, "cannot make the folder", garbage + "/inside"},
       {{clip_, "--no-audio"}, "exists; --force (-y) replaces it", taken},
   };
   for (const auto& row : rows) {
@@ -344,6 +410,7 @@ TEST(MakeMessageCommandLine, UsageHelpAndVersion) {
       {"video.mp4", "--duration", "0"},
       {"video.mp4", "--start", "soon"},
       {"video.mp4", "--max-size"},
+      {"video.mp4", "--speed", "5"},
       {"a.mp4", "b.mp4"},
   };
   for (const auto& args : rows) {

@@ -80,7 +80,8 @@ constexpr ct::Command kCommand = {
     "here; missing folders are made, and files already there are replaced only with --force.\n"
     "--max-size chooses the quantiser and the picture spacing together, and 5.3 kbit/s speech when\n"
     "6.3 does not fit, or refuses saying how many bytes the message needs. --html needs the\n"
-    "browser player's page (scripts/run --web builds it).\n"
+    "browser player's page (scripts/run --web builds it). --build-native-player builds from the\n"
+    "source tree make-message was built from, or from the one CLIPNOTE_SOURCE_DIR names.\n"
     "Exit codes: 0 made; 1 refused, with the reason; 2 usage; 130 interrupted."};
 
 struct Options {
@@ -379,7 +380,10 @@ int Run(const Options& o) {
     const auto log = [&](const std::string& line) {
       if (!o.quiet) std::fprintf(stderr, "%s\n", line.c_str());
     };
-    const bool ok = BuildPlayers(CLIPNOTE_SOURCE_DIR, message.movie, message.voice, work, built, log, error);
+    // A checkout that has moved since make-message was built can be named.
+    const char* named = std::getenv("CLIPNOTE_SOURCE_DIR");
+    const std::string source = named != nullptr && *named != '\0' ? named : CLIPNOTE_SOURCE_DIR;
+    const bool ok = BuildPlayers(source, message.movie, message.voice, work, built, log, error);
     std::vector<std::unique_ptr<clipnote::tools::OutputFile>> players;
     std::string commitError;
     bool placed = ok && !interrupted;

@@ -49,7 +49,9 @@ bool CopyTree(const fs::path& from, const fs::path& to, std::string& error) {
       if (it->is_directory()) it.disable_recursion_pending();
       continue;
     }
-    const fs::path target = to / fs::relative(it->path(), from);
+    // Lexically: fs::relative resolves symbolic links, which would put a link's copy in place
+    // of the file it points at.
+    const fs::path target = to / it->path().lexically_relative(from);
     if (it->is_symlink()) {
       fs::copy_symlink(it->path(), target, ec);
     } else if (it->is_directory()) {
