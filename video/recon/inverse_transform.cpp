@@ -320,9 +320,6 @@ void Transform2d(const int32_t weights[6], int16_t coefficients[64]) {
 
 }  // namespace
 
-void IdctRowWith(const int32_t weights[6], int16_t* row) { RowPass(weights, row); }
-void IdctColumnWith(const int32_t weights[6], int16_t* top) { ColumnPass<>(weights, top); }
-
 void IdctToPixelsPlain(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]) {
   Transform2d(weights, coefficients);
   for (int i = 0; i < 64; ++i) {
@@ -380,8 +377,6 @@ void IdctToResidualWith(const int32_t weights[6], int16_t coefficients[64]) {
 }
 
 void ComputeIdctWeights() { ComputeIdctWeightsInto(videoDecoder.idctWeights); }
-void IdctRow(int16_t* row) { IdctRowWith(videoDecoder.idctWeights, row); }
-void IdctColumn(int16_t* top) { IdctColumnWith(videoDecoder.idctWeights, top); }
 void IdctToPixels(uint8_t samples[64], int16_t coefficients[64]) {
   IdctToPixelsWith(videoDecoder.idctWeights, samples, coefficients);
 }

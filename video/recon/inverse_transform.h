@@ -16,11 +16,6 @@ enum IdctWeightIndex { kW1, kW2, kW3, kW5, kW6, kW7 };
 // Derives the six weights into `weights`.
 void ComputeIdctWeightsInto(int32_t weights[6]);
 
-// One row of 8 coefficients, in place.
-void IdctRowWith(const int32_t weights[6], int16_t* row);
-// One column, in place: the 8 elements lie 8 int16 apart, starting at `top`.
-void IdctColumnWith(const int32_t weights[6], int16_t* top);
-
 // Full 2-D transform of a raster-order block, then clamped to 0..255 bytes.
 void IdctToPixelsWith(const int32_t weights[6], uint8_t samples[64], int16_t coefficients[64]);
 // Full 2-D transform in place, then each value clamped to -256..255.
@@ -38,8 +33,6 @@ void IdctToResidualSse2(const int32_t weights[6], int16_t coefficients[64]);
 
 // The same operations with the decoder's idctWeights.
 void ComputeIdctWeights();
-void IdctRow(int16_t* row);
-void IdctColumn(int16_t* top);
 void IdctToPixels(uint8_t samples[64], int16_t coefficients[64]);
 void IdctToResidual(int16_t coefficients[64]);
 
