@@ -95,6 +95,14 @@ def network_requests(driver):
     return urls
 
 
+def recorder_letterbox(driver, width, height):
+    """Where the recorder page places a picture of width x height in the message's picture:
+    [x, y, width, height], from its own module."""
+    return driver.execute_script(
+        "const m = clipnoteRecorder.module, p = m._cn_rec_letterbox(%d, %d) >> 2;"
+        "return Array.from(m.HEAP32.subarray(p, p + 4));" % (width, height))
+
+
 def wait_for(driver, script, timeout=20):
     return WebDriverWait(driver, timeout).until(lambda d: d.execute_script(script))
 
