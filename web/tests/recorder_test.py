@@ -17,7 +17,7 @@ import unittest
 import numpy as np
 
 from browser import (DECODE, ROOT, SITE, Server, chromium, network_requests, page_pcm, recorder_letterbox, require,
-                     scratch_dir, wait_for)
+                     scratch_dir, wait_for, worker_threads)
 from clipnote_media_measures import (aligned_segsnr, frame_kinds, letterboxed_pictures, picture_psnrs, picture_ticks,
                                      psnr, read_y4m, wav_samples)
 
@@ -120,6 +120,13 @@ class Recording(RecorderTestCase):
         summary = self.record(driver, RECORD_SECONDS)
         self.assertIsNotNone(summary, self.notice(driver))
         self.assertGreater(summary["progressReports"], 0, "the worker reported no progress")
+        # Once the preview's speech is decoded only the recorder's own worker is left (it keeps
+        # the recording for another budget); both files are saved after that.
+        for _ in range(100):
+            if worker_threads(driver) == 1:
+                break
+            time.sleep(0.1)
+        self.assertEqual(worker_threads(driver), 1, "a finished worker still runs")
         exe = self.save(driver, folder, "save-exe", "message.exe")
         page = self.save(driver, folder, "save-html", "message.html")
         print(f"\nrecorder: {summary}", flush=True)
