@@ -1,7 +1,9 @@
 """Measures of decoded pictures and speech for the Python tests: Y4M luma planes, PSNR,
-the ticks of an H.263 clip's pictures, the frame kinds of a VOICE clip and a segmental SNR
-that aligns each stretch of speech on its own."""
+the ticks of an H.263 clip's pictures, decoded pictures against the fed ones at their ticks,
+the frame kinds of a VOICE clip and a segmental SNR that aligns each stretch of speech on its
+own."""
 import re
+import subprocess
 
 import numpy as np
 
@@ -17,6 +19,31 @@ def read_y4m(path, width, height):
         frames.append(np.frombuffer(data, np.uint8, width * height, at).reshape(height, width))
         at += size
     return np.array(frames)
+
+
+def letterboxed_pictures(video, geometry, out):
+    """The luma planes of `video` (any file ffmpeg reads) letterboxed into QCIF as the recorder
+    and make-message place it (x, y, width, height of the picture, bars black), through
+    ffmpeg's area scaler; `out` keeps them as .y4m."""
+    x, y, w, h = geometry
+    subprocess.run(["nice", "-n", "19", "ffmpeg", "-v", "error", "-y", "-i", video, "-vf",
+                    f"scale={w}:{h}:flags=area,pad=176:144:{x}:{y}:black", "-pix_fmt", "yuv420p", out],
+                   check=True, capture_output=True)
+    return read_y4m(out, 176, 144)
+
+
+def picture_psnrs(decoded, ticks, fed, jitter=1):
+    """PSNR of each decoded picture against the fed picture at its tick (both at 30 a second).
+    The fed pictures loop, as a fake camera replays its file, and a recording starts somewhere
+    in the loop: the offset that fits best is taken, then each picture may come up to `jitter`
+    pictures early or late (the capture's timing)."""
+    if len(ticks) != len(decoded):
+        raise ValueError(f"{len(decoded)} decoded pictures for {len(ticks)} picture headers")
+    loop = len(fed)
+    sample = list(range(0, len(ticks), max(1, len(ticks) // 20)))
+    offset = max(range(loop), key=lambda o: np.mean([psnr(decoded[i], fed[(o + ticks[i]) % loop]) for i in sample]))
+    return [max(psnr(decoded[i], fed[(offset + ticks[i] + d) % loop]) for d in range(-jitter, jitter + 1))
+            for i in range(len(ticks))]
 
 
 def picture_ticks(clip):

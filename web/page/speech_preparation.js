@@ -6,13 +6,20 @@ export class SpeechPreparation {
   }
 
   // Resolves to { pcm: Int16Array } or { reason }. A new clip abandons the previous work.
+  // The worker ends once it has answered: its module's memory (the clip, the decoded
+  // samples, the decoder) is then the page's no longer.
   prepare(clip, hasPrefix) {
     if (this.worker) this.worker.terminate();
     const worker = this.createWorker();
     this.worker = worker;
     return new Promise((resolve) => {
-      worker.onmessage = (event) => resolve(event.data);
-      worker.onerror = (event) => resolve({ reason: event.message || "the speech decoder failed" });
+      const answer = (result) => {
+        worker.terminate();
+        if (this.worker === worker) this.worker = null;
+        resolve(result);
+      };
+      worker.onmessage = (event) => answer(event.data);
+      worker.onerror = (event) => answer({ reason: event.message || "the speech decoder failed" });
       worker.postMessage({ clip, hasPrefix });
     });
   }

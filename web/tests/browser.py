@@ -95,6 +95,46 @@ def network_requests(driver):
     return urls
 
 
+def descendants(pid):
+    """The process ids under `pid`, from /proc."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    parent = int(f.read().rsplit(")", 1)[1].split()[1])
+                children.setdefault(parent, []).append(int(entry))
+            except OSError:
+                pass
+    found, todo = [], [pid]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child)
+    return found
+
+
+def worker_threads(driver):
+    """How many dedicated workers run in the driver's chromium: each has a thread of its own."""
+    count = 0
+    for pid in descendants(driver.service.process.pid):
+        try:
+            for thread in os.listdir(f"/proc/{pid}/task"):
+                with open(f"/proc/{pid}/task/{thread}/comm") as f:
+                    count += f.read().startswith("DedicatedWorker")
+        except OSError:
+            pass
+    return count
+
+
+def recorder_letterbox(driver, width, height):
+    """Where the recorder page places a picture of width x height in the message's picture:
+    [x, y, width, height], from its own module."""
+    return driver.execute_script(
+        "const m = clipnoteRecorder.module, p = m._cn_rec_letterbox(%d, %d) >> 2;"
+        "return Array.from(m.HEAP32.subarray(p, p + 4));" % (width, height))
+
+
 def wait_for(driver, script, timeout=20):
     return WebDriverWait(driver, timeout).until(lambda d: d.execute_script(script))
 
