@@ -37,9 +37,11 @@ uint32_t QuantiseLsp(const LspVector& lsp, const LspVector& previous) {
   for (int i = 0; i < kLpcOrder; ++i) {
     const float predicted = (previous[i] - LspMeanTable[i]) * kPrediction;
     target[i] = lsp[i] - LspMeanTable[i] - predicted;
+    // Close neighbours mark a formant peak, which an error there moves most: the weight is
+    // the mean of the inverse distances to both neighbours (the band edges at the ends).
     const float below = i > 0 ? lsp[i] - lsp[i - 1] : lsp[i];
     const float above = i < kLpcOrder - 1 ? lsp[i + 1] - lsp[i] : 256.0f - lsp[i];
-    weight[i] = 1.0f / std::max(std::min(below, above), 1.0f);
+    weight[i] = 0.5f / std::max(below, 1.0f) + 0.5f / std::max(above, 1.0f);
   }
   const uint32_t band0 = SearchBand<3>(LspBand0, target, weight);
   const uint32_t band1 = SearchBand<3>(LspBand1, target + 3, weight + 3);

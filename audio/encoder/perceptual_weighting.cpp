@@ -8,7 +8,9 @@ namespace clipnote::speech {
 
 namespace {
 
-constexpr float kZeroFactor = 0.9f;
+// A zero section close to the envelope keeps the coding noise under the formants, where the
+// ear does not hear it and the decoded spectrum stays near the input's between them too.
+constexpr float kZeroFactor = 0.95f;
 constexpr float kPoleFactor = 0.5f;
 
 void Push(std::array<float, kLpcOrder>& memory, float value) {

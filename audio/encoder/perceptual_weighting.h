@@ -6,11 +6,11 @@
 
 namespace clipnote::speech {
 
-// The formant perceptual weighting W(z) = A(z/0.9) / A(z/0.5) from a subframe's unquantised
+// The formant perceptual weighting W(z) = A(z/0.95) / A(z/0.5) from a subframe's unquantised
 // envelope: the coding error is measured through it, so that the noise follows the formants
 // where speech masks it.
 struct Weighting {
-  LpcSet zero{};  // a[j] x 0.9^(j+1)
+  LpcSet zero{};  // a[j] x 0.95^(j+1)
   LpcSet pole{};  // a[j] x 0.5^(j+1)
 };
 

@@ -76,14 +76,17 @@ class SpeechEncoder {
   bool DecideActive(const int16_t frame[kFrameSamples], const int16_t* next);
 
   static constexpr int kPastSpeech = 60;
+  // Samples of the next frame the envelope of the last subframe sees, when there is one.
+  static constexpr int kLookahead = 60;
   static constexpr int kPastWeighted = 142;
 
   SpeechEncoderOptions options_;
   HighPassFilter highPass_;
-  HighPassFilter lookaheadHighPass_;
   VoiceActivityDetector activity_;
-  // High-passed input: kPastSpeech samples before the frame, then the frame.
-  float speech_[kPastSpeech + kFrameSamples] = {};
+  // High-passed input: kPastSpeech samples before the frame, the frame, and the whole next
+  // frame through a copy of the filter (when nextKnown_).
+  float speech_[kPastSpeech + 2 * kFrameSamples] = {};
+  bool nextKnown_ = false;
   // Weighted input: kPastWeighted samples before the frame, then the frame.
   float weighted_[kPastWeighted + kFrameSamples] = {};
   // Weighted input less the weighted synthesis of the coded excitation, laid out as weighted_.
