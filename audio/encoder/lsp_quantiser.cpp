@@ -49,4 +49,21 @@ uint32_t QuantiseLsp(const LspVector& lsp, const LspVector& previous) {
   return band0 << 16 | band1 << 8 | band2;
 }
 
+LspVector InterpolationTarget(const LspVector sub[3], const bool known[3], const LspVector& last,
+                              const LspVector& previous) {
+  static constexpr double kShare[3] = {0.25, 0.5, 0.75};
+  constexpr double kLastWeight = 3.0;
+  LspVector target;
+  for (int i = 0; i < kLpcOrder; ++i) {
+    double sum = kLastWeight * last[i], norm = kLastWeight;
+    for (int s = 0; s < 3; ++s) {
+      if (!known[s]) continue;
+      sum += kShare[s] * (sub[s][i] - (1.0 - kShare[s]) * previous[i]);
+      norm += kShare[s] * kShare[s];
+    }
+    target[i] = static_cast<float>(sum / norm);
+  }
+  return target;
+}
+
 }  // namespace clipnote::speech

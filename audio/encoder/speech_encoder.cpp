@@ -111,6 +111,10 @@ void SpeechEncoder::AnalyseFrame() {
     lpc_[s] = AnalyseLpc(speech_ + (s == 3 ? last : kWindowStart[s]), LpcUse::Weighting);
     weighting_[s] = MakeWeighting(lpc_[s]);
   }
+  for (int s = 0; s < 3; ++s) {
+    subframeLspKnown_[s] =
+        LpcToLsp(AnalyseLpc(speech_ + kWindowStart[s], LpcUse::Coding), subframeLsp_[s]);
+  }
   LspVector lsp;
   const LpcSet coding = AnalyseLpc(speech_ + last, LpcUse::Coding);
   if (LpcToLsp(coding, lsp)) lsp_ = lsp;  // otherwise the last codable envelope stays
@@ -132,7 +136,9 @@ void SpeechEncoder::AnalyseFrame() {
 int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
   const Rate rate = options_.rate;
   FrameParams params;
-  const uint32_t lspIndex = QuantiseLsp(lsp_, decoder_.previousLsp);
+  const LspVector target =
+      InterpolationTarget(subframeLsp_, subframeLspKnown_, lsp_, decoder_.previousLsp);
+  const uint32_t lspIndex = QuantiseLsp(target, decoder_.previousLsp);
   params.lspIndex = static_cast<int32_t>(lspIndex);
   const LspVector quantised = DecodeLsp(decoder_.previousLsp, lspIndex, false);
   LpcSets lpcq;

@@ -95,7 +95,9 @@ class SpeechEncoder {
   FilterMemory synthesis_;  // the weighted synthesis filter of the coded excitation
   LpcSet lpc_[kSubframesPerFrame] = {};
   Weighting weighting_[kSubframesPerFrame];
-  LspVector lsp_{};  // unquantised LSP vector of the frame
+  LspVector lsp_{};  // unquantised LSP vector of the frame (its last subframe's)
+  LspVector subframeLsp_[3] = {};  // and of its other subframes, where codable
+  bool subframeLspKnown_[3] = {};
   int openLoop_[2] = {60, 60};
   float periodicity_[2] = {};  // of each half frame at its open-loop lag
 
