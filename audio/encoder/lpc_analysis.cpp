@@ -24,7 +24,7 @@ struct LagTables {
 
 struct AnalysisTables {
   float window[kLpcWindowSamples];
-  LagTables use[2];
+  LagTables use[2];  // weighting, coding
 };
 
 AnalysisTables MakeTables() {
@@ -54,19 +54,12 @@ const AnalysisTables& Tables() {
   return tables;
 }
 
-}  // namespace
 
-LpcSet AnalyseLpc(const float window[kLpcWindowSamples], LpcUse use) {
-  const AnalysisTables& t = Tables();
-  const LagTables& lag = t.use[use == LpcUse::Coding ? 1 : 0];
-  double x[kLpcWindowSamples];
-  for (int n = 0; n < kLpcWindowSamples; ++n) x[n] = static_cast<double>(window[n]) * t.window[n];
+// Levinson-Durbin on the autocorrelation r through one use's lag window, then its bandwidth
+// expansion.
+LpcSet Solve(const double raw[kLpcOrder + 1], const LagTables& lag) {
   double r[kLpcOrder + 1];
-  for (int k = 0; k <= kLpcOrder; ++k) {
-    double sum = 0;
-    for (int n = k; n < kLpcWindowSamples; ++n) sum += x[n] * x[n - k];
-    r[k] = sum * lag.lagWindow[k];
-  }
+  for (int k = 0; k <= kLpcOrder; ++k) r[k] = raw[k] * lag.lagWindow[k];
   LpcSet result{};
   if (!(r[0] > 1.0) || !std::isfinite(r[0])) return result;  // silence: flat envelope
 
@@ -87,6 +80,21 @@ LpcSet AnalyseLpc(const float window[kLpcWindowSamples], LpcUse use) {
   }
   for (int j = 0; j < kLpcOrder; ++j) result[j] = static_cast<float>(a[j] * lag.expansion[j]);
   return result;
+}
+
+}  // namespace
+
+Envelopes AnalyseLpc(const float window[kLpcWindowSamples]) {
+  const AnalysisTables& t = Tables();
+  double x[kLpcWindowSamples];
+  for (int n = 0; n < kLpcWindowSamples; ++n) x[n] = static_cast<double>(window[n]) * t.window[n];
+  double r[kLpcOrder + 1];
+  for (int k = 0; k <= kLpcOrder; ++k) {
+    double sum = 0;
+    for (int n = k; n < kLpcWindowSamples; ++n) sum += x[n] * x[n - k];
+    r[k] = sum;
+  }
+  return {Solve(r, t.use[0]), Solve(r, t.use[1])};
 }
 
 }  // namespace clipnote::speech

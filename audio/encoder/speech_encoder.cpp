@@ -108,16 +108,16 @@ void SpeechEncoder::AnalyseFrame() {
   static_assert(kWindowStart[3] + kLpcWindowSamples <= kPastSpeech + kFrameSamples + kLookahead);
   const int last = nextKnown_ ? kWindowStart[3] : kWindowStart[2];
   for (int s = 0; s < kSubframesPerFrame; ++s) {
-    lpc_[s] = AnalyseLpc(speech_ + (s == 3 ? last : kWindowStart[s]), LpcUse::Weighting);
+    const Envelopes envelopes = AnalyseLpc(speech_ + (s == 3 ? last : kWindowStart[s]));
+    lpc_[s] = envelopes.weighting;
     weighting_[s] = MakeWeighting(lpc_[s]);
+    if (s < 3) {
+      subframeLspKnown_[s] = LpcToLsp(envelopes.coding, subframeLsp_[s]);
+    } else {
+      LspVector lsp;
+      if (LpcToLsp(envelopes.coding, lsp)) lsp_ = lsp;  // otherwise the last codable envelope stays
+    }
   }
-  for (int s = 0; s < 3; ++s) {
-    subframeLspKnown_[s] =
-        LpcToLsp(AnalyseLpc(speech_ + kWindowStart[s], LpcUse::Coding), subframeLsp_[s]);
-  }
-  LspVector lsp;
-  const LpcSet coding = AnalyseLpc(speech_ + last, LpcUse::Coding);
-  if (LpcToLsp(coding, lsp)) lsp_ = lsp;  // otherwise the last codable envelope stays
 
   std::copy(weighted_ + kFrameSamples, weighted_ + kFrameSamples + kPastWeighted, weighted_);
   float* current = weighted_ + kPastWeighted;
