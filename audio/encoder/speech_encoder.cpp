@@ -110,7 +110,7 @@ void SpeechEncoder::AnalyseFrame() {
   for (int s = 0; s < kSubframesPerFrame; ++s) {
     const Envelopes envelopes = AnalyseLpc(speech_ + (s == 3 ? last : kWindowStart[s]));
     lpc_[s] = envelopes.weighting;
-    weighting_[s] = MakeWeighting(lpc_[s]);
+    weighting_[s] = MakeWeighting(lpc_[s], options_.rate);
     if (s < 3) {
       subframeLspKnown_[s] = LpcToLsp(envelopes.coding, subframeLsp_[s]);
     } else {
