@@ -6,10 +6,25 @@ namespace clipnote::speech {
 
 namespace {
 
-struct AnalysisTables {
-  float window[kLpcWindowSamples];
+struct Smoothing {
+  double lagWindowHz;  // Gaussian lag window: widens sharp formant peaks
+  double noiseFloor;   // r[0] scale: a white-noise floor, also conditioning tones and clipping
+  double expansion;    // bandwidth expansion factor per coefficient
+};
+
+// Chosen on the benchmark's speech against the decoded log-spectral distance and segmental
+// SNR together: the weighting envelope a 30 dB floor, 40 Hz, 0.95; the coded one 27 dB,
+// 60 Hz, 0.97.
+constexpr Smoothing kSmoothing[2] = {{40.0, 1.001, 0.95}, {60.0, 1.002, 0.97}};
+
+struct LagTables {
   double lagWindow[kLpcOrder + 1];
   float expansion[kLpcOrder];
+};
+
+struct AnalysisTables {
+  float window[kLpcWindowSamples];
+  LagTables use[2];  // weighting, coding
 };
 
 AnalysisTables MakeTables() {
@@ -18,18 +33,18 @@ AnalysisTables MakeTables() {
   for (int n = 0; n < kLpcWindowSamples; ++n) {
     t.window[n] = static_cast<float>(0.54 - 0.46 * std::cos(2 * pi * n / (kLpcWindowSamples - 1)));
   }
-  // A Gaussian lag window of 60 Hz smooths sharp formant peaks a little, the white-noise
-  // floor (40 dB down) keeps the recursion well conditioned on pure tones and clipping.
-  constexpr double kBandwidthHz = 60.0;
-  for (int k = 0; k <= kLpcOrder; ++k) {
-    const double x = 2 * pi * kBandwidthHz * k / 8000.0;
-    t.lagWindow[k] = std::exp(-0.5 * x * x);
-  }
-  t.lagWindow[0] = 1.0001;
-  double g = 1.0;
-  for (int j = 0; j < kLpcOrder; ++j) {
-    g *= 0.994;
-    t.expansion[j] = static_cast<float>(g);
+  for (int u = 0; u < 2; ++u) {
+    LagTables& lag = t.use[u];
+    for (int k = 0; k <= kLpcOrder; ++k) {
+      const double x = 2 * pi * kSmoothing[u].lagWindowHz * k / 8000.0;
+      lag.lagWindow[k] = std::exp(-0.5 * x * x);
+    }
+    lag.lagWindow[0] = kSmoothing[u].noiseFloor;
+    double g = 1.0;
+    for (int j = 0; j < kLpcOrder; ++j) {
+      g *= kSmoothing[u].expansion;
+      lag.expansion[j] = static_cast<float>(g);
+    }
   }
   return t;
 }
@@ -39,18 +54,12 @@ const AnalysisTables& Tables() {
   return tables;
 }
 
-}  // namespace
 
-LpcSet AnalyseLpc(const float window[kLpcWindowSamples]) {
-  const AnalysisTables& t = Tables();
-  double x[kLpcWindowSamples];
-  for (int n = 0; n < kLpcWindowSamples; ++n) x[n] = static_cast<double>(window[n]) * t.window[n];
+// Levinson-Durbin on the autocorrelation r through one use's lag window, then its bandwidth
+// expansion.
+LpcSet Solve(const double raw[kLpcOrder + 1], const LagTables& lag) {
   double r[kLpcOrder + 1];
-  for (int k = 0; k <= kLpcOrder; ++k) {
-    double sum = 0;
-    for (int n = k; n < kLpcWindowSamples; ++n) sum += x[n] * x[n - k];
-    r[k] = sum * t.lagWindow[k];
-  }
+  for (int k = 0; k <= kLpcOrder; ++k) r[k] = raw[k] * lag.lagWindow[k];
   LpcSet result{};
   if (!(r[0] > 1.0) || !std::isfinite(r[0])) return result;  // silence: flat envelope
 
@@ -69,8 +78,23 @@ LpcSet AnalyseLpc(const float window[kLpcWindowSamples]) {
     error *= 1.0 - k * k;
     if (!(error > 0)) break;
   }
-  for (int j = 0; j < kLpcOrder; ++j) result[j] = static_cast<float>(a[j] * t.expansion[j]);
+  for (int j = 0; j < kLpcOrder; ++j) result[j] = static_cast<float>(a[j] * lag.expansion[j]);
   return result;
+}
+
+}  // namespace
+
+Envelopes AnalyseLpc(const float window[kLpcWindowSamples]) {
+  const AnalysisTables& t = Tables();
+  double x[kLpcWindowSamples];
+  for (int n = 0; n < kLpcWindowSamples; ++n) x[n] = static_cast<double>(window[n]) * t.window[n];
+  double r[kLpcOrder + 1];
+  for (int k = 0; k <= kLpcOrder; ++k) {
+    double sum = 0;
+    for (int n = k; n < kLpcWindowSamples; ++n) sum += x[n] * x[n - k];
+    r[k] = sum;
+  }
+  return {Solve(r, t.use[0]), Solve(r, t.use[1])};
 }
 
 }  // namespace clipnote::speech

@@ -9,15 +9,30 @@ namespace {
 constexpr int kGridSteps = 256;  // one decoder LSP unit per step
 constexpr int kHalfOrder = kLpcOrder / 2;
 
+constexpr int kBisections = 6;
+
+// Cosine and sine of the grid's points, and of the bisection's steps (half a grid step, a
+// quarter...): the bisection steps from one point to the next by the angle sum.
 struct CosineGrid {
   double value[kGridSteps + 1];
+  double sine[kGridSteps + 1];
+  double stepCos[kBisections];
+  double stepSin[kBisections];
 };
 
 const CosineGrid& Grid() {
   static const CosineGrid grid = [] {
     CosineGrid g{};
     const double pi = std::acos(-1.0);
-    for (int k = 0; k <= kGridSteps; ++k) g.value[k] = std::cos(pi * k / kGridSteps);
+    for (int k = 0; k <= kGridSteps; ++k) {
+      g.value[k] = std::cos(pi * k / kGridSteps);
+      g.sine[k] = std::sin(pi * k / kGridSteps);
+    }
+    for (int i = 0; i < kBisections; ++i) {
+      const double step = pi / kGridSteps / (2 << i);
+      g.stepCos[i] = std::cos(step);
+      g.stepSin[i] = std::sin(step);
+    }
     return g;
   }();
   return grid;
@@ -59,19 +74,24 @@ bool LpcToLsp(const LpcSet& lpc, LspVector& lsp) {
     if ((previous <= 0) != (current <= 0)) {
       // Bisection in frequency, then a linear step between the last two points.
       const double pi = std::acos(-1.0);
-      double low = k - 1, high = k;
+      double low = k - 1;
+      double cosLow = grid.value[k - 1], sinLow = grid.sine[k - 1];
       double fLow = previous;
-      for (int i = 0; i < 6; ++i) {
-        const double mid = 0.5 * (low + high);
-        const double fMid = Evaluate(f[which], std::cos(pi * mid / kGridSteps));
+      for (int i = 0; i < kBisections; ++i) {
+        const double cosMid = cosLow * grid.stepCos[i] - sinLow * grid.stepSin[i];
+        const double fMid = Evaluate(f[which], cosMid);
         if ((fMid <= 0) == (fLow <= 0)) {
-          low = mid;
+          sinLow = sinLow * grid.stepCos[i] + cosLow * grid.stepSin[i];
+          cosLow = cosMid;
+          low += 1.0 / (2 << i);
           fLow = fMid;
-        } else {
-          high = mid;
         }
       }
-      const double fHigh = Evaluate(f[which], std::cos(pi * high / kGridSteps));
+      // The interval is now the last step wide.
+      const double high = low + 1.0 / (1 << kBisections);
+      constexpr int kLast = kBisections - 1;
+      const double fHigh =
+          Evaluate(f[which], cosLow * grid.stepCos[kLast] - sinLow * grid.stepSin[kLast]);
       const double span = fLow - fHigh;
       const double root = span != 0 ? low + (high - low) * fLow / span : 0.5 * (low + high);
       found[count++] = static_cast<float>(root);

@@ -3,18 +3,19 @@
 #include <array>
 
 #include "audio/frame_geometry.h"
+#include "audio/frame_params.h"
 
 namespace clipnote::speech {
 
-// The formant perceptual weighting W(z) = A(z/0.9) / A(z/0.5) from a subframe's unquantised
-// envelope: the coding error is measured through it, so that the noise follows the formants
-// where speech masks it.
+// The formant perceptual weighting W(z) = A(z/0.95) / A(z/g), g 0.48 at 6.3 kbit/s and 0.46
+// at 5.3, from a subframe's unquantised envelope: the coding error is measured through it, so
+// that the noise follows the formants where speech masks it.
 struct Weighting {
-  LpcSet zero{};  // a[j] x 0.9^(j+1)
-  LpcSet pole{};  // a[j] x 0.5^(j+1)
+  LpcSet zero{};  // a[j] x 0.95^(j+1)
+  LpcSet pole{};  // a[j] x g^(j+1)
 };
 
-Weighting MakeWeighting(const LpcSet& lpc);
+Weighting MakeWeighting(const LpcSet& lpc, Rate rate);
 
 // Past inputs and outputs of a pole-zero section, newest first.
 struct FilterMemory {

@@ -100,15 +100,24 @@ bool SpeechEncoder::StateIsFinite() const {
 }
 
 void SpeechEncoder::AnalyseFrame() {
-  // One envelope per subframe from a three-subframe window centred on it where the frame
-  // allows; the last two share the window that ends with the frame.
-  static constexpr int kWindowStart[kSubframesPerFrame] = {0, 60, 120, 120};
+  // One envelope per subframe from a three-subframe window centred on it, which for the
+  // last subframe reaches into the next frame. The last subframe's envelope is the one the
+  // frame's LSP vector codes: off centre, it would describe the speech a subframe late. At
+  // the end of the input the last two share the window that ends with the frame.
+  static constexpr int kWindowStart[kSubframesPerFrame] = {0, 60, 120, 180};
+  static_assert(kWindowStart[3] + kLpcWindowSamples <= kPastSpeech + kFrameSamples + kLookahead);
+  const int last = nextKnown_ ? kWindowStart[3] : kWindowStart[2];
   for (int s = 0; s < kSubframesPerFrame; ++s) {
-    lpc_[s] = AnalyseLpc(speech_ + kWindowStart[s]);
-    weighting_[s] = MakeWeighting(lpc_[s]);
+    const Envelopes envelopes = AnalyseLpc(speech_ + (s == 3 ? last : kWindowStart[s]));
+    lpc_[s] = envelopes.weighting;
+    weighting_[s] = MakeWeighting(lpc_[s], options_.rate);
+    if (s < 3) {
+      subframeLspKnown_[s] = LpcToLsp(envelopes.coding, subframeLsp_[s]);
+    } else {
+      LspVector lsp;
+      if (LpcToLsp(envelopes.coding, lsp)) lsp_ = lsp;  // otherwise the last codable envelope stays
+    }
   }
-  LspVector lsp;
-  if (LpcToLsp(lpc_[3], lsp)) lsp_ = lsp;  // otherwise the last codable envelope stays
 
   std::copy(weighted_ + kFrameSamples, weighted_ + kFrameSamples + kPastWeighted, weighted_);
   float* current = weighted_ + kPastWeighted;
@@ -127,7 +136,9 @@ void SpeechEncoder::AnalyseFrame() {
 int SpeechEncoder::EncodeActive(uint8_t out[kMaxCodedFrameBytes]) {
   const Rate rate = options_.rate;
   FrameParams params;
-  const uint32_t lspIndex = QuantiseLsp(lsp_, decoder_.previousLsp);
+  const LspVector target =
+      InterpolationTarget(subframeLsp_, subframeLspKnown_, lsp_, decoder_.previousLsp);
+  const uint32_t lspIndex = QuantiseLsp(target, decoder_.previousLsp);
   params.lspIndex = static_cast<int32_t>(lspIndex);
   const LspVector quantised = DecodeLsp(decoder_.previousLsp, lspIndex, false);
   LpcSets lpcq;
@@ -309,13 +320,7 @@ bool SpeechEncoder::DecideActive(const int16_t frame[kFrameSamples], const int16
   const bool loud = nextLevelKnown_ ? nextActive_ : activity_.IsActive(level);
   const bool active = loud || VoiceActivityDetector::IsTonal(level, periodicity_);
   nextLevelKnown_ = next != nullptr;
-  if (next) {
-    // The next frame through a copy of the input filter, for its level alone.
-    HighPassFilter ahead = highPass_;
-    float samples[kFrameSamples];
-    ahead.Run(next, samples);
-    nextActive_ = activity_.IsActive(VoiceActivityDetector::FrameLevel(samples));
-  }
+  if (next) nextActive_ = activity_.IsActive(VoiceActivityDetector::FrameLevel(speech_ + kPastSpeech + kFrameSamples));
   if (active) {
     hangover_ = kHangoverFrames;
     return true;
@@ -333,6 +338,13 @@ int SpeechEncoder::EncodeFrame(const int16_t frame[kFrameSamples], const int16_t
   std::copy(speech_ + kFrameSamples, speech_ + kFrameSamples + kPastSpeech, speech_);
   highPass_.Run(frame, speech_ + kPastSpeech);
   if (!std::isfinite(highPass_.previousOutput)) highPass_ = HighPassFilter{};
+  nextKnown_ = next != nullptr;
+  if (next) {
+    // The next frame through a copy of the input filter: the same samples the filter itself
+    // gives it one call later.
+    HighPassFilter ahead = highPass_;
+    ahead.Run(next, speech_ + kPastSpeech + kFrameSamples);
+  }
   AnalyseFrame();
 
   const bool active = !options_.silenceCompression || DecideActive(frame, next);

@@ -15,7 +15,9 @@ comfort noise's level against the input's in the untransmitted stretches. Then t
 encoding speed of each, times real time, on all the clips joined (one process each,
 CPU time of the child, best of three).
 
-    bench/encoders/speech_table.py [--build build/native] [--keep DIR]
+    bench/encoders/speech_table.py [--build build/native] [--keep DIR] [--clips WORD ...]
+
+--clips runs only the clips whose names contain one of the words (the speed then over those).
 
 Needs numpy, ffmpeg and espeak-ng; prints a Markdown table.
 """
@@ -207,6 +209,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=str(ROOT / "build" / "native"))
     parser.add_argument("--keep")
+    parser.add_argument("--clips", nargs="+", metavar="WORD",
+                        help="only the clips whose names contain one of these words")
     args = parser.parse_args()
     encoder = pathlib.Path(args.build) / "tools" / "clipnote-encode" / "clipnote-encode"
     decoder = pathlib.Path(args.build) / "tools" / "clipnote-decode" / "clipnote-decode"
@@ -214,6 +218,11 @@ def main():
     work.mkdir(parents=True, exist_ok=True)
 
     clips = make_clips(work)
+    if args.clips:
+        clips = {name: samples for name, samples in clips.items()
+                 if any(word in name for word in args.clips)}
+        if not clips:
+            sys.exit("no clip's name contains any of: " + ", ".join(args.clips))
     coders = {
         "ours 6.3": ["--rate", "6.3", "--no-silence"],
         "ours 6.3 HNS": ["--rate", "6.3", "--no-silence", "--noise-shaping"],
