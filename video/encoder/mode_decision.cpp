@@ -15,6 +15,10 @@ namespace clipnote::h263 {
 
 namespace {
 
+// With estimated errors (the fast setting), blocks of more levels than this are not trimmed:
+// their runs are short and their levels cheap, so trimming saves little for what it costs.
+constexpr int32_t kEstimateTrimmedLevels = 32;
+
 // Block k of a macroblock: its first sample and row stride.
 const uint8_t* BlockAt(const MacroblockPlanes& p, int32_t row, int32_t column, int32_t k,
                        int32_t* stride) {
@@ -148,7 +152,11 @@ ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPla
     int16_t coefficients[64];
     if (residualSad >= skipSad) {
       kernels.forwardTransform(coefficients, values);
-      if (QuantiseInter(mb.levels[k], coefficients, quant) > 0) {
+      const int32_t count = QuantiseInter(mb.levels[k], coefficients, quant);
+      if (estimate && count > kEstimateTrimmedLevels) {
+        trimmed = {count, BlockEventBits(mb.levels[k], 0),
+                   LevelErrorChange(coefficients, mb.levels[k], quant, 0)};
+      } else if (count > 0) {
         trimmed = TrimLevels(mb.levels[k], coefficients, quant, 0, lambda);
       }
     }
