@@ -177,7 +177,8 @@ ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPla
       }
     }
     const int32_t codedBits = trimmed.bits;
-    const bool coded = trimmed.count > 0 && 16 * codedError + lambda * codedBits < 16 * predictionError;
+    const bool coded =
+        trimmed.count > 0 && 16 * codedError + lambda * codedBits < 16 * predictionError;
     if (!coded) std::memset(mb.levels[k], 0, 64);
     SetCoded(mb, k, coded);
     total.distortion += coded ? codedError : predictionError;

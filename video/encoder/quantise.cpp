@@ -163,17 +163,18 @@ TrimmedLevels TrimLevels(int8_t levels[64], const int16_t coefficients[64], int3
     int32_t bits = bitsOf(last, run, level);
     int32_t rebuilt = 0;
     if (level == 1 || level == -1) {
-      // Zeroing saves at most this event's bits (a longer run for the next one costs no
-      // fewer), so most levels are kept on that alone.
+      // Zeroing a level before the last saves at most its own bits (a longer run costs the
+      // next event no fewer), so most levels are kept on that alone.
       const int64_t added = 16 * int64_t{one} * (2 * f - one);
       rebuilt = one;
-      if (lambda16 * bits > added) {
+      if (last || lambda16 * bits > added) {
         int32_t saved = bits;
         if (!last) {
           // The next event's run takes in this one's.
           const int32_t next = std::countr_zero(mask);
           const bool nextLast = (mask & (mask - 1)) == 0;
-          saved += bitsOf(nextLast, next - i - 1, levels[next]) - bitsOf(nextLast, next - runStart, levels[next]);
+          saved += bitsOf(nextLast, next - i - 1, levels[next]) -
+                   bitsOf(nextLast, next - runStart, levels[next]);
         } else if (kept >= 0) {
           // The kept level before becomes the last.
           saved += bitsOf(false, keptRun, levels[kept]) - bitsOf(true, keptRun, levels[kept]);
