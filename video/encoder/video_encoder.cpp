@@ -34,7 +34,7 @@ constexpr int32_t kFastRefreshAt = kIntraRefreshPeriod * 3 / 4;
 
 // The fast setting leaves inter blocks uncoded below this many eighths of the dead zone's SAD,
 // and takes a macroblock as not coded without a search below this many eighths of it.
-constexpr int32_t kFastSkipEighths = 11;
+constexpr int32_t kFastSkipEighths = 20;
 constexpr int32_t kFastStillEighths = 9;
 
 // Sum of absolute differences of a luma macroblock from its own mean.
