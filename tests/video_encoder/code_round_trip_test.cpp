@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "video/parser/motion_vectors.h"
 #include "video/parser/picture_headers.h"
 #include "video/parser/vlc_tables.h"
+#include "video/recon/dequantise.h"
 #include "video/recon/picture_decoder.h"
 
 namespace clipnote::h263 {
@@ -146,6 +149,79 @@ TEST(CodeRoundTrip, BlockEventsMatchTheEventsOneByOne) {
         ASSERT_EQ(block.bytes[i], events.bytes[i]) << c.name << " " << trial << " byte " << i;
       }
     }
+  }
+}
+
+// Trimming by rate and distortion: what it reports is what the levels left cost (their
+// events' bits, their error as the decoder dequantises them), and at its own cost it never
+// does worse than the levels it was given, each moved towards zero by at most one.
+TEST(CodeRoundTrip, TrimmingReportsWhatItLeavesAndNeverCostsMore) {
+  struct TrimCase {
+    const char* name;
+    int32_t first;   // 1: an intra block's AC levels
+    int32_t quant;
+    int32_t spread;  // coefficients uniform in -spread..spread, mostly near zero
+  };
+  constexpr TrimCase kCases[] = {
+      {"isolated ones", 0, 8, 40}, {"odd quantiser", 0, 5, 60},  {"dense", 0, 2, 200},
+      {"escapes", 0, 1, 600},      {"intra AC", 1, 12, 160},      {"coarse", 0, 31, 400},
+  };
+  const auto rebuilt = [](int32_t level, int32_t quant) {
+    const int32_t m = level < 0 ? -level : level;
+    const int32_t r = m == 0 ? 0 : quant * (2 * m + 1) - (quant % 2 == 0 ? 1 : 0);
+    return level < 0 ? -r : r;
+  };
+  const auto error = [&](const int16_t* coefficients, const int8_t* levels, int32_t quant,
+                         int32_t first) {
+    int64_t sum = 0;
+    for (int32_t i = first; i < 64; ++i) {
+      const int64_t d = coefficients[zigzagToRaster[i]] - rebuilt(levels[i], quant);
+      sum += d * d;
+    }
+    return sum;
+  };
+  uint32_t state = 77;
+  const auto next = [&state] { return (state = state * 1664525u + 1013904223u) >> 8; };
+  for (const TrimCase& c : kCases) {
+    const int64_t lambda16 = int64_t{136} * c.quant * c.quant / 10;
+    int32_t lowered = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+      int16_t coefficients[64];
+      for (int16_t& f : coefficients) {
+        const int32_t span = next() % 4 == 0 ? c.spread : c.spread / 8;
+        f = static_cast<int16_t>(static_cast<int32_t>(next() % (2 * span + 1)) - span);
+      }
+      int8_t given[64], levels[64];
+      if (c.first == 1) {
+        QuantiseIntra(given, coefficients, c.quant);
+      } else {
+        QuantiseInter(given, coefficients, c.quant);
+      }
+      std::copy(given, given + 64, levels);
+      const TrimmedLevels t = TrimLevels(levels, coefficients, c.quant, c.first, lambda16);
+      int32_t count = 0;
+      for (int32_t i = c.first; i < 64; ++i) {
+        count += levels[i] != 0;
+        const int32_t step = std::abs(int32_t{given[i]}) - std::abs(int32_t{levels[i]});
+        ASSERT_TRUE(step == 0 || step == 1) << c.name << " " << trial << " at " << i;
+        ASSERT_TRUE(levels[i] == 0 || (levels[i] < 0) == (given[i] < 0)) << c.name << " " << i;
+        lowered += step;
+      }
+      if (c.first == 1) {
+        ASSERT_EQ(levels[0], given[0]) << c.name;  // the DC code
+      }
+      ASSERT_EQ(t.count, count) << c.name << " " << trial;
+      ASSERT_EQ(t.bits, BlockEventBits(levels, c.first)) << c.name << " " << trial;
+      int8_t none[64] = {};
+      const int64_t untouched = error(coefficients, none, c.quant, c.first);
+      ASSERT_EQ(t.errorChange, error(coefficients, levels, c.quant, c.first) - untouched)
+          << c.name << " " << trial;
+      const int64_t before = 16 * error(coefficients, given, c.quant, c.first) +
+                             lambda16 * BlockEventBits(given, c.first);
+      const int64_t after = 16 * (untouched + t.errorChange) + lambda16 * t.bits;
+      ASSERT_LE(after, before) << c.name << " " << trial;
+    }
+    EXPECT_GT(lowered, 0) << c.name << ": nothing was worth trimming";
   }
 }
 

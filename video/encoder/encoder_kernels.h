@@ -19,7 +19,7 @@ struct EncoderKernels {
   void (*forwardTransform)(int16_t coefficients[64], const int16_t values[64]);
   // Levels in scan order of the raster-order coefficients at quant 1..31 (quantise.h): from
   // scan position 1 for an intra block (element 0, its DC code, is left alone), with no dead
-  // zone; from 0 for an inter one, with a dead zone of quant / 2. Returns how many of the
+  // zone; from 0 for an inter one, with a dead zone of quant / 4. Returns how many of the
   // levels written are not zero.
   int32_t (*quantiseLevels)(int8_t levels[64], const int16_t coefficients[64], int32_t quant,
                             bool intra);

@@ -15,6 +15,10 @@ namespace clipnote::h263 {
 
 namespace {
 
+// With estimated errors (the fast setting), blocks of more levels than this are not trimmed:
+// their runs are short and their levels cheap, so trimming saves little for what it costs.
+constexpr int32_t kEstimateTrimmedLevels = 32;
+
 // Block k of a macroblock: its first sample and row stride.
 const uint8_t* BlockAt(const MacroblockPlanes& p, int32_t row, int32_t column, int32_t k,
                        int32_t* stride) {
@@ -64,9 +68,9 @@ void SetCoded(CodedMacroblock& mb, int32_t k, bool coded) {
 }  // namespace
 
 int32_t InterBlockZeroSad(int32_t quant) {
-  // A level is not zero from |F| >= 2 quant + quant / 2; the transform rounds each of its
+  // A level is not zero from |F| >= 2 quant + quant / 4; the transform rounds each of its
   // two passes, so keep a margin of a few units of the coefficient.
-  return 4 * (2 * quant + quant / 2 - 2);
+  return 4 * (2 * quant + quant / 4 - 2);
 }
 
 int64_t Lambda16(int32_t quant) { return (int64_t{136} * quant * quant) / 10; }
@@ -144,21 +148,22 @@ ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPla
     int32_t residualSad = 0;
     const int64_t predictionError =
         kernels.blockResidual(values, samples, stride, predicted, predictionStride, &residualSad);
-    int32_t count = 0;
+    TrimmedLevels trimmed;
     int16_t coefficients[64];
     if (residualSad >= skipSad) {
       kernels.forwardTransform(coefficients, values);
-      count = QuantiseInter(mb.levels[k], coefficients, quant);
+      const int32_t count = QuantiseInter(mb.levels[k], coefficients, quant);
+      if (estimate && count > kEstimateTrimmedLevels) {
+        trimmed = {count, BlockEventBits(mb.levels[k], 0),
+                   LevelErrorChange(coefficients, mb.levels[k], quant, 0)};
+      } else if (count > 0) {
+        trimmed = TrimLevels(mb.levels[k], coefficients, quant, 0, lambda);
+      }
     }
-    bool coded = false;
     int64_t codedError = predictionError;
-    int32_t codedBits = 0;
-    if (count > 0 && estimate) {
-      codedError =
-          std::max<int64_t>(predictionError + LevelErrorChange(coefficients, mb.levels[k], quant, 0), 0);
-      codedBits = BlockEventBits(mb.levels[k], 0);
-      coded = 16 * codedError + lambda * codedBits < 16 * predictionError;
-    } else if (count > 0) {
+    if (trimmed.count > 0 && estimate) {
+      codedError = std::max<int64_t>(predictionError + trimmed.errorChange, 0);
+    } else if (trimmed.count > 0) {
       int16_t residual[64];
       DequantiseLevels(residual, mb.levels[k], quant, false);
       IdctToResidualWith(idctWeights, residual);
@@ -170,9 +175,10 @@ ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPla
         const int32_t d = rebuilt - samples[(i >> 3) * stride + (i & 7)];
         codedError += d * d;
       }
-      codedBits = BlockEventBits(mb.levels[k], 0);
-      coded = 16 * codedError + lambda * codedBits < 16 * predictionError;
     }
+    const int32_t codedBits = trimmed.bits;
+    const bool coded =
+        trimmed.count > 0 && 16 * codedError + lambda * codedBits < 16 * predictionError;
     if (!coded) std::memset(mb.levels[k], 0, 64);
     SetCoded(mb, k, coded);
     total.distortion += coded ? codedError : predictionError;

@@ -41,7 +41,8 @@ int32_t InterBlockZeroSad(int32_t quant);
 // Inter coding against `prediction` (a picture laid out as `source`) into mb (type INTER,
 // MVD codes already set by the caller). Blocks whose residual SAD is below `skipSad` are left
 // uncoded without being transformed (InterBlockZeroSad(quant) changes nothing; more trades
-// quality for speed). `estimate` as for CodeIntraMacroblock.
+// quality for speed). The levels are trimmed by rate and distortion (TrimLevels); with
+// `estimate` (as for CodeIntraMacroblock) only blocks of at most 32 levels are.
 ModeCost CodeInterMacroblock(const MacroblockPlanes& source, const MacroblockPlanes& prediction,
                              int32_t row, int32_t column, int32_t quant,
                              const int32_t idctWeights[6], CodedMacroblock& mb,

@@ -10,6 +10,8 @@
 #endif
 
 #include "video/encoder/encoder_kernels.h"
+#include "video/encoder/macroblock_syntax.h"
+#include "video/encoder/vlc_codes.h"
 #include "video/recon/dequantise.h"
 
 namespace clipnote::h263 {
@@ -65,7 +67,7 @@ static_assert(ReciprocalsExact());
 
 int32_t QuantiseLevelsPlain(int8_t levels[64], const int16_t coefficients[64], int32_t quant,
                             bool intra) {
-  const int32_t deadZone = intra ? 0 : quant / 2;
+  const int32_t deadZone = intra ? 0 : quant / 4;
   int32_t count = 0;
   for (int32_t k = intra ? 1 : 0; k < 64; ++k) {
     levels[k] = Level(coefficients[zigzagToRaster[k]], deadZone, quant);
@@ -80,7 +82,7 @@ int32_t QuantiseLevelsSse2(int8_t levels[64], const int16_t coefficients[64], in
   // Raster order, eight coefficients a vector, in unsigned 16-bit magnitudes (-32768 has
   // magnitude 32768); then the bytes are put in scan order.
   const Reciprocal reciprocal = kReciprocals[quant];
-  const __m128i deadZone = _mm_set1_epi16(static_cast<int16_t>(intra ? 0 : quant / 2));
+  const __m128i deadZone = _mm_set1_epi16(static_cast<int16_t>(intra ? 0 : quant / 4));
   const __m128i ceiling = _mm_set1_epi16(static_cast<int16_t>(kMaxLevel * 2 * quant));
   const __m128i multiplier = _mm_set1_epi16(static_cast<int16_t>(reciprocal.multiplier));
   const __m128i shift = _mm_cvtsi32_si128(reciprocal.shift);
@@ -121,6 +123,94 @@ int32_t QuantiseIntra(int8_t levels[64], const int16_t coefficients[64], int32_t
 int32_t QuantiseInter(int8_t levels[64], const int16_t coefficients[64], int32_t quant) {
   quant = std::clamp(quant, 1, 31);
   return EncoderKernelTable().quantiseLevels(levels, coefficients, quant, false);
+}
+
+TrimmedLevels TrimLevels(int8_t levels[64], const int16_t coefficients[64], int32_t quant,
+                         int32_t first, int64_t lambda16) {
+  const VlcCodes& codes = EncoderCodes();
+  // The most bits lowering a level of magnitude 2 or more by one can save, over the tables.
+  static const int32_t mostSaved = [&codes] {
+    int32_t most = 0;
+    for (int32_t last = 0; last < 2; ++last) {
+      for (int32_t run = 0; run < 64; ++run) {
+        for (int32_t m = 2; m < 128; ++m) {
+          most = std::max(most, codes.tcoefBits[last][run][m] - codes.tcoefBits[last][run][m - 1]);
+        }
+      }
+    }
+    return most;
+  }();
+  const auto bitsOf = [&codes](bool last, int32_t run, int32_t level) -> int32_t {
+    return codes.tcoefBits[last][run][level < 0 ? -level : level];
+  };
+  const int32_t even = (quant & 1) == 0 ? 1 : 0;
+  const int32_t one = 3 * quant - even;  // a level +-1 rebuilt
+  // The last level kept (-1: none), its run and whether it was counted as the last event;
+  // where the run of the level looked at starts.
+  int32_t kept = -1;
+  int32_t keptRun = 0;
+  bool keptLast = false;
+  int32_t runStart = first;
+  TrimmedLevels left;
+  uint64_t mask = NonzeroLevels(levels, first);
+  while (mask != 0) {
+    const int32_t i = std::countr_zero(mask);
+    mask &= mask - 1;
+    const bool last = mask == 0;
+    const int32_t level = levels[i];
+    const int32_t run = i - runStart;
+    const int32_t f = std::abs(int32_t{coefficients[zigzagToRaster[i]]});
+    int32_t bits = bitsOf(last, run, level);
+    int32_t rebuilt = 0;
+    if (level == 1 || level == -1) {
+      // Zeroing a level before the last saves at most its own bits (a longer run costs the
+      // next event no fewer), so most levels are kept on that alone.
+      const int64_t added = 16 * int64_t{one} * (2 * f - one);
+      rebuilt = one;
+      if (last || lambda16 * bits > added) {
+        int32_t saved = bits;
+        if (!last) {
+          // The next event's run takes in this one's.
+          const int32_t next = std::countr_zero(mask);
+          const bool nextLast = (mask & (mask - 1)) == 0;
+          saved += bitsOf(nextLast, next - i - 1, levels[next]) -
+                   bitsOf(nextLast, next - runStart, levels[next]);
+        } else if (kept >= 0) {
+          // The kept level before becomes the last.
+          saved += bitsOf(false, keptRun, levels[kept]) - bitsOf(true, keptRun, levels[kept]);
+        }
+        if (added < lambda16 * saved) {
+          levels[i] = 0;
+          continue;
+        }
+      }
+    } else {
+      const int32_t magnitude = level < 0 ? -level : level;
+      rebuilt = quant * (2 * magnitude + 1) - even;
+      const int64_t added = 32 * int64_t{quant} * (2 * f - 2 * rebuilt + 2 * quant);
+      if (added < lambda16 * mostSaved) {
+        const int32_t lower = level < 0 ? level + 1 : level - 1;
+        const int32_t lowerBits = bitsOf(last, run, lower);
+        if (added < lambda16 * (bits - lowerBits)) {
+          levels[i] = static_cast<int8_t>(lower);
+          bits = lowerBits;
+          rebuilt -= 2 * quant;
+        }
+      }
+    }
+    left.bits += bits;
+    left.errorChange += int64_t{rebuilt} * (rebuilt - 2 * f);
+    kept = i;
+    keptRun = run;
+    keptLast = last;
+    runStart = i + 1;
+    ++left.count;
+  }
+  // Levels after the last one kept were zeroed: it becomes the last event.
+  if (kept >= 0 && !keptLast) {
+    left.bits += bitsOf(true, keptRun, levels[kept]) - bitsOf(false, keptRun, levels[kept]);
+  }
+  return left;
 }
 
 }  // namespace clipnote::h263

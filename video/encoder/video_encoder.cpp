@@ -32,8 +32,10 @@ constexpr int32_t kRefreshAt = kIntraRefreshPeriod - 2;
 // ours between refreshes: it refreshes sooner.
 constexpr int32_t kFastRefreshAt = kIntraRefreshPeriod * 3 / 4;
 
-// The fast setting leaves inter blocks uncoded below this many quarters of the dead zone's SAD.
-constexpr int32_t kFastSkipScale = 5;
+// The fast setting leaves inter blocks uncoded below this many eighths of the dead zone's SAD,
+// and takes a macroblock as not coded without a search below this many eighths of it.
+constexpr int32_t kFastSkipEighths = 20;
+constexpr int32_t kFastStillEighths = 9;
 
 // Sum of absolute differences of a luma macroblock from its own mean.
 int32_t LumaDeviation(const uint8_t* luma, int32_t width, int32_t row, int32_t column) {
@@ -199,9 +201,10 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
                             fast};
   const int32_t zeroBlockSad = InterBlockZeroSad(quant);
   // Not coded: the previous picture's macroblock as it stands. When the whole luma
-  // macroblock differs from it by less than one block's dead zone, no vector can pay for
+  // macroblock differs from it by about one block's dead zone or less, no vector can pay for
   // itself by much, and the fast setting takes it as it is.
-  if (fast && !refreshDue && PredictionSad(search, row, column, MotionVector{}) < zeroBlockSad) {
+  if (fast && !refreshDue &&
+      PredictionSad(search, row, column, MotionVector{}) < kFastStillEighths * zeroBlockSad / 8) {
     quantSum_ += mbQuant_;
     chosen.notCoded = true;
     WriteMacroblock(writer_, chosen, true);
@@ -248,7 +251,7 @@ void VideoEncoder::EncodeMacroblock(int32_t row, int32_t column, bool interPictu
   // also gives up those that could reach only a level or two.
   const ModeCost interCost =
       CodeInterMacroblock(source, prediction, row, column, quant, idctWeights_, candidate,
-                          fast ? kFastSkipScale * zeroBlockSad / 4 : zeroBlockSad, fast);
+                          fast ? kFastSkipEighths * zeroBlockSad / 8 : zeroBlockSad, fast);
   if (interCost.cost < bestCost) {
     bestCost = interCost.cost;
     chosen = candidate;
